@@ -1,0 +1,28 @@
+// The four exports. Each fetches the dispatcher and forwards; the dispatcher's
+// entry operations never let an exception out, so nothing C++ crosses into
+// the host.
+#define VARNEX_BUILD
+#include "varnex.h"
+
+#include "api/signal_dispatcher.h"
+
+using varnex::getDispatcher;
+using varnex::SignalDispatcher;
+
+extern "C" void VARNEX_CALL _RegisterOrderFunc(OrderCallback callback) {
+    if (SignalDispatcher *dispatcher = getDispatcher()) dispatcher->registerOrderFunc(callback);
+}
+
+extern "C" void VARNEX_CALL _initial(void) {
+    if (SignalDispatcher *dispatcher = getDispatcher()) dispatcher->initial();
+}
+
+extern "C" void VARNEX_CALL _process(int year, int month, int day, const char *symbol, int quantity,
+                                     double price) {
+    if (SignalDispatcher *dispatcher = getDispatcher())
+        dispatcher->process(year, month, day, symbol, quantity, price);
+}
+
+extern "C" void VARNEX_CALL _writelog(const char *text) {
+    if (SignalDispatcher *dispatcher = getDispatcher()) dispatcher->writeLog(text);
+}

@@ -1,0 +1,73 @@
+// The one process-wide object behind the exports: configuration, pipeline,
+// position book and the relays.
+#ifndef VARNEX_API_SIGNAL_DISPATCHER_H
+#define VARNEX_API_SIGNAL_DISPATCHER_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "varnex.h"
+
+namespace varnex {
+
+class SettingsFile;
+
+struct FreeDeleter {
+    void operator()(char *p) const noexcept { std::free(p); }
+};
+// A configuration text from SettingsFile::getString.
+using ConfigText = std::unique_ptr<char, FreeDeleter>;
+
+class SignalDispatcher {
+public:
+    SignalDispatcher();
+    SignalDispatcher(const SignalDispatcher &) = delete;
+    SignalDispatcher &operator=(const SignalDispatcher &) = delete;
+
+    // Entry operations behind the exports; none of them lets an exception out.
+    void initial() noexcept;
+    void registerOrderFunc(OrderCallback callback) noexcept;
+    void process(int32_t year, int32_t month, int32_t day, const char *symbol, int32_t quantity,
+                 double price) noexcept;
+    void writeLog(const char *text) noexcept;
+
+    bool isToday(int32_t year, int32_t month, int32_t day) const;
+    bool checkPosition(const char *symbol, int32_t quantity);
+    void relayPipe(const std::string &message);
+    void relayTcp(const char *symbol, const std::string &message);
+    void writeSignal(const char *symbol, const char *text);
+    void makeTimestamp(char *buffer) const;
+
+private:
+    void readConfiguration();
+    void runPipeline(int32_t year, int32_t month, int32_t day, const char *symbol, int32_t quantity,
+                     double price);
+
+    ConfigText driverName;
+    ConfigText signalFile;
+    ConfigText signalDebugFile;
+    ConfigText logFile;
+    bool initialised;
+    bool varnexMode;
+    bool signalMode;
+    bool signalDebugMode;
+    bool socketClient;
+    bool logMode;
+    std::string pipeBaseName;
+    // Host threads may call process at once; one call runs at a time so the
+    // position book stays whole and one signal's log lines stay together.
+    SRWLOCK processLock = SRWLOCK_INIT;
+};
+
+// The process-wide dispatcher, created (and the configuration read) by the
+// first caller; concurrent first callers wait for that one creation. Null
+// only when the dispatcher could not be created, and then the next call tries again.
+SignalDispatcher *getDispatcher() noexcept;
+
+}  // namespace varnex
+
+#endif

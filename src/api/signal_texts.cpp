@@ -1,0 +1,31 @@
+#include "api/signal_texts.h"
+
+#include "api/number_text.h"
+
+namespace varnex {
+
+std::string signalLogText(const std::string &symbol, int32_t quantity, double price) {
+    return symbol + ": " + toText(quantity) + "," + toText(price);
+}
+
+std::string pipeMessage(const std::string &symbol, const std::string &quantityText,
+                        const std::string &priceText) {
+    return symbol + "," + quantityText + "," + priceText;
+}
+
+std::string tcpMessage(const std::string &quantityText, const std::string &priceText) {
+    return "Order," + quantityText + "," + priceText;
+}
+
+std::string signalText(const std::string &quantityText, const std::string &priceText) {
+    return quantityText + " " + priceText;
+}
+
+std::string positionLogText(const std::string &symbol, int32_t quantity,
+                            std::optional<int32_t> previous) {
+    std::string text = symbol + " qty=\t" + toText(quantity);
+    if (previous) text += " preQty=\t" + toText(*previous);
+    return text;
+}
+
+}  // namespace varnex

@@ -1,0 +1,83 @@
+#include "config/settings_file.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace varnex {
+
+namespace {
+
+constexpr DWORD kValueSize = 255;  // the platform cuts values to 254 characters
+
+void copyName(char (&target)[255], const char *name) {
+    std::memset(target, 0, sizeof target);
+    // Longer names are cut so the buffer always keeps its terminating NUL.
+    std::strncpy(target, name, sizeof target - 1);
+}
+
+// "%f" for the stored form of floats, always with a full stop: the profile text
+// must read back the same whatever locale the host has set for the C runtime.
+void formatFloat(char (&out)[256], float value) {
+    std::snprintf(out, sizeof out, "%f", static_cast<double>(value));
+    for (char &c : out)
+        if (c == ',') c = '.';
+}
+
+}  // namespace
+
+SettingsFile::SettingsFile(const char *name) { copyName(fileName, name); }
+
+int32_t SettingsFile::getInt(const char *section, const char *key, int32_t defaultValue) const {
+    return static_cast<int32_t>(GetPrivateProfileIntA(section, key, defaultValue, fileName));
+}
+
+float SettingsFile::getFloat(const char *section, const char *key, float defaultValue) const {
+    char defaultText[256];
+    formatFloat(defaultText, defaultValue);
+    char valueText[256] = {};
+    GetPrivateProfileStringA(section, key, defaultText, valueText, kValueSize, fileName);
+    return static_cast<float>(std::atof(valueText));
+}
+
+bool SettingsFile::getBool(const char *section, const char *key, bool defaultValue) const {
+    char defaultText[256];
+    std::snprintf(defaultText, sizeof defaultText, "%s", defaultValue ? "True" : "False");
+    char valueText[256] = {};
+    GetPrivateProfileStringA(section, key, defaultText, valueText, kValueSize, fileName);
+    return std::strcmp(valueText, "True") == 0 || std::strcmp(valueText, "true") == 0;
+}
+
+char *SettingsFile::getString(const char *section, const char *key, const char *defaultValue) const {
+    char *buffer = static_cast<char *>(std::calloc(kValueSize, 1));
+    if (!buffer) throw std::bad_alloc();
+    GetPrivateProfileStringA(section, key, defaultValue, buffer, kValueSize, fileName);
+    return buffer;
+}
+
+SettingsWriter::SettingsWriter(const char *name) { copyName(fileName, name); }
+
+bool SettingsWriter::setInt(const char *section, const char *key, int32_t value) const {
+    char text[32];
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
+    return setString(section, key, text);
+}
+
+bool SettingsWriter::setFloat(const char *section, const char *key, float value) const {
+    char text[256];
+    formatFloat(text, value);
+    return setString(section, key, text);
+}
+
+bool SettingsWriter::setBool(const char *section, const char *key, bool value) const {
+    return setString(section, key, value ? "True" : "False");
+}
+
+bool SettingsWriter::setString(const char *section, const char *key, const char *value) const {
+    return WritePrivateProfileStringA(section, key, value, fileName) != FALSE;
+}
+
+}  // namespace varnex

@@ -1,0 +1,38 @@
+#include <gtest/gtest.h>
+
+#include "api/position_book.h"
+#include "api/signal_texts.h"
+
+using namespace varnex;
+
+namespace {
+
+TEST(SignalTexts, MessagesJoinTheRenderedNumbers) {
+    EXPECT_EQ(signalLogText("ABC", 1, 12.5), "ABC: 1,12.5");
+    EXPECT_EQ(signalLogText("", -3, 1234567.0), ": -3,1.23457e+006");
+    EXPECT_EQ(pipeMessage("ABC", "1", "12.5"), "ABC,1,12.5");
+    EXPECT_EQ(tcpMessage("-1", "12.5"), "Order,-1,12.5");
+    EXPECT_EQ(signalText("2", "3050"), "2 3050");
+}
+
+TEST(SignalTexts, PositionLineShowsPreviousOnlyWhenKnown) {
+    EXPECT_EQ(positionLogText("ABC", 0, std::nullopt), "ABC qty=\t0");
+    EXPECT_EQ(positionLogText("ABC", -2, 1), "ABC qty=\t-2 preQty=\t1");
+    EXPECT_EQ(positionLogText("", INT32_MIN, INT32_MAX), " qty=\t-2147483648 preQty=\t2147483647");
+}
+
+TEST(PositionBook, KeepsTheNewestQuantityPerByteExactSymbol) {
+    PositionBook book;
+    EXPECT_FALSE(book.find("ABC"));
+    book.record("ABC", 0);
+    book.record("abc", 5);
+    book.record("", 7);
+    book.record("ABC", 3);
+    EXPECT_EQ(book.find("ABC"), 3);
+    EXPECT_EQ(book.find("abc"), 5);
+    EXPECT_EQ(book.find(""), 7);
+    EXPECT_FALSE(book.find("ABC "));
+    EXPECT_EQ(book.size(), 3u);
+}
+
+}  // namespace

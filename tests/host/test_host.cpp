@@ -1,0 +1,183 @@
+// A stand-in trading host: loads Varnex.dll by name, resolves the four exports
+// by name and calls them through __stdcall pointers, as a script says.
+//
+// One command per line, fields separated by '|':
+//   initial
+//   writelog|TEXT                       (\n, \t and \\ in TEXT are decoded)
+//   process|DATE|SYMBOL|QTY|PRICE       DATE: today, yesterday, month0 (today
+//                                       with the month counted from 0) or Y-M-D;
+//                                       PRICE: a number, inf, -inf, nan
+//   race|THREADS|TEXT                   THREADS threads make their first call
+//                                       (_writelog TEXT) at the same moment
+//   burst|THREADS|COUNT|SYMBOL          THREADS threads each send COUNT changed
+//                                       signals for SYMBOL<thread>
+//   setlocale|NAME                      the C runtime's setlocale(LC_ALL, NAME);
+//                                       prints how msvcrt then writes 1.5
+//   echo|TEXT                           prints TEXT on standard output
+// Exit code 0 when the script ran, 2 on a usage or loading error.
+#include <windows.h>
+
+#include <clocale>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <limits>
+#include <locale>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "varnex.h"
+
+namespace {
+
+struct Exports {
+    VarnexRegisterOrderFuncFn registerOrderFunc;
+    VarnexInitialFn initial;
+    VarnexProcessFn process;
+    VarnexWritelogFn writelog;
+};
+
+std::vector<std::string> split(const std::string &line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        size_t bar = line.find('|', start);
+        fields.push_back(line.substr(start, bar - start));
+        if (bar == std::string::npos) return fields;
+        start = bar + 1;
+    }
+}
+
+std::string decode(const std::string &text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            char next = text[++i];
+            out += next == 'n' ? '\n' : next == 't' ? '\t' : next == 'r' ? '\r' : next;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+void dateOf(const std::string &spec, int &year, int &month, int &day) {
+    std::time_t now = std::time(nullptr);
+    if (spec == "yesterday") now -= 24 * 3600;
+    std::tm local = *std::localtime(&now);
+    year = local.tm_year + 1900;
+    month = local.tm_mon + 1;
+    day = local.tm_mday;
+    if (spec == "month0") month = local.tm_mon;
+    if (spec != "today" && spec != "yesterday" && spec != "month0")
+        std::sscanf(spec.c_str(), "%d-%d-%d", &year, &month, &day);
+}
+
+// Parsed with the classic locale, so a script's setlocale cannot change prices.
+double priceOf(const std::string &text) {
+    if (text == "inf") return std::numeric_limits<double>::infinity();
+    if (text == "-inf") return -std::numeric_limits<double>::infinity();
+    if (text == "nan") return std::numeric_limits<double>::quiet_NaN();
+    std::istringstream in(text);
+    in.imbue(std::locale::classic());
+    double value = 0;
+    in >> value;
+    return value;
+}
+
+template <typename Fn>
+void runThreads(int count, Fn fn) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < count; ++t) threads.emplace_back(fn, t);
+    for (auto &thread : threads) thread.join();
+}
+
+int run(const Exports &dll, std::istream &script) {
+    std::string line;
+    while (std::getline(script, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        const std::vector<std::string> f = split(line);
+        const std::string &cmd = f[0];
+        if (cmd == "initial") {
+            dll.initial();
+        } else if (cmd == "writelog" && f.size() == 2) {
+            dll.writelog(decode(f[1]).c_str());
+        } else if (cmd == "process" && f.size() == 5) {
+            int year, month, day;
+            dateOf(f[1], year, month, day);
+            dll.process(year, month, day, decode(f[2]).c_str(), std::stoi(f[3]), priceOf(f[4]));
+        } else if (cmd == "race" && f.size() == 3) {
+            const std::string text = decode(f[2]);
+            HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            std::vector<std::thread> threads;
+            for (int t = 0; t < std::stoi(f[1]); ++t)
+                threads.emplace_back([&] {
+                    WaitForSingleObject(go, INFINITE);
+                    dll.writelog(text.c_str());
+                });
+            Sleep(50);
+            SetEvent(go);
+            for (auto &thread : threads) thread.join();
+            CloseHandle(go);
+        } else if (cmd == "burst" && f.size() == 4) {
+            const int perThread = std::stoi(f[2]);
+            const std::string prefix = f[3];
+            int year, month, day;
+            dateOf("today", year, month, day);
+            runThreads(std::stoi(f[1]), [&](int t) {
+                const std::string symbol = prefix + std::to_string(t);
+                for (int i = 1; i <= perThread; ++i) dll.process(year, month, day, symbol.c_str(), i, 0.5 * i);
+            });
+        } else if (cmd == "setlocale" && f.size() == 2) {
+            // Reports what the runtime now prints for 1.5, so a test can tell
+            // that the locale really took effect.
+            const char *name = std::setlocale(LC_ALL, f[1].c_str());
+            using SnprintfFn = int(__cdecl *)(char *, size_t, const char *, ...);
+            auto msvcrtSnprintf =
+                reinterpret_cast<SnprintfFn>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "_snprintf"));
+            char sample[32] = {};
+            msvcrtSnprintf(sample, sizeof sample - 1, "%g", 1.5);
+            std::printf("locale %s prints %s\n", name ? name : "(refused)", sample);
+            std::fflush(stdout);
+        } else if (cmd == "echo" && f.size() == 2) {
+            std::printf("%s\n", f[1].c_str());
+            std::fflush(stdout);
+        } else {
+            std::fprintf(stderr, "test_host: bad command: %s\n", line.c_str());
+            return 2;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: test_host SCRIPT\n");
+        return 2;
+    }
+    std::ifstream script(argv[1]);
+    if (!script) {
+        std::fprintf(stderr, "test_host: cannot read %s\n", argv[1]);
+        return 2;
+    }
+    HMODULE module = LoadLibraryA("Varnex.dll");
+    if (!module) {
+        std::fprintf(stderr, "test_host: cannot load Varnex.dll (%lu)\n", GetLastError());
+        return 2;
+    }
+    Exports dll;
+    dll.registerOrderFunc = reinterpret_cast<VarnexRegisterOrderFuncFn>(GetProcAddress(module, "_RegisterOrderFunc"));
+    dll.initial = reinterpret_cast<VarnexInitialFn>(GetProcAddress(module, "_initial"));
+    dll.process = reinterpret_cast<VarnexProcessFn>(GetProcAddress(module, "_process"));
+    dll.writelog = reinterpret_cast<VarnexWritelogFn>(GetProcAddress(module, "_writelog"));
+    if (!dll.registerOrderFunc || !dll.initial || !dll.process || !dll.writelog) {
+        std::fprintf(stderr, "test_host: an export is missing\n");
+        return 2;
+    }
+    return run(dll, script);
+}

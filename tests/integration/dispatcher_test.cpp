@@ -1,0 +1,107 @@
+// The exports in a real host process: first use, configuration, console lines
+// and the log, each run in a fresh process with its own Varnex.ini.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "integration/host_runner.h"
+
+using namespace varnex_test;
+
+namespace {
+
+size_t countOf(const std::string &text, const std::string &part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+class DispatcherTest : public ::testing::Test {
+protected:
+    void TearDown() override { removeIni(); }
+    TempFolder folder;
+};
+
+TEST_F(DispatcherTest, WithoutIniSignalFilesGoToDriveCAndTheLogIsOff) {
+    removeIni();
+    const std::string symbol = "VarnexNoIniProbe";
+    const std::string signal = "C:\\" + symbol + ".txt";
+    DeleteFileA(signal.c_str());
+    DeleteFileA("C:\\VarnexMsg.txt");
+    HostResult run = runHost(folder, "writelog|dropped\nprocess|today|" + symbol + "|3|10.5\n");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(unstampedLines(readFile(signal), ' '), std::vector<std::string>{"3 10.5"});
+    EXPECT_FALSE(fileExists("C:\\VarnexMsg.txt"));
+    EXPECT_FALSE(fileExists("C:\\" + symbol + "_debug.txt"));
+    DeleteFileA(signal.c_str());
+}
+
+TEST_F(DispatcherTest, FirstWritelogReadsConfigurationBeforeLogging) {
+    writeIni(settingIni(folder, "logMode=True\r\n"));
+    HostResult run = runHost(folder, "echo|before\nwritelog|hello\necho|after\ninitial\ninitial\n");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.output, "before\r\n_initial ... start.\r\n_initial ... end.\r\nafter\r\n");
+    EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'), std::vector<std::string>{"hello"});
+}
+
+TEST_F(DispatcherTest, InitialFirstThenLogTextWithLineBreakIsWrittenUnchanged) {
+    writeIni(settingIni(folder, "logMode=true\r\nlogFile=Trace.log\r\n"));
+    HostResult run = runHost(folder, "initial\nwritelog|a\\nb\\tc\n");
+    EXPECT_EQ(countOf(run.output, "_initial ... start."), 1u);
+    const std::string log = readFile(folder.file("Trace.log"));
+    ASSERT_EQ(log.size(), 19u + 1 + 6 + 2) << log;
+    EXPECT_TRUE(isStamp(log.substr(0, 19)));
+    EXPECT_EQ(log.substr(19), "\ta\r\nb\tc\r\n");
+}
+
+TEST_F(DispatcherTest, SwitchesAreOnOnlyForTrueOrLowerCaseTrue) {
+    for (const char *value : {"1", "TRUE", "yes", "", "True ;on"}) {
+        SCOPED_TRACE(value);
+        TempFolder run;
+        writeIni(settingIni(run, std::string("logMode=") + value + "\r\nsignalMode=" + value + "\r\n"));
+        runHost(run, "writelog|x\nprocess|today|ABC|1|2\n");
+        EXPECT_FALSE(fileExists(run.file("VarnexMsg.txt")));
+        EXPECT_FALSE(fileExists(run.file("ABC.txt")));
+    }
+}
+
+TEST_F(DispatcherTest, DriverNameIsAPlainPrefix) {
+    writeIni("[Setting]\r\ndriverName=" + folder.path() + "pre_\r\nlogMode=True\r\n");
+    runHost(folder, "writelog|x\nprocess|today|ABC|1|2\n");
+    EXPECT_EQ(unstampedLines(readFile(folder.file("pre_VarnexMsg.txt")), '\t').size(), 3u);
+    EXPECT_EQ(unstampedLines(readFile(folder.file("pre_ABC.txt")), ' '), std::vector<std::string>{"1 2"});
+}
+
+TEST_F(DispatcherTest, MissingDriverFolderSkipsLinesQuietly) {
+    writeIni("[Setting]\r\ndriverName=" + folder.path() + "nosuch\\\r\nlogMode=True\r\n");
+    HostResult run = runHost(folder, "writelog|x\nprocess|today|ABC|1|2\necho|still here\n");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_NE(run.output.find("still here"), std::string::npos);
+}
+
+TEST_F(DispatcherTest, HostWithoutConsoleStillLogs) {
+    writeIni(settingIni(folder, "logMode=True\r\n"));
+    HostResult run = runHost(folder, "initial\nwritelog|quiet host\n", false);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'), std::vector<std::string>{"quiet host"});
+}
+
+TEST_F(DispatcherTest, ConcurrentFirstCallsConfigureOnce) {
+    writeIni(settingIni(folder, "logMode=True\r\n"));
+    HostResult run = runHost(folder, "race|8|from a racing thread\n");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(countOf(run.output, "_initial ... start."), 1u) << run.output;
+    EXPECT_EQ(countOf(run.output, "_initial ... end."), 1u);
+    EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'),
+              std::vector<std::string>(8, "from a racing thread"));
+}
+
+TEST_F(DispatcherTest, DebugSwitchWithoutSignalSwitchWritesNoDebugFile) {
+    writeIni(settingIni(folder, "signalMode=False\r\nsignalDebugMode=True\r\n"));
+    runHost(folder, "process|today|ABC|1|2\nprocess|today||1|2\n");
+    EXPECT_FALSE(fileExists(folder.file("ABC.txt")));
+    EXPECT_FALSE(fileExists(folder.file("ABC_debug.txt")));
+    EXPECT_FALSE(fileExists(folder.file("SignalDebug.txt")));
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+// Runs test_host.exe in a fresh process, so Varnex.ini is read anew each run.
+#ifndef VARNEX_TESTS_HOST_RUNNER_H
+#define VARNEX_TESTS_HOST_RUNNER_H
+
+#include <string>
+
+#include "support/temp_folder.h"
+
+namespace varnex_test {
+
+struct HostResult {
+    unsigned long exitCode = 0;
+    std::string output;  // standard output and standard error together
+};
+
+// Writes the script into `folder`, runs the host on it and waits (at most a
+// minute). With `withConsole` false the host gets no standard handles at all.
+HostResult runHost(const TempFolder &folder, const std::string &script, bool withConsole = true);
+
+// Varnex.ini in the Windows directory, where a bare file name is resolved.
+std::string iniPath();
+void writeIni(const std::string &content);
+void removeIni();
+
+// [Setting] section text with driverName pointing into `folder`, plus extra lines.
+std::string settingIni(const TempFolder &folder, const std::string &extraLines);
+
+}  // namespace varnex_test
+
+#endif

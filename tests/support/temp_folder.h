@@ -1,0 +1,39 @@
+// A fresh folder under the temp directory, removed with its files afterwards.
+#ifndef VARNEX_TESTS_TEMP_FOLDER_H
+#define VARNEX_TESTS_TEMP_FOLDER_H
+
+#include <string>
+#include <vector>
+
+namespace varnex_test {
+
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder &) = delete;
+    TempFolder &operator=(const TempFolder &) = delete;
+
+    // With a trailing backslash, ready to serve as a driverName prefix.
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + name; }
+
+private:
+    std::string path_;
+};
+
+// The whole file in binary mode, so CR LF stays visible; "<missing>" if absent.
+std::string readFile(const std::string &path);
+bool fileExists(const std::string &path);
+void writeFile(const std::string &path, const std::string &content);
+
+// The stamp "YYYY/MM/DD hh:mm:ss" that every output line starts with.
+bool isStamp(const std::string &text);
+
+// Lines of a log or signal file with their stamp and separator removed;
+// fails the current test if a line lacks either or its CR LF.
+std::vector<std::string> unstampedLines(const std::string &content, char separator);
+
+}  // namespace varnex_test
+
+#endif
