@@ -81,6 +81,7 @@ void SignalDispatcher::readConfiguration() {
     if (signalDebugMode)
         signalDebugFile.reset(settings.getString(kSettingSection, "signalDebugFile", "SignalDebug.txt"));
     socketClient = settings.getBool(kSettingSection, "socketClient", false);
+    if (socketClient) loadEndpoints(settings);
     logMode = settings.getBool(kSettingSection, "logMode", false);
     if (logMode) logFile.reset(settings.getString(kSettingSection, "logFile", "VarnexMsg.txt"));
     initialised = true;
@@ -130,7 +131,11 @@ bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
 
 void SignalDispatcher::relayPipe(const std::string &) {}
 
-void SignalDispatcher::relayTcp(const char *, const std::string &) {}
+void SignalDispatcher::relayTcp(const char *symbol, const std::string &message) {
+    writeLog(relayOrder(endpoints, symbol, message).c_str());
+}
+
+void SignalDispatcher::loadEndpoints(const SettingsFile &settings) { varnex::loadEndpoints(settings, endpoints); }
 
 void SignalDispatcher::writeLog(const char *text) noexcept {
     if (!logMode) return;

@@ -10,17 +10,12 @@
 #include <memory>
 #include <string>
 
+#include "config/settings_file.h"
+#include "net/tcp_relay.h"
 #include "varnex.h"
 
 namespace varnex {
 
-class SettingsFile;
-
-struct FreeDeleter {
-    void operator()(char *p) const noexcept { std::free(p); }
-};
-// A configuration text from SettingsFile::getString.
-using ConfigText = std::unique_ptr<char, FreeDeleter>;
 
 class SignalDispatcher {
 public:
@@ -41,12 +36,14 @@ public:
     void relayTcp(const char *symbol, const std::string &message);
     void writeSignal(const char *symbol, const char *text);
     void makeTimestamp(char *buffer) const;
+    void loadEndpoints(const SettingsFile &settings);
 
 private:
     void readConfiguration();
     void runPipeline(int32_t year, int32_t month, int32_t day, const char *symbol, int32_t quantity,
                      double price);
 
+    EndpointTable endpoints;
     ConfigText driverName;
     ConfigText signalFile;
     ConfigText signalDebugFile;

@@ -4,6 +4,8 @@
 #define VARNEX_CONFIG_SETTINGS_FILE_H
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 namespace varnex {
 
@@ -22,6 +24,12 @@ public:
 private:
     char fileName[255];
 };
+
+struct FreeDeleter {
+    void operator()(char *p) const noexcept { std::free(p); }
+};
+// Owns a text returned by SettingsFile::getString.
+using ConfigText = std::unique_ptr<char, FreeDeleter>;
 
 class SettingsWriter {
 public:

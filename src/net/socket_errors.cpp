@@ -1,0 +1,75 @@
+#include "net/socket_errors.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+namespace varnex {
+
+namespace {
+
+const char *socketErrorName(int code) {
+    switch (code) {
+        case WSAEINTR: return "WSAEINTR";
+        case WSAEBADF: return "WSAEBADF";
+        case WSAEACCES: return "WSAEACCES";
+        case WSAEFAULT: return "WSAEFAULT";
+        case WSAEINVAL: return "WSAEINVAL";
+        case WSAEMFILE: return "WSAEMFILE";
+        case WSAEWOULDBLOCK: return "WSAEWOULDBLOCK";
+        case WSAEINPROGRESS: return "WSAEINPROGRESS";
+        case WSAEALREADY: return "WSAEALREADY";
+        case WSAENOTSOCK: return "WSAENOTSOCK";
+        case WSAEDESTADDRREQ: return "WSAEDESTADDRREQ";
+        case WSAEMSGSIZE: return "WSAEMSGSIZE";
+        case WSAEPROTOTYPE: return "WSAEPROTOTYPE";
+        case WSAENOPROTOOPT: return "WSAENOPROTOOPT";
+        case WSAEPROTONOSUPPORT: return "WSAEPROTONOSUPPORT";
+        case WSAESOCKTNOSUPPORT: return "WSAESOCKTNOSUPPORT";
+        case WSAEOPNOTSUPP: return "WSAEOPNOTSUPP";
+        case WSAEPFNOSUPPORT: return "WSAEPFNOSUPPORT";
+        case WSAEAFNOSUPPORT: return "WSAEAFNOSUPPORT";
+        case WSAEADDRINUSE: return "WSAEADDRINUSE";
+        case WSAEADDRNOTAVAIL: return "WSAEADDRNOTAVAIL";
+        case WSAENETDOWN: return "WSAENETDOWN";
+        case WSAENETUNREACH: return "WSAENETUNREACH";
+        case WSAENETRESET: return "WSAENETRESET";
+        case WSAECONNABORTED: return "WSAECONNABORTED";
+        case WSAECONNRESET: return "WSAECONNRESET";
+        case WSAENOBUFS: return "WSAENOBUFS";
+        case WSAEISCONN: return "WSAEISCONN";
+        case WSAENOTCONN: return "WSAENOTCONN";
+        case WSAESHUTDOWN: return "WSAESHUTDOWN";
+        case WSAETIMEDOUT: return "WSAETIMEDOUT";
+        case WSAECONNREFUSED: return "WSAECONNREFUSED";
+        case WSAEHOSTDOWN: return "WSAEHOSTDOWN";
+        case WSAEHOSTUNREACH: return "WSAEHOSTUNREACH";
+        case WSASYSNOTREADY: return "WSASYSNOTREADY";
+        case WSAVERNOTSUPPORTED: return "WSAVERNOTSUPPORTED";
+        case WSANOTINITIALISED: return "WSANOTINITIALISED";
+        case WSAHOST_NOT_FOUND: return "WSAHOST_NOT_FOUND";
+        case WSATRY_AGAIN: return "WSATRY_AGAIN";
+        case WSANO_RECOVERY: return "WSANO_RECOVERY";
+        case WSANO_DATA: return "WSANO_DATA";
+        default: return "socket error";
+    }
+}
+
+std::string systemText(int code) {
+    char buffer[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                  static_cast<DWORD>(code), 0, buffer, sizeof buffer, nullptr);
+    while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' || buffer[length - 1] == ' '))
+        --length;
+    return std::string(buffer, length);
+}
+
+}  // namespace
+
+std::string socketErrorText(int code) {
+    std::string text = std::string(socketErrorName(code)) + " (" + std::to_string(code) + ")";
+    const std::string system = systemText(code);
+    if (!system.empty()) text += " " + system;
+    return text;
+}
+
+}  // namespace varnex

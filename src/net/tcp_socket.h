@@ -1,0 +1,87 @@
+// A thin object layer over Windows Sockets 2 for IPv4 TCP. Fixed failures are
+// raised as C strings ("Could not start WSA", "INVALID_SOCKET", "Invalid
+// Socket", "Error in select"); look-up and connect failures as std::string.
+#ifndef VARNEX_NET_TCP_SOCKET_H
+#define VARNEX_NET_TCP_SOCKET_H
+
+#include <winsock2.h>
+
+#include <cstdint>
+#include <string>
+
+namespace varnex {
+
+// Windows Sockets is started with the first socket object and cleaned up
+// with the last; every live socket object (each copy too) holds one unit.
+void acquireSockets();
+void releaseSockets() noexcept;
+// The number of units held, for tests.
+int32_t socketUsers() noexcept;
+
+class TcpSocket {
+public:
+    TcpSocket();                       // a new stream socket
+    explicit TcpSocket(SOCKET handle);  // takes over an existing handle
+    TcpSocket(const TcpSocket &other) noexcept;
+    TcpSocket &operator=(const TcpSocket &other) noexcept;
+    virtual ~TcpSocket();
+
+    // Closes the shared handle for every copy; the last copy's destruction
+    // then has nothing left to close.
+    void close() noexcept;
+    void sendBytes(const std::string &text) const;
+    void sendLine(std::string text) const;
+    // Everything already waiting, in reads of at most 1024 bytes; never blocks.
+    std::string receiveAvailable() const;
+    // One byte per read up to and including a line feed; blocks.
+    std::string receiveLine() const;
+
+    SOCKET nativeHandle() const;
+    int32_t shareCount() const;
+
+private:
+    struct Shared;
+    void share(const TcpSocket &other) noexcept;
+    void giveUp() noexcept;
+
+    // The handle and the number of objects holding it, shared by all copies,
+    // so that close() on one is seen by the others.
+    Shared *shared;
+};
+
+class TcpClientSocket : public TcpSocket {
+public:
+    // Connects at once. With a limit in milliseconds the connection attempt
+    // gives up after that long; without one it waits as long as the system does.
+    TcpClientSocket(const std::string &host, int32_t port, int32_t connectLimitMs = -1);
+    ~TcpClientSocket() override;
+};
+
+class TcpServerSocket : public TcpSocket {
+public:
+    // Binds every local interface; port 0 takes a free port (see boundPort).
+    TcpServerSocket(int32_t port, int32_t backlog, int32_t nonBlocking);
+    ~TcpServerSocket() override;
+
+    // A connected socket owned by the caller, or null when a non-blocking
+    // socket has nothing pending.
+    TcpSocket *acceptConnection() const;
+    int32_t boundPort() const;
+};
+
+class SocketSelector {
+public:
+    // Waits until one of the sockets is readable; with pollOnly 1 at most a microsecond.
+    SocketSelector(const TcpSocket &first, const TcpSocket *second, int32_t pollOnly);
+    // Waits at most `limitMs` milliseconds for `socket` to become readable.
+    SocketSelector(const TcpSocket &socket, uint32_t limitMs);
+    bool isReady(const TcpSocket &socket) const;
+
+private:
+    void wait(timeval *limit);
+    fd_set readable;
+};
+
+}  // namespace varnex
+
+#endif

@@ -1,0 +1,67 @@
+// The TCP relay through a real host process: endpoints read from Varnex.ini
+// by initial, orders to a loopback server run by this test.
+#include <gtest/gtest.h>
+
+#include "integration/host_runner.h"
+#include "net/tcp_socket.h"
+#include "support/order_server.h"
+
+using namespace varnex_test;
+
+namespace {
+
+size_t countOf(const std::string &text, const std::string &part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+class TcpRelayHostTest : public ::testing::Test {
+protected:
+    void TearDown() override { removeIni(); }
+    TempFolder folder;
+};
+
+TEST_F(TcpRelayHostTest, ChangedPositionsAreAcknowledgedAndFailuresDoNotStopTheSignalFiles) {
+    OrderServer server(OrderServer::replies({"OK"}));
+    int closedPort;
+    {
+        varnex::TcpServerSocket probe(0, 1, 0);
+        closedPort = probe.boundPort();
+    }
+    const std::string port = std::to_string(server.port()), closed = std::to_string(closedPort);
+    writeIni(settingIni(folder, "logMode=True\r\nsocketClient=True\r\n") +
+             "[SocketClient]\r\nclientID=ABC,DEAD\r\n[SC-ABC]\r\nserverPort=" + port + "\r\n[SC-DEAD]\r\nserverPort=" +
+             closed + "\r\n");
+    HostResult run = runHost(folder,
+                             "process|today|ABC|3|101.5\n"
+                             "process|today|ABC|3|101.5\n"
+                             "process|today|ABC|-1|12.5\n"
+                             "process|today|DEAD|1|2\n"
+                             "process|today|NONE|1|2\n");
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(server.messages(), (std::vector<std::string>{"Order,3,101.5", "Order,-1,12.5"}));
+    const std::string log = readFile(folder.file("VarnexMsg.txt"));
+    EXPECT_NE(log.find("\tABC, tcp://127.0.0.1:" + port + "\r\nOrder,3,101.5\r\nOK\r\n\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\tABC, tcp://127.0.0.1:" + port + "\r\nOrder,-1,12.5\r\nOK\r\n\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\tDEAD, tcp://127.0.0.1:" + closed +
+                       "\r\nconnect failed: WSAECONNREFUSED (10061) Connection refused.\r\n\r\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("NONE qty=\t1\r\n"), std::string::npos);
+    EXPECT_EQ(countOf(log, "\t\r\n"), 1u);  // the empty relay text of the symbol without a server
+    EXPECT_NE(run.output.find("connect failed: WSAECONNREFUSED"), std::string::npos) << run.output;
+    EXPECT_EQ(unstampedLines(readFile(folder.file("DEAD.txt")), ' '), std::vector<std::string>{"1 2"});
+    EXPECT_EQ(unstampedLines(readFile(folder.file("NONE.txt")), ' '), std::vector<std::string>{"1 2"});
+}
+
+TEST_F(TcpRelayHostTest, WithTheSwitchOffNoOrderIsSent) {
+    OrderServer server(OrderServer::replies({"OK"}));
+    writeIni(settingIni(folder, "logMode=True\r\nsocketClient=False\r\n") +
+             "[SocketClient]\r\nclientID=ABC\r\n[SC-ABC]\r\nserverPort=" + std::to_string(server.port()) + "\r\n");
+    runHost(folder, "process|today|ABC|3|101.5\n");
+    EXPECT_TRUE(server.messages().empty());
+    EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'),
+              (std::vector<std::string>{"ABC: 3,101.5", "ABC qty=\t3"}));
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// The socket layer against real loopback peers.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+#include "net/tcp_socket.h"
+
+using namespace varnex;
+
+namespace {
+
+std::string raisedText(const std::function<void()> &action) {
+    try {
+        action();
+    } catch (const char *text) {
+        return std::string("C string: ") + text;
+    } catch (const std::string &text) {
+        return "string: " + text;
+    }
+    return "nothing raised";
+}
+
+// A connected pair through a listening socket on a free port.
+struct Pair {
+    TcpServerSocket listener{0, 4, 0};
+    TcpClientSocket client{"127.0.0.1", listener.boundPort()};
+    std::unique_ptr<TcpSocket> server{listener.acceptConnection()};
+};
+
+TEST(SocketLayer, StartupCountFollowsEveryObjectAndCopy) {
+    ASSERT_EQ(socketUsers(), 0);
+    {
+        TcpSocket first;
+        EXPECT_EQ(socketUsers(), 1);
+        {
+            TcpSocket copy(first);
+            EXPECT_EQ(socketUsers(), 2);
+            EXPECT_EQ(first.shareCount(), 2);
+            TcpSocket other;
+            other = first;  // gives up its own socket, shares first's
+            EXPECT_EQ(socketUsers(), 3);
+            EXPECT_EQ(first.shareCount(), 3);
+        }
+        EXPECT_EQ(first.shareCount(), 1);
+        EXPECT_NE(first.nativeHandle(), INVALID_SOCKET);
+    }
+    EXPECT_EQ(socketUsers(), 0);
+    TcpSocket again;  // started again after the clean-up
+    EXPECT_EQ(socketUsers(), 1);
+}
+
+TEST(SocketLayer, LastCopyClosesTheHandleAndCloseIsSeenByAllCopies) {
+    Pair pair;
+    ASSERT_TRUE(pair.server);
+    {
+        TcpSocket copy(pair.client);
+    }
+    pair.client.sendBytes("X");  // still open after the copy went
+    SocketSelector arrived(*pair.server, 2000u);
+    EXPECT_EQ(pair.server->receiveAvailable(), "X");
+    TcpSocket copy(pair.client);
+    copy.close();
+    EXPECT_EQ(pair.client.nativeHandle(), INVALID_SOCKET);
+    SocketSelector closed(*pair.server, 2000u);
+    EXPECT_TRUE(closed.isReady(*pair.server));
+    EXPECT_EQ(pair.server->receiveAvailable(), "");
+    EXPECT_EQ(pair.server->receiveAvailable(), "");
+}
+
+TEST(SocketLayer, ReceiveAvailableTakesEverythingWaitingWithoutBlocking) {
+    Pair pair;
+    EXPECT_EQ(pair.server->receiveAvailable(), "");
+    const std::string bulk(3000, 'q');
+    pair.client.sendBytes(bulk);
+    std::string got;
+    for (int i = 0; i < 50 && got.size() < bulk.size(); ++i) {
+        SocketSelector ready(*pair.server, 1000u);
+        got += pair.server->receiveAvailable();
+    }
+    EXPECT_EQ(got, bulk);
+}
+
+TEST(SocketLayer, LinesKeepTheirLineFeedAndTheLastEndsAtClose) {
+    Pair pair;
+    pair.client.sendLine("AB");
+    pair.client.sendBytes("CD");
+    pair.client.close();
+    EXPECT_EQ(pair.server->receiveLine(), "AB\n");
+    EXPECT_EQ(pair.server->receiveLine(), "CD");
+}
+
+TEST(SocketLayer, SendLineAddsOneLineFeed) {
+    Pair pair;
+    pair.client.sendLine("X");
+    pair.client.close();
+    std::string got;
+    for (std::string part; !(part = pair.server->receiveLine()).empty();) got += part;
+    EXPECT_EQ(got, "X\n");
+}
+
+TEST(SocketLayer, NonBlockingServerWithNothingPendingAcceptsNone) {
+    TcpServerSocket listener(0, 4, 1);
+    EXPECT_EQ(listener.acceptConnection(), nullptr);
+}
+
+TEST(SocketLayer, PortInUseRaisesInvalidSocketAndLeavesNothing) {
+    TcpServerSocket first(0, 4, 0);
+    const int32_t users = socketUsers();
+    EXPECT_EQ(raisedText([&] { TcpServerSocket second(first.boundPort(), 4, 0); }), "C string: INVALID_SOCKET");
+    EXPECT_EQ(socketUsers(), users);
+}
+
+TEST(SocketLayer, SelectorHoldsASocketOnceAndPollsAtOnce) {
+    Pair pair;
+    SocketSelector nothing(*pair.server, pair.server.get(), 1);
+    EXPECT_FALSE(nothing.isReady(*pair.server));
+    EXPECT_FALSE(nothing.isReady(pair.client));
+    pair.client.sendBytes("Z");
+    SocketSelector some(*pair.server, &pair.client, 0);
+    EXPECT_TRUE(some.isReady(*pair.server));
+    EXPECT_FALSE(some.isReady(pair.client));
+}
+
+TEST(SocketLayer, ConnectFailuresNameTheWinsockError) {
+    int32_t closedPort;
+    {
+        TcpServerSocket probe(0, 1, 0);
+        closedPort = probe.boundPort();
+    }
+    const int32_t users = socketUsers();
+    EXPECT_EQ(raisedText([&] { TcpClientSocket c("127.0.0.1", closedPort); }),
+              "string: connect failed: WSAECONNREFUSED (10061) Connection refused.");
+    EXPECT_EQ(raisedText([&] { TcpClientSocket c("127.0.0.1", closedPort, 2000); }),
+              "string: connect failed: WSAECONNREFUSED (10061) Connection refused.");
+    EXPECT_EQ(raisedText([&] { TcpClientSocket c("127.0.0.1", 0, 2000); }).rfind("string: connect failed: WSA", 0), 0u);
+    EXPECT_EQ(socketUsers(), users);
+}
+
+TEST(SocketLayer, PortsUseTheirLow16Bits) {
+    TcpServerSocket listener(0, 4, 0);
+    TcpClientSocket client("127.0.0.1", listener.boundPort() + 65536);
+    std::unique_ptr<TcpSocket> accepted(listener.acceptConnection());
+    EXPECT_TRUE(accepted);
+}
+
+}  // namespace

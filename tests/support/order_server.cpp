@@ -1,0 +1,63 @@
+#include "support/order_server.h"
+
+#include <windows.h>
+
+#include <memory>
+
+namespace varnex_test {
+
+using varnex::SocketSelector;
+using varnex::TcpSocket;
+
+OrderServer::OrderServer(Answer answer)
+    : answer_(std::move(answer)), listener_(0, 8, 0), port_(listener_.boundPort()), thread_([this] { serve(); }) {}
+
+OrderServer::~OrderServer() {
+    stopping_ = true;
+    try {
+        varnex::TcpClientSocket wake("127.0.0.1", port_, 2000);  // unblocks accept
+    } catch (...) {
+    }
+    thread_.join();
+}
+
+std::vector<std::string> OrderServer::messages() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+}
+
+void OrderServer::serve() {
+    while (!stopping_) {
+        std::unique_ptr<TcpSocket> connection;
+        try {
+            connection.reset(listener_.acceptConnection());
+        } catch (...) {
+            return;
+        }
+        if (!connection || stopping_) continue;
+        SocketSelector ready(*connection, 5000u);
+        const std::string message = connection->receiveAvailable();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            messages_.push_back(message);
+        }
+        answer_(*connection);
+    }
+}
+
+OrderServer::Answer OrderServer::replies(std::vector<std::string> parts, int pauseMs) {
+    return [parts, pauseMs](const TcpSocket &connection) {
+        for (size_t i = 0; i < parts.size(); ++i) {
+            if (i > 0 && pauseMs > 0) Sleep(pauseMs);
+            connection.sendBytes(parts[i]);
+        }
+        // Give the client time to read before this side closes.
+        SocketSelector closed(connection, 5000u);
+    };
+}
+
+void OrderServer::silent(const TcpSocket &connection) {
+    SocketSelector closed(connection, 10000u);
+}
+
+}  // namespace varnex_test

@@ -1,0 +1,44 @@
+// A loopback order server on a free port, run on a thread of the test and
+// built on the socket layer itself. Each connection gets the first message
+// the client sends, then `answer` decides what the server does with it.
+#ifndef VARNEX_TESTS_ORDER_SERVER_H
+#define VARNEX_TESTS_ORDER_SERVER_H
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/tcp_socket.h"
+
+namespace varnex_test {
+
+class OrderServer {
+public:
+    using Answer = std::function<void(const varnex::TcpSocket &)>;
+    explicit OrderServer(Answer answer);
+    ~OrderServer();
+
+    int port() const { return port_; }
+    std::vector<std::string> messages();
+
+    static Answer replies(std::vector<std::string> parts, int pauseMs = 0);
+    // Waits (at most 10 s) until the client closes, sending nothing.
+    static void silent(const varnex::TcpSocket &connection);
+
+private:
+    void serve();
+    Answer answer_;
+    varnex::TcpServerSocket listener_;
+    int port_;
+    std::atomic<bool> stopping_{false};
+    std::mutex mutex_;
+    std::vector<std::string> messages_;
+    std::thread thread_;
+};
+
+}  // namespace varnex_test
+
+#endif
