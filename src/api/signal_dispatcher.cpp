@@ -12,6 +12,7 @@
 #include "config/settings_file.h"
 #include "output/file_names.h"
 #include "output/line_files.h"
+#include "pipe/pipe_texts.h"
 
 namespace varnex {
 
@@ -88,7 +89,18 @@ void SignalDispatcher::readConfiguration() {
     consoleLine("_initial ... end.");
 }
 
-void SignalDispatcher::registerOrderFunc(OrderCallback) noexcept {}
+void SignalDispatcher::registerOrderFunc(OrderCallback callback) noexcept {
+    try {
+        bool ok;
+        {
+            ExclusiveLock guard(registerLock);
+            serverChannel.configure(pipeBaseName, ".");
+            ok = serverChannel.open(true, "QUIT", callback);
+        }
+        writeLog(registrationText(reinterpret_cast<uintptr_t>(&serverChannel), ok).c_str());
+    } catch (...) {
+    }
+}
 
 void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const char *symbol,
                                int32_t quantity, double price) noexcept {
@@ -129,7 +141,15 @@ bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
     return previous && *previous == quantity;
 }
 
-void SignalDispatcher::relayPipe(const std::string &) {}
+void SignalDispatcher::relayPipe(const std::string &message) {
+    writeLog(checkSignalText(message).c_str());
+    clientChannel.configure(pipeBaseName, ".");
+    // A failed open keeps the connection of an earlier relay, which is what
+    // the send below then uses.
+    clientChannel.open(false, "QUIT", nullptr);
+    const bool ok = clientChannel.send(message);
+    writeLog(callbackResultText(message, ok).c_str());
+}
 
 void SignalDispatcher::relayTcp(const char *symbol, const std::string &message) {
     writeLog(relayOrder(endpoints, symbol, message).c_str());

@@ -12,6 +12,7 @@
 
 #include "config/settings_file.h"
 #include "net/tcp_relay.h"
+#include "pipe/pipe_channel.h"
 #include "varnex.h"
 
 namespace varnex {
@@ -43,6 +44,8 @@ private:
     void runPipeline(int32_t year, int32_t month, int32_t day, const char *symbol, int32_t quantity,
                      double price);
 
+    PipeChannel clientChannel;
+    PipeChannel serverChannel;
     EndpointTable endpoints;
     ConfigText driverName;
     ConfigText signalFile;
@@ -58,6 +61,8 @@ private:
     // Host threads may call process at once; one call runs at a time so the
     // position book stays whole and one signal's log lines stay together.
     SRWLOCK processLock = SRWLOCK_INIT;
+    // Registrations from several host threads must not open the server channel at once.
+    SRWLOCK registerLock = SRWLOCK_INIT;
 };
 
 // The process-wide dispatcher, created (and the configuration read) by the

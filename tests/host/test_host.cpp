@@ -14,9 +14,15 @@
 //   setlocale|NAME                      the C runtime's setlocale(LC_ALL, NAME);
 //                                       prints how msvcrt then writes 1.5
 //   echo|TEXT                           prints TEXT on standard output
+//   register                            registers an order function that prints
+//                                       "ORDER <text>" for every order received
+//   registernull                        registers a null order function
+//   waitorders|N|MS                     waits until N orders arrived (at most MS)
+//   send|COUNT|SYMBOL                   COUNT changed signals for SYMBOL, one at a time
 // Exit code 0 when the script ran, 2 on a usage or loading error.
 #include <windows.h>
 
+#include <atomic>
 #include <clocale>
 #include <cstdio>
 #include <ctime>
@@ -31,6 +37,14 @@
 #include "varnex.h"
 
 namespace {
+
+std::atomic<long> ordersReceived{0};
+
+void __stdcall printOrder(const char *text) {
+    std::printf("ORDER %s\n", text);
+    std::fflush(stdout);
+    ++ordersReceived;
+}
 
 struct Exports {
     VarnexRegisterOrderFuncFn registerOrderFunc;
@@ -142,6 +156,17 @@ int run(const Exports &dll, std::istream &script) {
             msvcrtSnprintf(sample, sizeof sample - 1, "%g", 1.5);
             std::printf("locale %s prints %s\n", name ? name : "(refused)", sample);
             std::fflush(stdout);
+        } else if (cmd == "register") {
+            dll.registerOrderFunc(printOrder);
+        } else if (cmd == "registernull") {
+            dll.registerOrderFunc(nullptr);
+        } else if (cmd == "waitorders" && f.size() == 3) {
+            const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
+            while (ordersReceived < std::stol(f[1]) && GetTickCount64() < deadline) Sleep(5);
+        } else if (cmd == "send" && f.size() == 3) {
+            int year, month, day;
+            dateOf("today", year, month, day);
+            for (int i = 1; i <= std::stoi(f[1]); ++i) dll.process(year, month, day, f[2].c_str(), i, i + 0.25);
         } else if (cmd == "echo" && f.size() == 2) {
             std::printf("%s\n", f[1].c_str());
             std::fflush(stdout);

@@ -2,7 +2,9 @@
 #ifndef VARNEX_TESTS_HOST_RUNNER_H
 #define VARNEX_TESTS_HOST_RUNNER_H
 
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "support/temp_folder.h"
 
@@ -16,6 +18,27 @@ struct HostResult {
 // Writes the script into `folder`, runs the host on it and waits (at most a
 // minute). With `withConsole` false the host gets no standard handles at all.
 HostResult runHost(const TempFolder &folder, const std::string &script, bool withConsole = true);
+
+// A host running in the background, for tests with two host processes.
+class HostProcess {
+public:
+    HostProcess(const TempFolder &folder, const std::string &scriptName, const std::string &script,
+                bool withConsole = true);
+    ~HostProcess();
+    // Waits until the host's output holds `text` (at most `limitMs`).
+    bool waitForOutput(const std::string &text, unsigned limitMs);
+    // Waits for the end (at most a minute) and returns everything.
+    HostResult finish();
+
+private:
+    std::string collected();
+    void *process_ = nullptr;
+    void *output_ = nullptr;
+    // Read all along, so a host that prints a lot never blocks on a full pipe.
+    std::thread reader_;
+    std::mutex mutex_;
+    std::string collected_;
+};
 
 // Varnex.ini in the Windows directory, where a bare file name is resolved.
 std::string iniPath();

@@ -1,0 +1,58 @@
+// One end of the one-way pipe pair <base>_IN / <base>_OUT. The server end
+// creates the pipes and a reader thread that hands every received message to
+// a callback; the client end opens them and sends.
+#ifndef VARNEX_PIPE_PIPE_CHANNEL_H
+#define VARNEX_PIPE_PIPE_CHANNEL_H
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "common/handles.h"
+#include "varnex.h"
+
+namespace varnex {
+
+struct PipeReaderTask;
+
+// Exit codes of the reader thread.
+enum ReaderExit : DWORD { kReaderStopWord = 0, kReaderNoTask = 1, kReaderReadFailed = 2, kReaderStopped = 3 };
+
+class PipeChannel {
+public:
+    // How long a send may wait for a receiver that does not read.
+    static constexpr DWORD kSendLimitMs = 2000;
+
+    PipeChannel();
+    virtual ~PipeChannel();
+    PipeChannel(const PipeChannel &) = delete;
+    PipeChannel &operator=(const PipeChannel &) = delete;
+
+    void configure(std::string pipeName, std::string hostName);
+    std::string pipePath(bool in) const;
+    // Server: create both pipes and start the reader (a callback is required).
+    // Client: open both pipes; an open that fails keeps an earlier connection.
+    bool open(bool serverMode, std::string stopWord, OrderCallback callback);
+    // Writes text + NUL; true only when all of it was written within kSendLimitMs.
+    bool send(std::string text);
+
+    // The reader's exit code, STILL_ACTIVE while it runs; for tests.
+    DWORD readerExitCode() const;
+
+private:
+    bool serverMode;
+    std::string pipeName;
+    std::string hostName;
+    std::string basePath;
+    UniqueHandle writeHandle;
+    UniqueHandle readHandle;
+    UniqueHandle readerThread;
+    DWORD readerThreadId;
+    UniqueHandle sendDone;  // event for the bounded client-side write
+    std::shared_ptr<PipeReaderTask> task;
+};
+
+}  // namespace varnex
+
+#endif

@@ -1,0 +1,84 @@
+// The pipe relay through real host processes on the system's pipe names:
+// registration, same-process delivery, and one host sending to another.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "integration/host_runner.h"
+
+using namespace varnex_test;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+Lines ordersIn(const std::string &output) {
+    Lines orders;
+    size_t at = 0;
+    while ((at = output.find("ORDER ", at)) != std::string::npos) {
+        const size_t end = output.find("\r\n", at);
+        orders.push_back(output.substr(at + 6, end - at - 6));
+        at = end;
+    }
+    return orders;
+}
+
+class PipeRelayHostTest : public ::testing::Test {
+protected:
+    void TearDown() override { removeIni(); }
+    std::string log(const TempFolder &f) { return readFile(f.file("VarnexMsg.txt")); }
+    TempFolder folder;
+};
+
+TEST_F(PipeRelayHostTest, RegisteredHostReceivesItsOwnChangedPositions) {
+    writeIni(settingIni(folder, "logMode=True\r\nvarnexMode=True\r\nsignalMode=False\r\n"));
+    HostResult run = runHost(folder,
+                             "register\nregister\nregisternull\n"
+                             "process|today|ABC|1|12.5\nprocess|today|ABC|1|13\nprocess|today|ABC|2|13\n"
+                             "waitorders|2|5000\n");
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(ordersIn(run.output), (Lines{"ABC,1,12.5", "ABC,2,13"}));
+    const Lines lines = unstampedLines(log(folder), '\t');
+    ASSERT_EQ(lines.size(), 13u);
+    ASSERT_EQ(lines[0].rfind("RegisterOrderFunc: [", 0), 0u);
+    const std::string address = lines[0].substr(20, 8);
+    for (char c : address) EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F')) << address;
+    EXPECT_EQ(lines[0], "RegisterOrderFunc: [" + address + "], ok: 1");
+    EXPECT_EQ(lines[1], "RegisterOrderFunc: [" + address + "], ok: 0");
+    EXPECT_EQ(lines[2], "RegisterOrderFunc: [" + address + "], ok: 0");
+    EXPECT_EQ(Lines(lines.begin() + 3, lines.end()),
+              (Lines{"ABC: 1,12.5", "ABC qty=\t1", "0. checkSignal: ABC,1,12.5",
+                     "1. callBackOrderFunc: ABC,1,12.5, OK:true", "ABC: 1,13", "ABC qty=\t1 preQty=\t1", "ABC: 2,13",
+                     "ABC qty=\t2 preQty=\t1", "0. checkSignal: ABC,2,13", "1. callBackOrderFunc: ABC,2,13, OK:true"}));
+}
+
+TEST_F(PipeRelayHostTest, WithoutReceiverTheRelayReportsFalseAtOnce) {
+    writeIni(settingIni(folder, "logMode=True\r\nvarnexMode=True\r\n"));
+    HostResult run = runHost(folder, "process|today|ABC|1|2\n");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(unstampedLines(log(folder), '\t'),
+              (Lines{"ABC: 1,2", "ABC qty=\t1", "0. checkSignal: ABC,1,2", "1. callBackOrderFunc: ABC,1,2, OK:false"}));
+    EXPECT_EQ(unstampedLines(readFile(folder.file("ABC.txt")), ' '), Lines{"1 2"});
+}
+
+TEST_F(PipeRelayHostTest, ABurstFromAnotherProcessArrivesOnceInOrderAndANewSenderIsServed) {
+    constexpr int kBurst = 5000;
+    writeIni(settingIni(folder, "varnexMode=True\r\nsignalMode=False\r\n"));
+    HostProcess receiver(folder, "receiver.txt",
+                         "register\necho|READY\nwaitorders|" + std::to_string(kBurst + 3) + "|120000\n");
+    ASSERT_TRUE(receiver.waitForOutput("READY", 20000));
+    HostResult first = runHost(folder, "send|" + std::to_string(kBurst) + "|SYM\n");
+    EXPECT_EQ(first.exitCode, 0u);
+    // A second sending process after the first has gone, then "QUIT".
+    HostResult second = runHost(folder, "send|2|NEW\nprocess|today|QUIT|0|0\n");
+    EXPECT_EQ(second.exitCode, 0u);
+    HostResult got = receiver.finish();
+    const Lines orders = ordersIn(got.output);
+    ASSERT_EQ(orders.size(), size_t(kBurst + 3)) << got.output.substr(0, 500);
+    for (int i = 1; i <= kBurst; ++i) {
+        const std::string expected = "SYM," + std::to_string(i) + "," + std::to_string(i) + ".25";
+        ASSERT_EQ(orders[i - 1], expected) << "at " << i;
+    }
+    EXPECT_EQ(Lines(orders.end() - 3, orders.end()), (Lines{"NEW,1,1.25", "NEW,2,2.25", "QUIT,0,0"}));
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+// Channels against each other in one process, each test on its own pipe names.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "pipe/pipe_channel.h"
+
+using namespace varnex;
+
+namespace {
+
+std::mutex receivedMutex;
+std::vector<std::string> received;
+std::atomic<int> blockCallback{0};
+
+void __stdcall collect(const char *text) {
+    while (blockCallback) Sleep(5);
+    std::lock_guard<std::mutex> lock(receivedMutex);
+    received.emplace_back(text);
+}
+
+std::vector<std::string> waitFor(size_t count, DWORD limitMs = 5000) {
+    const ULONGLONG deadline = GetTickCount64() + limitMs;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(receivedMutex);
+            if (received.size() >= count || GetTickCount64() > deadline) return received;
+        }
+        Sleep(2);
+    }
+}
+
+class PipeChannelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::lock_guard<std::mutex> lock(receivedMutex);
+        received.clear();
+        static int counter = 0;
+        name = "varnex.test." + std::to_string(GetCurrentProcessId()) + "." + std::to_string(++counter);
+    }
+    void configure(PipeChannel &channel) { channel.configure(name, "."); }
+    std::string name;
+};
+
+TEST_F(PipeChannelTest, PathsAreBuiltFromHostAndName) {
+    PipeChannel channel;
+    EXPECT_EQ(channel.pipePath(true), "\\\\.\\pipe\\_IN");
+    channel.configure("kelvor.ts.guicl", ".");
+    EXPECT_EQ(channel.pipePath(true), "\\\\.\\pipe\\kelvor.ts.guicl_IN");
+    EXPECT_EQ(channel.pipePath(false), "\\\\.\\pipe\\kelvor.ts.guicl_OUT");
+}
+
+TEST_F(PipeChannelTest, ClientMessagesReachTheServerCallbackInOrder) {
+    PipeChannel server, client;
+    configure(server);
+    configure(client);
+    ASSERT_TRUE(server.open(true, "QUIT", collect));
+    ASSERT_TRUE(client.open(false, "QUIT", nullptr));
+    EXPECT_TRUE(client.send("ABC,1,12.5"));
+    EXPECT_TRUE(client.send(""));
+    EXPECT_TRUE(client.send("quit"));
+    // A second open fails while our connection holds the pipes, and the old connection still sends.
+    EXPECT_FALSE(client.open(false, "QUIT", nullptr));
+    EXPECT_TRUE(client.send("XYZ,-2,3"));
+    EXPECT_EQ(waitFor(4), (std::vector<std::string>{"ABC,1,12.5", "", "quit", "XYZ,-2,3"}));
+}
+
+TEST_F(PipeChannelTest, StopWordIsDeliveredAndEndsTheReader) {
+    PipeChannel server, client;
+    configure(server);
+    configure(client);
+    ASSERT_TRUE(server.open(true, "QUIT", collect));
+    ASSERT_TRUE(client.open(false, "QUIT", nullptr));
+    EXPECT_TRUE(client.send("QUIT"));
+    EXPECT_EQ(waitFor(1), std::vector<std::string>{"QUIT"});
+    for (int i = 0; i < 200 && server.readerExitCode() == STILL_ACTIVE; ++i) Sleep(5);
+    EXPECT_EQ(server.readerExitCode(), DWORD(kReaderStopWord));
+}
+
+TEST_F(PipeChannelTest, ServerOpenNeedsACallbackAndASingleInstance) {
+    PipeChannel first, second, third;
+    configure(first);
+    configure(second);
+    configure(third);
+    EXPECT_FALSE(first.open(true, "QUIT", nullptr));
+    ASSERT_TRUE(first.open(true, "QUIT", collect));
+    EXPECT_FALSE(second.open(true, "QUIT", collect));
+    ASSERT_TRUE(third.open(false, "QUIT", nullptr));
+    EXPECT_TRUE(third.send("still first"));
+    EXPECT_EQ(waitFor(1), std::vector<std::string>{"still first"});
+}
+
+TEST_F(PipeChannelTest, SendWithoutReceiverFailsAtOnce) {
+    PipeChannel client;
+    configure(client);
+    EXPECT_FALSE(client.open(false, "QUIT", nullptr));
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(client.send("lost"));
+    EXPECT_LT(GetTickCount64() - start, 1000u);
+}
+
+TEST_F(PipeChannelTest, ANewSenderIsServedAfterTheFirstWentAway) {
+    PipeChannel server;
+    configure(server);
+    ASSERT_TRUE(server.open(true, "QUIT", collect));
+    {
+        PipeChannel first;
+        configure(first);
+        ASSERT_TRUE(first.open(false, "QUIT", nullptr));
+        EXPECT_TRUE(first.send("from first"));
+        waitFor(1);
+    }
+    PipeChannel second;
+    configure(second);
+    bool opened = false;
+    for (int i = 0; i < 200 && !(opened = second.open(false, "QUIT", nullptr)); ++i) Sleep(10);
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(second.send("from second"));
+    EXPECT_EQ(waitFor(2), (std::vector<std::string>{"from first", "from second"}));
+}
+
+TEST_F(PipeChannelTest, SendToAReceiverThatStoppedReadingIsBounded) {
+    PipeChannel server, client;
+    configure(server);
+    configure(client);
+    ASSERT_TRUE(server.open(true, "QUIT", collect));
+    ASSERT_TRUE(client.open(false, "QUIT", nullptr));
+    ASSERT_TRUE(client.send("QUIT"));
+    waitFor(1);
+    const std::string order(100, 'o');
+    const ULONGLONG start = GetTickCount64();
+    bool ok = true;
+    for (int i = 0; i < 1000 && ok; ++i) ok = client.send(order);
+    EXPECT_FALSE(ok);
+    EXPECT_LT(GetTickCount64() - start, 15000u);
+}
+
+TEST_F(PipeChannelTest, DestroyingTheServerEndsAWaitingReader) {
+    PipeChannel unopened;  // closes nothing, ends nothing
+    auto server = std::make_unique<PipeChannel>();
+    configure(*server);
+    ASSERT_TRUE(server->open(true, "QUIT", collect));
+    const ULONGLONG start = GetTickCount64();
+    server.reset();
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    PipeChannel again;  // the names are free again
+    configure(again);
+    EXPECT_TRUE(again.open(true, "QUIT", collect));
+}
+
+}  // namespace
