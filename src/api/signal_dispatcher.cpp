@@ -144,10 +144,12 @@ bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
 void SignalDispatcher::relayPipe(const std::string &message) {
     writeLog(checkSignalText(message).c_str());
     clientChannel.configure(pipeBaseName, ".");
-    // A failed open keeps the connection of an earlier relay, which is what
-    // the send below then uses.
-    clientChannel.open(false, "QUIT", nullptr);
-    const bool ok = clientChannel.send(message);
+    // The connection of an earlier relay is kept and used as long as it
+    // works; only a relay without one, or whose send failed (a receiver that
+    // restarted has fresh pipes), opens the pipes again, and then sends once more.
+    if (!clientChannel.isConnected()) clientChannel.open(false, "QUIT", nullptr);
+    bool ok = clientChannel.send(message);
+    if (!ok && clientChannel.open(false, "QUIT", nullptr)) ok = clientChannel.send(message);
     writeLog(callbackResultText(message, ok).c_str());
 }
 

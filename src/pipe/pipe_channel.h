@@ -37,6 +37,9 @@ public:
     // Writes text + NUL; true only when all of it was written within kSendLimitMs.
     bool send(std::string text);
 
+    // Client side: holds an opened pipe pair (which may since have broken).
+    bool isConnected() const { return static_cast<bool>(writeHandle); }
+
     // The reader's exit code, STILL_ACTIVE while it runs; for tests.
     DWORD readerExitCode() const;
 

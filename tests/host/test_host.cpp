@@ -18,6 +18,7 @@
 //                                       "ORDER <text>" for every order received
 //   registernull                        registers a null order function
 //   waitorders|N|MS                     waits until N orders arrived (at most MS)
+//   waitfile|PATH|MS                    waits until the file PATH exists (at most MS)
 //   send|COUNT|SYMBOL                   COUNT changed signals for SYMBOL, one at a time
 // Exit code 0 when the script ran, 2 on a usage or loading error.
 #include <windows.h>
@@ -163,6 +164,9 @@ int run(const Exports &dll, std::istream &script) {
         } else if (cmd == "waitorders" && f.size() == 3) {
             const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
             while (ordersReceived < std::stol(f[1]) && GetTickCount64() < deadline) Sleep(5);
+        } else if (cmd == "waitfile" && f.size() == 3) {
+            const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
+            while (GetFileAttributesA(f[1].c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < deadline) Sleep(5);
         } else if (cmd == "send" && f.size() == 3) {
             int year, month, day;
             dateOf("today", year, month, day);

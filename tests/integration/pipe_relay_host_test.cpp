@@ -81,4 +81,26 @@ TEST_F(PipeRelayHostTest, ABurstFromAnotherProcessArrivesOnceInOrderAndANewSende
     EXPECT_EQ(Lines(orders.end() - 3, orders.end()), (Lines{"NEW,1,1.25", "NEW,2,2.25", "QUIT,0,0"}));
 }
 
+TEST_F(PipeRelayHostTest, ASenderPicksUpTheFreshPipesOfARestartedReceiver) {
+    writeIni(settingIni(folder, "logMode=True\r\nvarnexMode=True\r\nsignalMode=False\r\n"));
+    TempFolder senderFolder;
+    const std::string go = folder.file("go");
+    HostProcess first(folder, "first.txt", "register\necho|READY\nwaitorders|1|20000\n");
+    ASSERT_TRUE(first.waitForOutput("READY", 20000));
+    writeIni(settingIni(senderFolder, "logMode=True\r\nvarnexMode=True\r\nsignalMode=False\r\n"));
+    HostProcess sender(senderFolder, "sender.txt",
+                       "process|today|R|1|1\nwaitfile|" + go + "|30000\nprocess|today|R|2|2\n");
+    EXPECT_EQ(ordersIn(first.finish().output), Lines{"R,1,1"});
+    writeIni(settingIni(folder, "varnexMode=True\r\nsignalMode=False\r\n"));
+    HostProcess second(folder, "second.txt", "register\necho|READY\nwaitorders|1|20000\n");
+    ASSERT_TRUE(second.waitForOutput("READY", 20000));
+    writeFile(go, "");
+    EXPECT_EQ(ordersIn(second.finish().output), Lines{"R,2,2"});
+    EXPECT_EQ(sender.finish().exitCode, 0u);
+    const Lines lines = unstampedLines(readFile(senderFolder.file("VarnexMsg.txt")), '\t');
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[3], "1. callBackOrderFunc: R,1,1, OK:true");
+    EXPECT_EQ(lines[7], "1. callBackOrderFunc: R,2,2, OK:true");
+}
+
 }  // namespace
