@@ -18,6 +18,7 @@
 //                                       "ORDER <text>" for every order received
 //   registernull                        registers a null order function
 //   waitorders|N|MS                     waits until N orders arrived (at most MS)
+//   unload|MS                           FreeLibrary on Varnex.dll, then MS ms of life
 //   waitfile|PATH|MS                    waits until the file PATH exists (at most MS)
 //   send|COUNT|SYMBOL                   COUNT changed signals for SYMBOL, one at a time
 // Exit code 0 when the script ran, 2 on a usage or loading error.
@@ -109,6 +110,8 @@ void runThreads(int count, Fn fn) {
     for (auto &thread : threads) thread.join();
 }
 
+HMODULE varnexModule = nullptr;
+
 int run(const Exports &dll, std::istream &script) {
     std::string line;
     while (std::getline(script, line)) {
@@ -164,6 +167,9 @@ int run(const Exports &dll, std::istream &script) {
         } else if (cmd == "waitorders" && f.size() == 3) {
             const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
             while (ordersReceived < std::stol(f[1]) && GetTickCount64() < deadline) Sleep(5);
+        } else if (cmd == "unload" && f.size() == 2) {
+            FreeLibrary(varnexModule);
+            Sleep(std::stoul(f[1]));
         } else if (cmd == "waitfile" && f.size() == 3) {
             const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
             while (GetFileAttributesA(f[1].c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < deadline) Sleep(5);
@@ -194,7 +200,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "test_host: cannot read %s\n", argv[1]);
         return 2;
     }
-    HMODULE module = LoadLibraryA("Varnex.dll");
+    HMODULE module = varnexModule = LoadLibraryA("Varnex.dll");
     if (!module) {
         std::fprintf(stderr, "test_host: cannot load Varnex.dll (%lu)\n", GetLastError());
         return 2;

@@ -103,4 +103,11 @@ TEST_F(PipeRelayHostTest, ASenderPicksUpTheFreshPipesOfARestartedReceiver) {
     EXPECT_EQ(lines[7], "1. callBackOrderFunc: R,2,2, OK:true");
 }
 
+TEST_F(PipeRelayHostTest, FreeLibraryWithARunningReaderDoesNotCrashTheHost) {
+    writeIni(settingIni(folder, "logMode=True\r\n"));
+    HostResult run = runHost(folder, "register\nunload|300\necho|alive\n");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("alive"), std::string::npos);
+}
+
 }  // namespace
