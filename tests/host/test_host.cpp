@@ -79,16 +79,16 @@ std::string decode(const std::string &text) {
     return out;
 }
 
-void dateOf(const std::string &spec, int &year, int &month, int &day) {
+void dateOf(const std::string &when, int &year, int &month, int &day) {
     std::time_t now = std::time(nullptr);
-    if (spec == "yesterday") now -= 24 * 3600;
+    if (when == "yesterday") now -= 24 * 3600;
     std::tm local = *std::localtime(&now);
     year = local.tm_year + 1900;
     month = local.tm_mon + 1;
     day = local.tm_mday;
-    if (spec == "month0") month = local.tm_mon;
-    if (spec != "today" && spec != "yesterday" && spec != "month0")
-        std::sscanf(spec.c_str(), "%d-%d-%d", &year, &month, &day);
+    if (when == "month0") month = local.tm_mon;
+    if (when != "today" && when != "yesterday" && when != "month0")
+        std::sscanf(when.c_str(), "%d-%d-%d", &year, &month, &day);
 }
 
 // Parsed with the classic locale, so a script's setlocale cannot change prices.

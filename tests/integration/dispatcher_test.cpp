@@ -10,12 +10,6 @@ using namespace varnex_test;
 
 namespace {
 
-size_t countOf(const std::string &text, const std::string &part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-}
-
 class DispatcherTest : public ::testing::Test {
 protected:
     void TearDown() override { removeIni(); }

@@ -52,6 +52,12 @@ void writeFile(const std::string &path, const std::string &content) {
     out << content;
 }
 
+size_t countOf(const std::string &text, const std::string &part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
 bool isStamp(const std::string &text) {
     static const char shape[] = "dddd/dd/dd dd:dd:dd";
     if (text.size() != sizeof shape - 1) return false;

@@ -27,6 +27,9 @@ std::string readFile(const std::string &path);
 bool fileExists(const std::string &path);
 void writeFile(const std::string &path, const std::string &content);
 
+// How often `part` occurs in `text`, overlaps included.
+size_t countOf(const std::string &text, const std::string &part);
+
 // The stamp "YYYY/MM/DD hh:mm:ss" that every output line starts with.
 bool isStamp(const std::string &text);
 
