@@ -20,13 +20,15 @@ HANDLE createPipe(const std::string &path, DWORD access) {
                             kBufferSize, kBufferSize, kDefaultTimeoutMs, nullptr);
 }
 
+// The system resets an OVERLAPPED's event when the request starts, so the
+// events are not reset here.
+
 // One overlapped write that gives up after `limitMs`, so a receiver that no
 // longer reads cannot hold the sender's thread. A cancelled write delivers nothing.
 bool boundedWrite(HANDLE pipe, HANDLE event, const std::string &bytes, DWORD limitMs) {
     if (!holdsHandle(pipe) || !holdsHandle(event)) return false;
     OVERLAPPED pending = {};
     pending.hEvent = event;
-    ResetEvent(event);
     const DWORD size = static_cast<DWORD>(bytes.size());
     DWORD written = 0;
     if (!WriteFile(pipe, bytes.data(), size, nullptr, &pending)) {
@@ -84,7 +86,6 @@ namespace {
 bool readSome(HANDLE pipe, HANDLE event, char *buffer, DWORD &got) {
     OVERLAPPED pending = {};
     pending.hEvent = event;
-    ResetEvent(event);
     got = 0;
     if (!ReadFile(pipe, buffer, kBufferSize, nullptr, &pending) && GetLastError() != ERROR_IO_PENDING) return false;
     return GetOverlappedResult(pipe, &pending, &got, TRUE) != FALSE;
