@@ -104,6 +104,7 @@ void SignalDispatcher::registerOrderFunc(OrderCallback callback) noexcept {
 
 void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const char *symbol,
                                int32_t quantity, double price) noexcept {
+    if (!symbol) return;  // a host's null would otherwise crash its own process
     ExclusiveLock guard(processLock);
     try {
         runPipeline(year, month, day, symbol, quantity, price);
@@ -160,7 +161,7 @@ void SignalDispatcher::relayTcp(const char *symbol, const std::string &message) 
 void SignalDispatcher::loadEndpoints(const SettingsFile &settings) { varnex::loadEndpoints(settings, endpoints); }
 
 void SignalDispatcher::writeLog(const char *text) noexcept {
-    if (!logMode) return;
+    if (!logMode || !text) return;
     try {
         writeStampedLine(logPath(driverName.get(), logFile.get()), LineMode::Append, '\t', text);
     } catch (...) {

@@ -52,7 +52,6 @@ TEST(Exports, EachRemovesItsArgumentBytes) {
     EXPECT_EQ(bytesRemovedByCallee(reinterpret_cast<void *>(GetProcAddress(dll, "_RegisterOrderFunc")), nullCallback, 1),
               4u);
     EXPECT_EQ(GetProcAddress(dll, "_process@28"), nullptr);
-    EXPECT_EQ(GetProcAddress(dll, MAKEINTRESOURCEA(3)), GetProcAddress(dll, "_process"));
 }
 
 }  // namespace

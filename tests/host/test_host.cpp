@@ -18,6 +18,7 @@
 //                                       "ORDER <text>" for every order received
 //   registernull                        registers a null order function
 //   waitorders|N|MS                     waits until N orders arrived (at most MS)
+//   nullcalls                           _writelog and _process with null texts
 //   unload|MS                           FreeLibrary on Varnex.dll, then MS ms of life
 //   waitfile|PATH|MS                    waits until the file PATH exists (at most MS)
 //   send|COUNT|SYMBOL                   COUNT changed signals for SYMBOL, one at a time
@@ -167,6 +168,11 @@ int run(const Exports &dll, std::istream &script) {
         } else if (cmd == "waitorders" && f.size() == 3) {
             const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
             while (ordersReceived < std::stol(f[1]) && GetTickCount64() < deadline) Sleep(5);
+        } else if (cmd == "nullcalls") {
+            int year, month, day;
+            dateOf("today", year, month, day);
+            dll.writelog(nullptr);
+            dll.process(year, month, day, nullptr, 1, 2.0);
         } else if (cmd == "unload" && f.size() == 2) {
             FreeLibrary(varnexModule);
             Sleep(std::stoul(f[1]));

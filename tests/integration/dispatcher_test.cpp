@@ -73,6 +73,14 @@ TEST_F(DispatcherTest, MissingDriverFolderSkipsLinesQuietly) {
     EXPECT_NE(run.output.find("still here"), std::string::npos);
 }
 
+TEST_F(DispatcherTest, NullTextsFromTheHostAreIgnored) {
+    writeIni(settingIni(folder, "logMode=True\r\n"));
+    HostResult run = runHost(folder, "nullcalls\nwritelog|after\necho|alive\n");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("alive"), std::string::npos);
+    EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'), std::vector<std::string>{"after"});
+}
+
 TEST_F(DispatcherTest, HostWithoutConsoleStillLogs) {
     writeIni(settingIni(folder, "logMode=True\r\n"));
     HostResult run = runHost(folder, "initial\nwritelog|quiet host\n", false);
