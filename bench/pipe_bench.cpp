@@ -14,32 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench_clock.h"
 #include "varnex.h"
 
 namespace {
 
 constexpr int kLatencySignals = 2000;
 constexpr int kBurstSignals = 5000;
-
-LONGLONG ticks() {
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return counter.QuadPart;
-}
-
-double ticksToMicros(LONGLONG t) {
-    static const double perMicro = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f.QuadPart / 1e6;
-    }();
-    return t / perMicro;
-}
-
-double percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(p * v.size()))];
-}
 
 // --- receiving process -------------------------------------------------------
 std::vector<LONGLONG> arrivals;

@@ -9,20 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "varnex.h"
 
 namespace {
-
-double nowMicros() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return counter.QuadPart * 1e6 / frequency.QuadPart;
-}
 
 void appendLine(const std::string &path, const char *mode, const char *text) {
     char stamp[80];
@@ -32,11 +22,6 @@ void appendLine(const std::string &path, const char *mode, const char *text) {
         std::fprintf(file, "%s\t%s\n", stamp, text);
         std::fclose(file);
     }
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace

@@ -11,21 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "bench_clock.h"
 #include "varnex.h"
 
 namespace {
-
-double nowMicros() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return counter.QuadPart * 1e6 / frequency.QuadPart;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // Answers "OK" to every connection's first bytes, then waits for the close.
 void serve(SOCKET listener, std::atomic<bool> &stop) {

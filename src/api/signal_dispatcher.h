@@ -6,8 +6,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "config/settings_file.h"
@@ -16,7 +14,6 @@
 #include "varnex.h"
 
 namespace varnex {
-
 
 class SignalDispatcher {
 public:

@@ -1,5 +1,7 @@
 #include "pipe/pipe_channel.h"
 
+#include <atomic>
+
 #include "common/locks.h"
 #include "pipe/message_framing.h"
 
@@ -60,7 +62,7 @@ struct PipeReaderTask {
     UniqueHandle inPipe;
     UniqueHandle outPipe;
     UniqueHandle outEvent;
-    volatile LONG stopping = 0;
+    std::atomic<bool> stopping{false};
 
     bool createPipes() {
         ExclusiveLock guard(lock);
@@ -75,7 +77,7 @@ struct PipeReaderTask {
         }
         return true;
     }
-    bool stopRequested() const { return InterlockedCompareExchange(const_cast<volatile LONG *>(&stopping), 0, 0) != 0; }
+    bool stopRequested() const { return stopping.load(); }
 };
 
 namespace {
@@ -133,7 +135,7 @@ PipeChannel::~PipeChannel() {
     writeHandle.reset();
     readHandle.reset();
     if (readerThread && task) {
-        InterlockedExchange(&task->stopping, 1);
+        task->stopping = true;
         // Cancel the blocked read until the reader notices; a reader stuck in
         // the host's callback is ended by force only after the limit.
         const ULONGLONG deadline = GetTickCount64() + kStopLimitMs;

@@ -10,11 +10,7 @@ using namespace varnex_test;
 
 namespace {
 
-class DispatcherTest : public ::testing::Test {
-protected:
-    void TearDown() override { removeIni(); }
-    TempFolder folder;
-};
+using DispatcherTest = HostTest;
 
 TEST_F(DispatcherTest, WithoutIniSignalFilesGoToDriveCAndTheLogIsOff) {
     removeIni();

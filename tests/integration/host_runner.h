@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "support/temp_folder.h"
 
 namespace varnex_test {
@@ -44,6 +46,15 @@ private:
 std::string iniPath();
 void writeIni(const std::string &content);
 void removeIni();
+
+// Base of the tests that run hosts: a fresh folder, and no Varnex.ini left behind.
+class HostTest : public ::testing::Test {
+protected:
+    void TearDown() override { removeIni(); }
+    static std::string log(const TempFolder &f) { return readFile(f.file("VarnexMsg.txt")); }
+    std::string log() const { return log(folder); }
+    TempFolder folder;
+};
 
 // [Setting] section text with driverName pointing into `folder`, plus extra lines.
 std::string settingIni(const TempFolder &folder, const std::string &extraLines);

@@ -22,12 +22,7 @@ Lines ordersIn(const std::string &output) {
     return orders;
 }
 
-class PipeRelayHostTest : public ::testing::Test {
-protected:
-    void TearDown() override { removeIni(); }
-    std::string log(const TempFolder &f) { return readFile(f.file("VarnexMsg.txt")); }
-    TempFolder folder;
-};
+using PipeRelayHostTest = HostTest;
 
 TEST_F(PipeRelayHostTest, RegisteredHostReceivesItsOwnChangedPositions) {
     writeIni(settingIni(folder, "logMode=True\r\nvarnexMode=True\r\nsignalMode=False\r\n"));

@@ -11,12 +11,7 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-class PipelineTest : public ::testing::Test {
-protected:
-    void TearDown() override { removeIni(); }
-    std::string log() { return readFile(folder.file("VarnexMsg.txt")); }
-    TempFolder folder;
-};
+using PipelineTest = HostTest;
 
 TEST_F(PipelineTest, OnlyChangedPositionsOfTodayReachTheSignalFiles) {
     writeIni(settingIni(folder, "logMode=True\r\nsignalDebugMode=True\r\n"));

@@ -10,11 +10,7 @@ using namespace varnex_test;
 
 namespace {
 
-class TcpRelayHostTest : public ::testing::Test {
-protected:
-    void TearDown() override { removeIni(); }
-    TempFolder folder;
-};
+using TcpRelayHostTest = HostTest;
 
 TEST_F(TcpRelayHostTest, ChangedPositionsAreAcknowledgedAndFailuresDoNotStopTheSignalFiles) {
     OrderServer server(OrderServer::replies({"OK"}));

@@ -44,6 +44,13 @@ protected:
         name = "varnex.test." + std::to_string(GetCurrentProcessId()) + "." + std::to_string(++counter);
     }
     void configure(PipeChannel &channel) { channel.configure(name, "."); }
+    // A receiving server and a client connected to it, on this test's names.
+    void connect(PipeChannel &server, PipeChannel &client) {
+        configure(server);
+        configure(client);
+        ASSERT_TRUE(server.open(true, "QUIT", collect));
+        ASSERT_TRUE(client.open(false, "QUIT", nullptr));
+    }
     std::string name;
 };
 
@@ -57,10 +64,7 @@ TEST_F(PipeChannelTest, PathsAreBuiltFromHostAndName) {
 
 TEST_F(PipeChannelTest, ClientMessagesReachTheServerCallbackInOrder) {
     PipeChannel server, client;
-    configure(server);
-    configure(client);
-    ASSERT_TRUE(server.open(true, "QUIT", collect));
-    ASSERT_TRUE(client.open(false, "QUIT", nullptr));
+    ASSERT_NO_FATAL_FAILURE(connect(server, client));
     EXPECT_TRUE(client.send("ABC,1,12.5"));
     EXPECT_TRUE(client.send(""));
     EXPECT_TRUE(client.send("quit"));
@@ -72,10 +76,7 @@ TEST_F(PipeChannelTest, ClientMessagesReachTheServerCallbackInOrder) {
 
 TEST_F(PipeChannelTest, StopWordIsDeliveredAndEndsTheReader) {
     PipeChannel server, client;
-    configure(server);
-    configure(client);
-    ASSERT_TRUE(server.open(true, "QUIT", collect));
-    ASSERT_TRUE(client.open(false, "QUIT", nullptr));
+    ASSERT_NO_FATAL_FAILURE(connect(server, client));
     EXPECT_TRUE(client.send("QUIT"));
     EXPECT_EQ(waitFor(1), std::vector<std::string>{"QUIT"});
     for (int i = 0; i < 200 && server.readerExitCode() == STILL_ACTIVE; ++i) Sleep(5);
@@ -126,10 +127,7 @@ TEST_F(PipeChannelTest, ANewSenderIsServedAfterTheFirstWentAway) {
 
 TEST_F(PipeChannelTest, SendToAReceiverThatStoppedReadingIsBounded) {
     PipeChannel server, client;
-    configure(server);
-    configure(client);
-    ASSERT_TRUE(server.open(true, "QUIT", collect));
-    ASSERT_TRUE(client.open(false, "QUIT", nullptr));
+    ASSERT_NO_FATAL_FAILURE(connect(server, client));
     ASSERT_TRUE(client.send("QUIT"));
     waitFor(1);
     const std::string order(100, 'o');
