@@ -1,15 +1,8 @@
-# Cross toolchain: 32-bit Windows through mingw-w64. The -posix variants are
-# needed because GoogleTest uses std::mutex, which the win32 thread model lacks.
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows (PE32) through mingw-w64, run under the 32-bit Wine.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# The runtime goes into every binary, so hosts never need a runtime installed.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(VARNEX_OBJDUMP i686-w64-mingw32-objdump)
+set(VARNEX_TRIPLE i686-w64-mingw32)
+set(VARNEX_ARCH x86)
+set(VARNEX_PE_FORMAT pei-i386)
+set(VARNEX_WINE_LOADER /usr/lib/wine/wine)
+set(VARNEX_WINEARCH win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,31 +1,94 @@
-# Shared by the build, test and demo scripts: paths, Wine environment, build.
+# Shared by the build, test, demo and benchmark scripts: paths, the Wine
+# environment of each bitness, the build.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD=${VARNEX_BUILD_DIR:-$ROOT/build}
-export WINEPREFIX=$BUILD/wine
+BUILD_ROOT=${VARNEX_BUILD_DIR:-$ROOT/build}
+ARCHES="x86 x64"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
+arch_toolchain() { case $1 in x86) echo "$ROOT/cmake/mingw-i686.cmake" ;; x64) echo "$ROOT/cmake/mingw-x86_64.cmake" ;; esac; }
+arch_loader() { case $1 in x86) echo /usr/lib/wine/wine ;; x64) echo /usr/lib/wine/wine64 ;; esac; }
+arch_bits() { case $1 in x86) echo 32 ;; x64) echo 64 ;; esac; }
+
+# Whether this machine can execute the Wine loader of a bitness, found out by
+# trying it: some kernels refuse 32-bit programs outright. On failure the
+# reason is left in ARCH_WHY.
+ARCH_WHY=
+arch_runs() {
+  local loader out
+  loader=$(arch_loader "$1")
+  if [ ! -e "$loader" ]; then ARCH_WHY="$loader is not installed"; return 1; fi
+  if out=$("$loader" --version 2>&1); then return 0; fi
+  ARCH_WHY="$loader: $(echo "$out" | tail -n 1 | sed 's/^.*: \(cannot execute\)/\1/')"
+  return 1
+}
+
+runnable_arches() {
+  local arch list=
+  for arch in $ARCHES; do arch_runs "$arch" && list="$list $arch"; done
+  echo $list
+}
+
+# Both trees are always built (a release ships both DLLs); ninja makes a
+# second run rebuild nothing.
 varnex_build() {
   bash "$ROOT/scripts/setup.sh"
-  if [ ! -f "$BUILD/build.ninja" ]; then
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >"$BUILD.configure.log" 2>&1 ||
-      { cat "$BUILD.configure.log"; return 1; }
-  fi
-  cmake --build "$BUILD" -- -j"$(nproc)" >"$BUILD.build.log" 2>&1 || { tail -n 60 "$BUILD.build.log"; return 1; }
+  local arch tree
+  for arch in $ARCHES; do
+    tree=$BUILD_ROOT/$arch
+    mkdir -p "$tree"
+    if [ ! -f "$tree/build.ninja" ]; then
+      cmake -S "$ROOT" -B "$tree" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$(arch_toolchain "$arch")" \
+        >"$tree.configure.log" 2>&1 || { cat "$tree.configure.log"; return 1; }
+    fi
+    cmake --build "$tree" -- -j"$(nproc)" >"$tree.build.log" 2>&1 || { tail -n 60 "$tree.build.log"; return 1; }
+  done
+}
+
+# Points the Wine variables at one bitness's tree: its own prefix, its own
+# loader, and the 64-bit wineserver where there is one (it serves both).
+wine_env() {
+  local arch=$1
+  BUILD=$BUILD_ROOT/$arch
+  export WINEPREFIX=$BUILD/wine
+  export WINELOADER=$(arch_loader "$arch")
+  if [ -x /usr/lib/wine/wineserver64 ]; then export WINESERVER=/usr/lib/wine/wineserver64; else export WINESERVER=/usr/lib/wine/wineserver32; fi
+  if [ "$arch" = x86 ]; then export WINEARCH=win32; else export WINEARCH=win64; fi
+}
+
+vwine() { "$WINELOADER" "$@"; }
+
+# The bitness a single-run job (demo, benchmarks) uses: 32-bit where it runs,
+# as most hosts still are, otherwise 64-bit. Fails with the reasons when
+# neither runs.
+pick_arch() {
+  local arch why=
+  for arch in x86 x64; do
+    if arch_runs "$arch"; then echo "$arch"; return 0; fi
+    why="$why $ARCH_WHY;"
+  done
+  echo "no Wine can run here:$why install wine64 (and wine32:i386 where 32-bit programs run)" >&2
+  return 1
 }
 
 # One prefix per build tree and one wineserver for the whole run; its stdio
-# is detached so nothing that reads our output waits on it.
+# is detached so nothing that reads our output waits on it. The prefix's
+# services are started here too, for the same reason.
 wine_up() {
   mkdir -p "$WINEPREFIX"
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i </dev/null >/dev/null 2>&1 || true
+  if [ ! -d "$WINEPREFIX/drive_c/windows" ]; then
+    vwine wineboot -i </dev/null >/dev/null 2>&1 || true
+    "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
   fi
-  wineserver -p 600 </dev/null >/dev/null 2>&1 &
-  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  if [ ! -d "$WINEPREFIX/drive_c/windows" ]; then
+    echo "Wine could not create the prefix $WINEPREFIX with $WINELOADER" >&2
+    return 1
+  fi
+  "$WINESERVER" -p 600 </dev/null >/dev/null 2>&1 &
+  vwine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 wine_down() {
-  wineserver -k </dev/null >/dev/null 2>&1 || true
+  [ -n "${WINESERVER:-}" ] && "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
 }

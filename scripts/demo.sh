@@ -4,6 +4,10 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 varnex_build
+arch=$(pick_arch)
+wine_env "$arch"
+echo "== using the $(arch_bits "$arch")-bit Varnex.dll ($BUILD/bin/Varnex.dll) under $WINELOADER"
+arch_runs x86 || echo "   (32-bit skipped: $ARCH_WHY)"
 wine_up
 trap wine_down EXIT
 DEMO=$BUILD/demo
@@ -15,7 +19,7 @@ printf '%s\n' 'writelog|demo host started' 'process|today|ABC|1|12.5' 'process|t
   'process|today|ABC|-2|1234567' 'process|yesterday|ABC|5|1' >"$DEMO/script.txt"
 echo "== Varnex.ini"; cat "$INI"; echo
 echo "== host output"
-wine "$BUILD/bin/test_host.exe" "$WINDEMO""script.txt"
+vwine "$BUILD/bin/test_host.exe" "$WINDEMO""script.txt"
 rm -f "$INI"
 for f in "$DEMO"/*.txt; do
   [ "$(basename "$f")" = script.txt ] && continue

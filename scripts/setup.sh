@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# Installs the cross toolchain, Wine and GoogleTest sources on a Debian machine.
-# Idempotent: does nothing (and prints nothing) when everything is present.
+# Installs both cross toolchains, both Wines and the GoogleTest sources on a
+# Debian machine. Idempotent: does nothing (and prints nothing) when everything
+# is present. wine32 installs even where the kernel cannot run it; the scripts
+# find out by trying which bitness runs.
 set -euo pipefail
 need=()
 command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 || need+=(g++-mingw-w64-i686)
-command -v wine >/dev/null 2>&1 || need+=(wine)
-dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
+command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || need+=(g++-mingw-w64-x86-64)
+command -v i686-w64-mingw32-objdump >/dev/null 2>&1 || need+=(binutils-mingw-w64-i686)
+command -v x86_64-w64-mingw32-objdump >/dev/null 2>&1 || need+=(binutils-mingw-w64-x86-64)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+[ -e /usr/lib/wine/wine ] || need+=(wine32:i386)
+dpkg -s wine >/dev/null 2>&1 || need+=(wine)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
-command -v i686-w64-mingw32-objdump >/dev/null 2>&1 || need+=(binutils-mingw-w64-i686)
 [ ${#need[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup: missing ${need[*]}; run as root to install" >&2

@@ -1,9 +1,30 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test under Wine.
+# Installs what is missing, builds both bitnesses, and runs every test under
+# the Wine of each bitness this machine can execute. The DLL file checks run
+# for both bitnesses everywhere. Arguments go to every ctest run.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 varnex_build
-wine_up
-trap wine_down EXIT
-cd "$BUILD"
-ctest --output-on-failure "$@"
+ran=0
+failed=0
+skipped=()
+for arch in $ARCHES; do
+  if ! arch_runs "$arch"; then
+    echo "== $arch: SKIPPED the $(arch_bits "$arch")-bit Wine suite: this machine cannot run $(arch_bits "$arch")-bit programs ($ARCH_WHY); running only its DLL file checks"
+    skipped+=("$arch")
+    (cd "$BUILD_ROOT/$arch" && ctest --output-on-failure -L static) || failed=1
+    continue
+  fi
+  echo "== $arch: $(arch_bits "$arch")-bit suite under $(arch_loader "$arch")"
+  wine_env "$arch"
+  wine_up
+  (cd "$BUILD" && ctest --output-on-failure "$@") || failed=1
+  wine_down
+  ran=$((ran + 1))
+done
+if [ "$ran" -eq 0 ]; then
+  echo "FAILED: no Wine suite could run: this machine executes neither /usr/lib/wine/wine nor /usr/lib/wine/wine64 (install wine64, and wine32:i386 where 32-bit programs run)" >&2
+  exit 1
+fi
+[ ${#skipped[@]} -gt 0 ] && echo "note: skipped the Wine suite of: ${skipped[*]} (see above)"
+exit $failed

@@ -2,10 +2,11 @@
 # The built DLL's export names, ordinals and imports, read from the file itself.
 set -eu
 objdump=$1
-dll=$2
+format=$2
+dll=$3
 dump=$($objdump -p "$dll")
 fail=0
-echo "$dump" | grep -q 'file format pei-i386' || { echo "not a PE32 (i386) file"; fail=1; }
+echo "$dump" | grep -q "file format $format\$" || { echo "not a $format file"; fail=1; }
 imports=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort | tr '\n' ' ')
 for dll_name in $imports; do
   case $dll_name in KERNEL32.dll|WS2_32.dll|msvcrt.dll) ;; *) echo "unexpected import: $dll_name"; fail=1 ;; esac
@@ -17,4 +18,4 @@ table=$(echo "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n
   while read -r idx name; do echo "$((idx + base)) $name"; done | tr '\n' ';')
 [ "$table" = "1 _RegisterOrderFunc;2 _initial;3 _process;4 _writelog;" ] || { echo "exports: $table"; fail=1; }
 if [ $fail -ne 0 ]; then echo "export table check failed"; exit 1; fi
-echo "exports: $table imports: $imports"
+echo "$format exports: $table imports: $imports"

@@ -35,7 +35,7 @@ TEST_F(PipeRelayHostTest, RegisteredHostReceivesItsOwnChangedPositions) {
     const Lines lines = unstampedLines(log(folder), '\t');
     ASSERT_EQ(lines.size(), 13u);
     ASSERT_EQ(lines[0].rfind("RegisterOrderFunc: [", 0), 0u);
-    const std::string address = lines[0].substr(20, 8);
+    const std::string address = lines[0].substr(20, 2 * sizeof(void *));
     for (char c : address) EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F')) << address;
     EXPECT_EQ(lines[0], "RegisterOrderFunc: [" + address + "], ok: 1");
     EXPECT_EQ(lines[1], "RegisterOrderFunc: [" + address + "], ok: 0");
