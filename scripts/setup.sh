@@ -15,6 +15,9 @@ dpkg -s wine >/dev/null 2>&1 || need+=(wine)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
+# The native fuzz targets (scripts/fuzz.sh): clang 14 with libFuzzer and the sanitizer runtimes.
+command -v clang++-14 >/dev/null 2>&1 || need+=(clang-14)
+compgen -G '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null || need+=(libclang-rt-14-dev)
 [ ${#need[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup: missing ${need[*]}; run as root to install" >&2

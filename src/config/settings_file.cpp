@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 
+#include "config/setting_values.h"
+
 namespace varnex {
 
 namespace {
@@ -48,7 +50,7 @@ bool SettingsFile::getBool(const char *section, const char *key, bool defaultVal
     std::snprintf(defaultText, sizeof defaultText, "%s", defaultValue ? "True" : "False");
     char valueText[256] = {};
     GetPrivateProfileStringA(section, key, defaultText, valueText, kValueSize, fileName);
-    return std::strcmp(valueText, "True") == 0 || std::strcmp(valueText, "true") == 0;
+    return isSwitchOn(valueText);
 }
 
 char *SettingsFile::getString(const char *section, const char *key, const char *defaultValue) const {

@@ -77,18 +77,15 @@ Acknowledgement awaitAcknowledgement(const TcpSocket &socket, int32_t limitMs) {
 }  // namespace
 
 void loadEndpoints(const SettingsFile &settings, EndpointTable &endpoints) {
-    ConfigText ids(settings.getString("SocketClient", "clientID", ""));
-    const TextSplitter splitter(ids.get(), ",");
-    for (size_t i = 0; i < splitter.count(); ++i) {
-        const std::string &id = splitter.token(i);
+    const ConfigText ids(settings.getString("SocketClient", "clientID", ""));
+    for (const std::string &id : clientIdentifiers(ids.get())) {
         if (endpoints.count(id)) continue;
         const std::string section = "SC-" + id;
         ClientEndpoint endpoint;
         endpoint.host.reset(settings.getString(section.c_str(), "serverIp", "127.0.0.1"));
         endpoint.port = settings.getInt(section.c_str(), "serverPort", 0);
-        endpoint.ackTimeout = settings.getInt(section.c_str(), "ackTimeout", kDefaultAckTimeoutMs);
-        // A limit of zero or less would fail every order; take the default instead.
-        if (endpoint.ackTimeout <= 0) endpoint.ackTimeout = kDefaultAckTimeoutMs;
+        endpoint.ackTimeout =
+            effectiveAckTimeout(settings.getInt(section.c_str(), "ackTimeout", kDefaultAckTimeoutMs));
         endpoints.emplace(id, std::move(endpoint));
     }
 }

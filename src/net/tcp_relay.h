@@ -7,11 +7,10 @@
 #include <map>
 #include <string>
 
+#include "config/setting_values.h"
 #include "config/settings_file.h"
 
 namespace varnex {
-
-constexpr int32_t kDefaultAckTimeoutMs = 5000;
 
 struct ClientEndpoint {
     ConfigText host;

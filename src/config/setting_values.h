@@ -1,0 +1,26 @@
+// How the texts and numbers read from the INI file are interpreted. Pure, so
+// the rules can be unit-tested and fuzzed without the profile functions.
+#ifndef VARNEX_CONFIG_SETTING_VALUES_H
+#define VARNEX_CONFIG_SETTING_VALUES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varnex {
+
+constexpr int32_t kDefaultAckTimeoutMs = 5000;
+
+// On only for exactly "True" or "true" (case-sensitive, nothing around it).
+bool isSwitchOn(const char *text);
+
+// A limit of zero or less would fail every order, so it means the default.
+int32_t effectiveAckTimeout(int32_t configured);
+
+// The identifiers of a "clientID" list: split at every ",", empty ones kept,
+// untrimmed; a repeated identifier keeps its first place.
+std::vector<std::string> clientIdentifiers(const std::string &clientIdList);
+
+}  // namespace varnex
+
+#endif
