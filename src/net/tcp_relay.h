@@ -8,10 +8,9 @@
 #include <string>
 
 #include "config/settings_file.h"
+#include "config/varnex_config.h"
 
 namespace varnex {
-
-constexpr int32_t kDefaultAckTimeoutMs = 5000;
 
 struct ClientEndpoint {
     ConfigText host;
@@ -26,6 +25,7 @@ using EndpointTable = std::map<std::string, ClientEndpoint>;
 // Reads "SocketClient"/clientID and each identifier's "SC-" section; the
 // first listing of an identifier wins.
 void loadEndpoints(const SettingsFile &settings, EndpointTable &endpoints);
+void loadEndpoints(const std::vector<EndpointSettings> &settings, EndpointTable &endpoints);
 
 // Sends `message` to the symbol's server and waits for exactly "OK". Returns
 // the log text (empty when the symbol has no server); failures also go to
