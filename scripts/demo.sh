@@ -89,7 +89,7 @@ CSV
 say "the trading day (day.csv): DEF has no TCP server, SLOW's server never answers, 2024-02-30 does not exist"
 cat "$DEMO/day.csv"
 say "varnex-replay day.csv"
-vwine "$BIN/varnex-replay.exe" --pace 50 "$(winpath "$DEMO/day.csv")" </dev/null | tr -d '\r'
+vwine "$BIN/varnex-replay.exe" --pace 50 "$(winpath "$DEMO/day.csv")" </dev/null 2>&1 | tr -d '\r'
 
 vwine "$BIN/varnex-orders.exe" --stop </dev/null >/dev/null
 wait_for orders "orders received"

@@ -36,17 +36,17 @@ std::string origin(bool fromFile) { return fromFile ? "from the file" : "default
 
 void showText(const char *key, const TextSetting &setting, const char *switchName) {
     if (!setting.read) {
-        outLine("  " + padded(key, 17) + padded("-", 34) + "not read: " + switchName + " is off");
+        outLine("  " + padded(key, 17) + padded("-", 40) + "not read: " + switchName + " is off");
         return;
     }
-    outLine("  " + padded(key, 17) + padded(setting.value.empty() ? "(empty)" : setting.value, 34) +
+    outLine("  " + padded(key, 17) + padded(setting.value.empty() ? "(empty)" : setting.value, 40) +
             origin(setting.fromFile));
 }
 
 void showSwitch(const char *key, const SwitchSetting &setting) {
     std::string value = setting.on ? "on" : "off";
     if (setting.fromFile) value += "  (" + (setting.text.empty() ? std::string("empty") : setting.text) + ")";
-    outLine("  " + padded(key, 17) + padded(value, 34) + origin(setting.fromFile));
+    outLine("  " + padded(key, 17) + padded(value, 40) + origin(setting.fromFile));
 }
 
 std::string numberOrigin(const char *key, const NumberSetting &setting) {
@@ -174,7 +174,7 @@ int main(int argc, char **argv) {
             outLine("  " + padded("\"" + endpoint.id + "\"", 17) +
                     padded(endpoint.serverIp.value + ":" + std::to_string(endpoint.serverPort.value) +
                                ", ackTimeout " + std::to_string(endpoint.ackTimeout.value) + " ms",
-                           34) +
+                           40) +
                     "serverIp " + origin(endpoint.serverIp.fromFile) + ", " +
                     numberOrigin("serverPort", endpoint.serverPort) + ", " +
                     numberOrigin("ackTimeout", endpoint.ackTimeout));
