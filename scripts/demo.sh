@@ -14,10 +14,11 @@ arch_runs x86 || echo "   (32-bit skipped: $ARCH_WHY)"
 DEMO=$BUILD/demo
 INI=$WINEPREFIX/drive_c/windows/Varnex.ini
 pids=()
+# Whatever the demo started and is still running is ended outright: a Wine
+# process still starting up ignores a polite signal.
 cleanup() {
   local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
   rm -f "$INI"
   wine_down
 }
