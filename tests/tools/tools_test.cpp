@@ -288,7 +288,8 @@ TEST_F(ToolsTest, BadInputGetsOneLineAndANonZeroStatus) {
     EXPECT_EQ(second.output, "varnex-ack: cannot listen on 127.0.0.1:" + port + " (is the port in use?)\r\n");
 }
 
-TEST_F(ToolsTest, OrdersSaysPlainlyWhenAnotherReceiverHoldsThePipes) {
+TEST_F(ToolsTest, OrdersSaysPlainlyWhenAnotherReceiverHoldsThePipesAndPrintsCsv) {
+    writeIni(settingIni(folder, "varnexMode=True\r\nsignalMode=False\r\n"));
     ToolProcess first(kOrders, {"--csv"});
     ASSERT_TRUE(first.waitForOutput("time,symbol,quantity,price", 20000)) << first.output();
     const ToolResult second = runTool(kOrders, {}, "", 20000);
@@ -296,9 +297,28 @@ TEST_F(ToolsTest, OrdersSaysPlainlyWhenAnotherReceiverHoldsThePipes) {
     EXPECT_NE(second.output.find("varnex-orders: the order pipes are already held by another receiver"),
               std::string::npos)
         << second.output;
+    // A replay that tries to receive as well cannot: its orders still reach the first receiver.
+    const ToolResult replay = runTool(kReplay, {"--register", "-"}, "today,A,1,1.5\ntoday,B,-2,1e-05\n");
+    EXPECT_NE(replay.output.find("2 signals sent, 2 of them dated today, 0 orders received"),
+              std::string::npos)
+        << replay.output;
     EXPECT_EQ(runTool(kOrders, {"--stop"}).exitCode, 0u);
     const ToolResult ended = first.finish(20000);
-    EXPECT_NE(ended.output.find("varnex-orders: 0 orders received"), std::string::npos) << ended.output;
+    EXPECT_EQ(stampedTexts(ended.output, "/", 23), (std::vector<std::string>{",A,1,1.5", ",B,-2,1e-005"}))
+        << ended.output;
+    EXPECT_NE(ended.output.find("varnex-orders: 2 orders received"), std::string::npos) << ended.output;
+}
+
+TEST_F(ToolsTest, ReplayCanReceiveItsOwnOrders) {
+    writeIni(settingIni(folder, "varnexMode=True\r\n"));
+    const ToolResult replay =
+        runTool(kReplay, {"--register", "--pace", "10", "-"}, "today,A,1,1.5\ntoday,A,1,1.5\ntoday,B,2,3\n");
+    EXPECT_EQ(replay.exitCode, 0u) << replay.output;
+    EXPECT_EQ(stampedTexts(replay.output, "ORDER", 23),
+              (std::vector<std::string>{"  ORDER A,1,1.5", "  ORDER B,2,3"}))
+        << replay.output;
+    EXPECT_NE(replay.output.find("3 signals sent, 3 of them dated today, 2 orders received"),
+              std::string::npos);
 }
 
 }  // namespace
