@@ -196,6 +196,7 @@ TEST_F(DoctorRulesTest, ClientIdentifiersAndEndpointsAreChecked) {
     config.clientID = {"ABC, B,ABC,", true, true};
     sections.push_back({"sc-abc", {{"serverPort", "0"}}});
     sections.push_back({"SC- B", {{"serverPort", "70000"}, {"serverIP", "127.0.0.1"}}});
+    sections.push_back({"SC-ABD", {{"serverPort", "5000"}}});
     varnex::EndpointSettings abc, b, empty;
     abc.id = "ABC";
     b.id = " B";
@@ -210,6 +211,7 @@ TEST_F(DoctorRulesTest, ClientIdentifiersAndEndpointsAreChecked) {
     EXPECT_TRUE(has("serverPort 70000 is not a TCP port"));
     EXPECT_TRUE(has("section [SC-] for client identifier \"\" is missing"));
     EXPECT_FALSE(has("section [SC-ABC]"));  // section names are matched without regard to case
+    EXPECT_TRUE(has("section [SC-ABD] is not used: ABD is not listed in clientID"));
     EXPECT_FALSE(has("serverIP"));
 }
 

@@ -183,6 +183,16 @@ std::vector<Finding> checkConfiguration(const VarnexConfig &config, const std::v
                 warn(out, "[" + name + "] serverPort " + std::to_string(endpoint.serverPort.value) +
                               " is not a TCP port (1 to 65535)");
         }
+        for (const RawSection &section : sections) {
+            if (!sameName(section.name.substr(0, 3), varnex::kEndpointSectionPrefix)) continue;
+            const bool listed =
+                std::any_of(config.endpoints.begin(), config.endpoints.end(), [&](const EndpointSettings &e) {
+                    return sameName(varnex::kEndpointSectionPrefix + e.id, section.name);
+                });
+            if (!listed)
+                warn(out, "section [" + section.name + "] is not used: " + section.name.substr(3) +
+                              " is not listed in clientID");
+        }
     }
     return out;
 }
