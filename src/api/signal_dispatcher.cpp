@@ -10,6 +10,7 @@
 #include "api/signal_texts.h"
 #include "common/locks.h"
 #include "config/settings_file.h"
+#include "config/varnex_config.h"
 #include "output/file_names.h"
 #include "output/line_files.h"
 #include "pipe/pipe_texts.h"
@@ -17,9 +18,6 @@
 namespace varnex {
 
 namespace {
-
-constexpr const char *kSettingsName = "Varnex.ini";
-constexpr const char *kSettingSection = "Setting";
 
 void consoleLine(const char *text) {
     // A host without a console has an invalid stdout; msvcrt then fails the
@@ -73,18 +71,17 @@ void SignalDispatcher::initial() noexcept {
 void SignalDispatcher::readConfiguration() {
     if (initialised) return;
     consoleLine("_initial ... start.");
-    SettingsFile settings(kSettingsName);
-    driverName.reset(settings.getString(kSettingSection, "driverName", "C:\\"));
-    varnexMode = settings.getBool(kSettingSection, "varnexMode", false);
-    signalMode = settings.getBool(kSettingSection, "signalMode", true);
-    if (signalMode) signalFile.reset(settings.getString(kSettingSection, "signalFile", "Signal.txt"));
-    signalDebugMode = settings.getBool(kSettingSection, "signalDebugMode", false);
-    if (signalDebugMode)
-        signalDebugFile.reset(settings.getString(kSettingSection, "signalDebugFile", "SignalDebug.txt"));
-    socketClient = settings.getBool(kSettingSection, "socketClient", false);
-    if (socketClient) loadEndpoints(settings);
-    logMode = settings.getBool(kSettingSection, "logMode", false);
-    if (logMode) logFile.reset(settings.getString(kSettingSection, "logFile", "VarnexMsg.txt"));
+    const VarnexConfig config = readVarnexConfig(SettingsFile(kVarnexIniName));
+    driverName = configText(config.driverName.value);
+    varnexMode = config.varnexMode.on;
+    signalMode = config.signalMode.on;
+    if (config.signalFile.read) signalFile = configText(config.signalFile.value);
+    signalDebugMode = config.signalDebugMode.on;
+    if (config.signalDebugFile.read) signalDebugFile = configText(config.signalDebugFile.value);
+    socketClient = config.socketClient.on;
+    if (socketClient) varnex::loadEndpoints(config.endpoints, endpoints);
+    logMode = config.logMode.on;
+    if (config.logFile.read) logFile = configText(config.logFile.value);
     initialised = true;
     consoleLine("_initial ... end.");
 }

@@ -6,7 +6,6 @@
 
 #include "api/number_text.h"
 #include "net/tcp_socket.h"
-#include "net/text_splitter.h"
 
 namespace varnex {
 
@@ -77,16 +76,16 @@ Acknowledgement awaitAcknowledgement(const TcpSocket &socket, int32_t limitMs) {
 }  // namespace
 
 void loadEndpoints(const SettingsFile &settings, EndpointTable &endpoints) {
-    const ConfigText ids(settings.getString("SocketClient", "clientID", ""));
-    for (const std::string &id : clientIdentifiers(ids.get())) {
-        if (endpoints.count(id)) continue;
-        const std::string section = "SC-" + id;
+    loadEndpoints(readEndpointSettings(settings), endpoints);
+}
+
+void loadEndpoints(const std::vector<EndpointSettings> &settings, EndpointTable &endpoints) {
+    for (const EndpointSettings &entry : settings) {
         ClientEndpoint endpoint;
-        endpoint.host.reset(settings.getString(section.c_str(), "serverIp", "127.0.0.1"));
-        endpoint.port = settings.getInt(section.c_str(), "serverPort", 0);
-        endpoint.ackTimeout =
-            effectiveAckTimeout(settings.getInt(section.c_str(), "ackTimeout", kDefaultAckTimeoutMs));
-        endpoints.emplace(id, std::move(endpoint));
+        endpoint.host = configText(entry.serverIp.value);
+        endpoint.port = entry.serverPort.value;
+        endpoint.ackTimeout = entry.ackTimeout.value;
+        endpoints.emplace(entry.id, std::move(endpoint));
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "config/setting_values.h"
 #include "config/settings_file.h"
+#include "config/varnex_config.h"
 
 namespace varnex {
 
@@ -25,6 +26,7 @@ using EndpointTable = std::map<std::string, ClientEndpoint>;
 // Reads "SocketClient"/clientID and each identifier's "SC-" section; the
 // first listing of an identifier wins.
 void loadEndpoints(const SettingsFile &settings, EndpointTable &endpoints);
+void loadEndpoints(const std::vector<EndpointSettings> &settings, EndpointTable &endpoints);
 
 // Sends `message` to the symbol's server and waits for exactly "OK". Returns
 // the log text (empty when the symbol has no server); failures also go to

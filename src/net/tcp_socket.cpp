@@ -205,8 +205,13 @@ TcpClientSocket::TcpClientSocket(const std::string &host, int32_t port, int32_t 
 
 TcpClientSocket::~TcpClientSocket() = default;
 
-TcpServerSocket::TcpServerSocket(int32_t port, int32_t backlog, int32_t nonBlocking) {
-    const sockaddr_in address = ipv4Address(port, nullptr);
+TcpServerSocket::TcpServerSocket(int32_t port, int32_t backlog, int32_t nonBlocking, const char *bindAddress) {
+    unsigned long numeric = INADDR_ANY;
+    if (bindAddress) {
+        numeric = inet_addr(bindAddress);
+        if (numeric == INADDR_NONE) throw "INVALID_SOCKET";
+    }
+    const sockaddr_in address = ipv4Address(port, &numeric);
     if (nonBlocking == 1) setNonBlocking(nativeHandle(), true);
     if (bind(nativeHandle(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == SOCKET_ERROR)
         throw "INVALID_SOCKET";  // the base destructor closes the socket and gives its unit back

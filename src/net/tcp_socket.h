@@ -59,8 +59,9 @@ public:
 
 class TcpServerSocket : public TcpSocket {
 public:
-    // Binds every local interface; port 0 takes a free port (see boundPort).
-    TcpServerSocket(int32_t port, int32_t backlog, int32_t nonBlocking);
+    // Binds every local interface, or only the dotted IPv4 `address` when
+    // one is given; port 0 takes a free port (see boundPort).
+    TcpServerSocket(int32_t port, int32_t backlog, int32_t nonBlocking, const char *address = nullptr);
     ~TcpServerSocket() override;
 
     // A connected socket owned by the caller, or null when a non-blocking

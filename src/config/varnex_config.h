@@ -1,0 +1,76 @@
+// Every configuration value the library reads from Varnex.ini, with its
+// effective value and whether the file set it. The dispatcher configures
+// itself from this, and the doctor tool shows and checks the same values.
+#ifndef VARNEX_CONFIG_VARNEX_CONFIG_H
+#define VARNEX_CONFIG_VARNEX_CONFIG_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/setting_values.h"
+#include "config/settings_file.h"
+
+namespace varnex {
+
+constexpr const char *kVarnexIniName = "Varnex.ini";
+constexpr const char *kSettingSection = "Setting";
+constexpr const char *kSocketClientSection = "SocketClient";
+constexpr const char *kEndpointSectionPrefix = "SC-";
+
+// `read` is false for a key the library skips because its switch is off.
+struct TextSetting {
+    std::string value;
+    bool fromFile = false;
+    bool read = false;
+};
+
+// `text` is what the file holds (empty when the key is missing).
+struct SwitchSetting {
+    bool on = false;
+    std::string text;
+    bool fromFile = false;
+};
+
+struct NumberSetting {
+    int32_t value = 0;
+    std::string text;
+    bool fromFile = false;
+};
+
+struct EndpointSettings {
+    std::string id;  // as listed in clientID: untrimmed, case-sensitive
+    TextSetting serverIp;
+    NumberSetting serverPort;
+    NumberSetting ackTimeout;  // bounds the connection attempt and, separately, the wait for "OK"
+};
+
+struct VarnexConfig {
+    TextSetting driverName;
+    SwitchSetting varnexMode;
+    SwitchSetting signalMode;
+    TextSetting signalFile;
+    SwitchSetting signalDebugMode;
+    TextSetting signalDebugFile;
+    SwitchSetting socketClient;
+    TextSetting clientID;                     // read only with socketClient on
+    std::vector<EndpointSettings> endpoints;  // first listing of an identifier wins
+    SwitchSetting logMode;
+    TextSetting logFile;
+};
+
+// Reads the keys in the library's order; a key behind a switch is read only
+// when that switch is on, and the endpoint sections right after socketClient.
+VarnexConfig readVarnexConfig(const SettingsFile &settings);
+
+// A text as the library keeps it: a 255-byte buffer from malloc (values are
+// at most 254 characters already).
+ConfigText configText(const std::string &value);
+
+// "SocketClient"/clientID and each listed identifier's "SC-" section.
+std::vector<EndpointSettings> readEndpointSettings(const SettingsFile &settings,
+                                                   TextSetting *clientID = nullptr);
+
+}  // namespace varnex
+
+#endif

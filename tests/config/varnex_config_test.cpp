@@ -1,0 +1,88 @@
+// readVarnexConfig on real INI files: effective values, where each came from,
+// and the keys a switch leaves unread.
+#include "config/varnex_config.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_folder.h"
+
+using namespace varnex;
+using varnex_test::TempFolder;
+
+namespace {
+
+VarnexConfig readFrom(const TempFolder &folder, const std::string &content) {
+    const std::string path = folder.file("Varnex.ini");
+    varnex_test::writeFile(path, content);
+    return readVarnexConfig(SettingsFile(path.c_str()));
+}
+
+TEST(VarnexConfigTest, NoFileGivesTheDefaultsFromNowhere) {
+    TempFolder folder;
+    const VarnexConfig config = readVarnexConfig(SettingsFile(folder.file("absent.ini").c_str()));
+    EXPECT_EQ(config.driverName.value, "C:\\");
+    EXPECT_FALSE(config.driverName.fromFile);
+    EXPECT_TRUE(config.signalMode.on);
+    EXPECT_EQ(config.signalFile.value, "Signal.txt");
+    EXPECT_TRUE(config.signalFile.read);
+    EXPECT_FALSE(config.varnexMode.on);
+    EXPECT_FALSE(config.signalDebugFile.read);
+    EXPECT_FALSE(config.socketClient.on);
+    EXPECT_FALSE(config.clientID.read);
+    EXPECT_TRUE(config.endpoints.empty());
+    EXPECT_FALSE(config.logMode.on);
+    EXPECT_FALSE(config.logFile.read);
+}
+
+TEST(VarnexConfigTest, FileValuesAreMarkedAndSwitchesKeepTheirText) {
+    TempFolder folder;
+    const VarnexConfig config =
+        readFrom(folder,
+                 "[Setting]\r\ndriverName=D:\\x\\\r\nsignalMode=TRUE\r\nsignalFile=never.txt\r\n"
+                 "logmode=true\r\nlogFile=\r\nsignalDebugMode=True\r\nvarnexMode=\r\n");
+    EXPECT_EQ(config.driverName.value, "D:\\x\\");
+    EXPECT_TRUE(config.driverName.fromFile);
+    EXPECT_FALSE(config.signalMode.on);
+    EXPECT_EQ(config.signalMode.text, "TRUE");
+    EXPECT_TRUE(config.signalMode.fromFile);
+    EXPECT_FALSE(config.signalFile.read);  // signalMode is off
+    EXPECT_TRUE(config.signalDebugMode.on);
+    EXPECT_EQ(config.signalDebugFile.value, "SignalDebug.txt");
+    EXPECT_FALSE(config.signalDebugFile.fromFile);
+    EXPECT_FALSE(config.varnexMode.on);  // present but empty
+    EXPECT_TRUE(config.varnexMode.fromFile);
+    EXPECT_TRUE(config.logMode.on);
+    EXPECT_EQ(config.logFile.value, "");  // present and empty: not the default
+    EXPECT_TRUE(config.logFile.fromFile);
+}
+
+TEST(VarnexConfigTest, EndpointsFollowClientIdWithTheirOrigins) {
+    TempFolder folder;
+    const VarnexConfig config = readFrom(
+        folder,
+        "[Setting]\r\nsocketClient=True\r\n[SocketClient]\r\nclientID=B,A,B\r\n"
+        "[SC-A]\r\nserverPort=5001\r\nackTimeout=0\r\n[SC-B]\r\nserverIp=127.0.0.2\r\nackTimeout=250\r\n");
+    EXPECT_TRUE(config.clientID.fromFile);
+    ASSERT_EQ(config.endpoints.size(), 2u);
+    const EndpointSettings &b = config.endpoints[0], &a = config.endpoints[1];
+    EXPECT_EQ(b.id, "B");
+    EXPECT_EQ(b.serverIp.value, "127.0.0.2");
+    EXPECT_TRUE(b.serverIp.fromFile);
+    EXPECT_EQ(b.serverPort.value, 0);
+    EXPECT_FALSE(b.serverPort.fromFile);
+    EXPECT_EQ(b.ackTimeout.value, 250);
+    EXPECT_EQ(a.id, "A");
+    EXPECT_EQ(a.serverIp.value, "127.0.0.1");
+    EXPECT_FALSE(a.serverIp.fromFile);
+    EXPECT_EQ(a.serverPort.value, 5001);
+    EXPECT_EQ(a.ackTimeout.value, kDefaultAckTimeoutMs);  // zero would fail every order
+    EXPECT_TRUE(a.ackTimeout.fromFile);
+}
+
+TEST(VarnexConfigTest, LongValuesAreCutAt254) {
+    TempFolder folder;
+    const VarnexConfig config = readFrom(folder, "[Setting]\r\ndriverName=" + std::string(300, 'd') + "\r\n");
+    EXPECT_EQ(config.driverName.value, std::string(254, 'd'));
+}
+
+}  // namespace
