@@ -19,9 +19,9 @@
 
 namespace {
 
-constexpr int kRounds = 5;
-constexpr int kPaced = 300;
-constexpr int kBurst = 1000;
+constexpr int kRounds = 10;
+constexpr int kPaced = 150;
+constexpr int kBurst = 500;
 constexpr int kPerRound = kPaced + kBurst;
 constexpr int kTotal = kRounds * kPerRound;
 

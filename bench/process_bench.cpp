@@ -45,7 +45,7 @@ int main() {
         varnex = loadVarnex();
     }
     const Today day = today();
-    constexpr int kRounds = 7, kSignals = 80;
+    constexpr int kRounds = 40, kSignals = 10;
     std::vector<double> library, floor;
     int quantity = 0;
     for (int round = 0; round < kRounds; ++round) {

@@ -79,7 +79,7 @@ int main() {
         varnex = loadVarnex();
     }
     const Today day = today();
-    constexpr int kRounds = 7, kRelays = 80, kCounted = 20;
+    constexpr int kRounds = 40, kRelays = 10, kCounted = 20;
     std::vector<double> library, byHand;
     int quantity = 0;
     for (int round = 0; round < kRounds; ++round) {

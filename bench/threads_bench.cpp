@@ -73,8 +73,8 @@ int main() {
         varnex = loadVarnex();
     }
     const Today day = today();
-    constexpr int kRounds = 3;
-    constexpr double kRunMicros = 1.5e6;
+    constexpr int kRounds = 5;
+    constexpr double kRunMicros = 1e6;
 
     // Runs `threads` host threads, each relaying orders of its own symbol
     // until the run's time is up; counts what they finished.
@@ -119,7 +119,7 @@ int main() {
                "Each host thread relays its own symbol (T0..T7, one client identifier each) to one "
                "loopback server that answers every connection on its own thread after Sleep(5). " +
                    std::to_string(kRounds) +
-                   " alternating rounds; each run lets its threads relay for 1.5 s and counts the "
+                   " alternating rounds; each run lets its threads relay for 1 s and counts the "
                    "orders finished. Floor: the same with one thread.");
     WSACleanup();
     return 0;

@@ -117,6 +117,7 @@ plot_scale() {
   [ -s "$RUNS/scale_log.dat" ] && relative="$relative, '$RUNS/scale_log.dat' using 1:5:6:7 with yerrorlines lw 2 pt 9 title 'log on'"
   gnuplot <<EOF
 set terminal pngcairo size 1100,460 font ",10"
+set termoption noenhanced
 set output '$PLOT'
 set multiplot layout 1,2 title "Varnex: _process per changed signal as the position book grows ($2)"
 set logscale x 10
@@ -168,7 +169,7 @@ EOF
     echo
     echo "Scale points (symbols: median µs per changed signal, min–max):"
     echo
-    awk -F'\t' '$1 == "POINT" { printf "- %s, %s symbols: %.2f µs (%.2f–%.2f)\n", $2 == "scale" ? "every switch off" : "log on", $3, $4, $5, $6 }' "$data"
+    awk -F'\t' '$1 == "POINT" { printf "- %s, %s symbol%s: %.2f µs (%.2f–%.2f)\n", $2 == "scale" ? "every switch off" : "log on", $3, $3 == 1 ? "" : "s", $4, $5, $6 }' "$data"
     echo
     echo "### How each figure is made"
     echo
@@ -188,7 +189,7 @@ if [ "$REPORT" = "$ROOT/bench/report.md" ] && grep -q '<!-- bench-table:start --
   first=$(ls "$RUNS"/*.txt | head -n 1)
   table_for "$first" >"$RUNS/table.md"
   awk -v table="$RUNS/table.md" -v bits="$(machine_value "$first" bits)" -v when="$(date -u '+%Y-%m-%d')" '
-    /<!-- bench-table:start -->/ { print; print ""; print "Latest run (" when ", " bits "-bit, written by scripts/bench.sh):"; print ""
+    /<!-- bench-table:start -->/ { print; print ""; print "Latest run (" when ", " bits "-bit, written by scripts/bench.sh; the full report with the machine, how each figure is made and the plot is bench/report.md):"; print ""
                                    while ((getline line < table) > 0) print line; print ""; skip = 1; next }
     /<!-- bench-table:end -->/ { skip = 0 }
     !skip { print }' "$ROOT/README.md" >"$RUNS/README.md"
