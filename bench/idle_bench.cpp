@@ -240,7 +240,10 @@ int orchestrate() {
             (delivered ? "reached" : "did NOT reach") +
             " the receiver, which then ended; then the sender over 10 s. GetProcessTimes is each child's own "
             "figure, in whole 10 ms ticks under Wine (0.1 % of a core over 10 s); the Linux run time sums "
-            "the child's threads' schedstat (ns), its spread is over 1 s windows." +
+            "the child's threads' schedstat (ns), its spread is over 1 s windows. The wineserver figure "
+            "includes "
+            "this process's own reading of /proc once a second (Wine opens files through the wineserver), so "
+            "the sender's window, where the child itself ran not at all, shows roughly that share." +
             (receiverChild.pid.empty() || senderChild.pid.empty() ? " A child's Linux process was not found."
                                                                   : ""));
     return 0;

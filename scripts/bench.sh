@@ -62,6 +62,7 @@ for arch in $ARCHES; do
       "$(basename "$exe")" "$*" "$status" | tee -a "$out"
   done
   printf 'MACHINE\tseconds\t%s\n' "$(($(date +%s) - start))" >>"$out"
+  printf 'MACHINE\tload_end\t%s\n' "$(cut -d' ' -f1-3 /proc/loadavg)" >>"$out"
   wine_down
 done
 ls "$RUNS"/*.txt >/dev/null 2>&1 || { pick_arch >/dev/null; exit 1; }
@@ -143,6 +144,8 @@ EOF
   echo "Written by \`bash scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC') from commit $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$ROOT" diff --quiet HEAD 2>/dev/null || echo ' (with uncommitted changes)')."
   echo "Every figure is next to a floor measured in the same run, on the same machine, in alternating rounds;"
   echo "medians of several rounds with their min–max. Figures only: nothing here passes or fails a build."
+  echo "On a shared machine the absolute figures move from run to run with the load; the ratios, whose two"
+  echo "sides take turns within seconds, move much less."
   echo
   echo "## Machine"
   echo
@@ -152,7 +155,7 @@ EOF
     echo "- ${bits}-bit run: **skipped**, this machine cannot run ${bits}-bit programs ($why)"
   done <"$RUNS/skipped"
   for data in "$RUNS"/*.txt; do
-    echo "- $(machine_value "$data" bits)-bit run: $(machine_value "$data" wine), $(machine_value "$data" seconds) s, load average at the start $(machine_value "$data" load)"
+    echo "- $(machine_value "$data" bits)-bit run: $(machine_value "$data" wine), $(machine_value "$data" seconds) s, load average (1, 5, 15 min) $(machine_value "$data" load) at the start and $(machine_value "$data" load_end) at the end"
   done
   for data in "$RUNS"/*.txt; do
     bits=$(machine_value "$data" bits)
