@@ -138,10 +138,15 @@ unset multiplot
 EOF
 }
 
+# The commit measured; the script's own outputs do not make it "changed".
+SOURCE="$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+git -C "$ROOT" diff --quiet HEAD -- . ':(exclude)bench/report.md' ':(exclude)bench/scale.png' ':(exclude)README.md' \
+  2>/dev/null || SOURCE="$SOURCE (with uncommitted changes)"
+
 {
   echo "# Varnex benchmark report"
   echo
-  echo "Written by \`bash scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC') from commit $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$ROOT" diff --quiet HEAD 2>/dev/null || echo ' (with uncommitted changes)')."
+  echo "Written by \`bash scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC') from commit $SOURCE."
   echo "Every figure is next to a floor measured in the same run, on the same machine, in alternating rounds;"
   echo "medians of several rounds with their min–max. Figures only: nothing here passes or fails a build."
   echo "On a shared machine the absolute figures move from run to run with the load; the ratios, whose two"
