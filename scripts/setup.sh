@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs both cross toolchains, both Wines and the GoogleTest sources on a
-# Debian machine. Idempotent: does nothing (and prints nothing) when everything
-# is present. wine32 installs even where the kernel cannot run it; the scripts
-# find out by trying which bitness runs.
+# Debian machine; with --bench, gnuplot too (for the benchmark report's plot).
+# Idempotent: does nothing (and prints nothing) when everything is present.
+# wine32 installs even where the kernel cannot run it; the scripts find out by
+# trying which bitness runs.
 set -euo pipefail
 need=()
 command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 || need+=(g++-mingw-w64-i686)
@@ -18,6 +19,7 @@ command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
 # The native fuzz targets (scripts/fuzz.sh): clang 14 with libFuzzer and the sanitizer runtimes.
 command -v clang++-14 >/dev/null 2>&1 || need+=(clang-14)
 compgen -G '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null || need+=(libclang-rt-14-dev)
+if [ "${1:-}" = --bench ]; then command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox); fi
 [ ${#need[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup: missing ${need[*]}; run as root to install" >&2

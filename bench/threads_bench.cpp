@@ -1,0 +1,126 @@
+// Orders per second with 8 host threads calling _process at once, each with
+// its own symbol relayed over TCP, next to one thread; the loopback server
+// takes 5 ms to acknowledge each order, as a real order server might.
+#include <winsock2.h>
+// windows.h after winsock2.h, which it would otherwise pull in the old winsock.h for.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_report.h"
+
+namespace {
+
+constexpr int kThreads = 8;
+constexpr DWORD kAckDelayMs = 5;
+
+void answer(SOCKET c) {
+    char buffer[256];
+    if (recv(c, buffer, sizeof buffer, 0) > 0) {
+        Sleep(kAckDelayMs);
+        send(c, "OK", 2, 0);
+        recv(c, buffer, sizeof buffer, 0);
+    }
+    closesocket(c);
+}
+
+// One thread per connection, so that the server never serialises the orders.
+void serve(SOCKET listener, std::atomic<bool> &stop) {
+    while (!stop) {
+        SOCKET c = accept(listener, nullptr, nullptr);
+        if (c == INVALID_SOCKET) return;
+        std::thread(answer, c).detach();
+    }
+}
+
+}  // namespace
+
+int main() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = inet_addr("127.0.0.1");
+    bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    listen(listener, 64);
+    int length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+    const int port = ntohs(address.sin_port);
+    std::atomic<bool> stop{false};
+    std::thread server(serve, listener, std::ref(stop));
+
+    std::vector<std::string> symbols;
+    std::string ids;
+    for (int t = 0; t < kThreads; ++t) {
+        symbols.push_back("T" + std::to_string(t));
+        ids += (t ? "," : "") + symbols.back();
+    }
+    Varnex varnex;
+    {
+        BenchIni ini;
+        ini.set("Setting", "signalMode", "False");
+        ini.set("Setting", "socketClient", "True");
+        ini.set("SocketClient", "clientID", ids);
+        for (const std::string &s : symbols) {
+            ini.set(("SC-" + s).c_str(), "serverIp", "127.0.0.1");
+            ini.set(("SC-" + s).c_str(), "serverPort", std::to_string(port));
+        }
+        varnex = loadVarnex();
+    }
+    const Today day = today();
+    constexpr int kRounds = 5;
+    constexpr double kRunMicros = 1e6;
+
+    // Runs `threads` host threads, each relaying orders of its own symbol
+    // until the run's time is up; counts what they finished.
+    int quantity = 0;
+    auto ordersPerSecond = [&](int threads) {
+        std::vector<std::thread> hosts;
+        std::vector<int> done(threads, 0);
+        HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        double start = 0;
+        ++quantity;
+        for (int t = 0; t < threads; ++t)
+            hosts.emplace_back([&, t] {
+                WaitForSingleObject(go, INFINITE);
+                for (int q = quantity; nowMicros() - start < kRunMicros; q = -q, ++done[t])
+                    varnex.process(day.year, day.month, day.day, symbols[t].c_str(), q, 101.25);
+            });
+        Sleep(20);
+        start = nowMicros();
+        SetEvent(go);
+        for (std::thread &h : hosts) h.join();
+        const double seconds = (nowMicros() - start) / 1e6;
+        CloseHandle(go);
+        int orders = 0;
+        for (int n : done) orders += n;
+        return orders / seconds;
+    };
+    std::vector<double> one, eight;
+    for (int round = 0; round < kRounds; ++round) {
+        one.push_back(ordersPerSecond(1));
+        eight.push_back(ordersPerSecond(kThreads));
+    }
+    stop = true;
+    closesocket(listener);
+    server.join();
+    Sleep(50);  // the last answering threads finish their close
+
+    std::printf("threads_bench: %d rounds of %.1f s each, server acknowledges after %lu ms\n", kRounds,
+                kRunMicros / 1e6, kAckDelayMs);
+    reportRow("threads", "threads: orders/s, 8 host threads over TCP", "orders/s", spreadOf(eight),
+              "1 host thread", spreadOf(one), "ratio>=5");
+    reportNote("threads",
+               "Each host thread relays its own symbol (T0..T7, one client identifier each) to one "
+               "loopback server that answers every connection on its own thread after Sleep(5). " +
+                   std::to_string(kRounds) +
+                   " alternating rounds; each run lets its threads relay for 1 s and counts the "
+                   "orders finished. Floor: the same with one thread.");
+    WSACleanup();
+    return 0;
+}
