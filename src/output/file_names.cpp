@@ -1,30 +1,161 @@
 #include "output/file_names.h"
 
+#include <cstdint>
+
 namespace varnex {
 
 namespace {
+
 bool isEmpty(const char *symbol) { return symbol[0] == '\0'; }
+
+// Bytes that make a name a path, a drive, a stream or an invalid name.
+bool isUnsafeByte(unsigned char byte) {
+    if (byte < 0x20) return true;
+    switch (byte) {
+        case '\\':
+        case '/':
+        case ':':
+        case '*':
+        case '?':
+        case '"':
+        case '<':
+        case '>':
+        case '|':
+            return true;
+        default:
+            return false;
+    }
+}
+
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool equalsIgnoringCase(const std::string &text, const char *word) {
+    size_t i = 0;
+    for (; word[i] != '\0'; ++i)
+        if (i >= text.size() || upper(text[i]) != word[i]) return false;
+    return i == text.size();
+}
+
+// Windows opens these names as devices whatever the folder and extension.
+bool isDeviceName(const std::string &symbol) {
+    std::string base = symbol.substr(0, symbol.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (const char *device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (equalsIgnoringCase(base, device)) return true;
+    if (base.size() != 4) return false;
+    const std::string head = base.substr(0, 3);
+    if (!equalsIgnoringCase(head, "COM") && !equalsIgnoringCase(head, "LPT")) return false;
+    const unsigned char digit = static_cast<unsigned char>(base[3]);
+    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+bool isOrdinary(const std::string &symbol) {
+    if (symbol.empty() || symbol.size() > kMaxStemBytes || symbol == "." || symbol == "..") return false;
+    if (symbol[0] == '%') return false;
+    for (char c : symbol)
+        if (isUnsafeByte(static_cast<unsigned char>(c))) return false;
+    return !isDeviceName(symbol);
+}
+
+const char kHex[] = "0123456789ABCDEF";
+
+std::string escaped(const std::string &symbol) {
+    std::string out = "%";
+    out.reserve(symbol.size() + 1);
+    for (char c : symbol) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (isUnsafeByte(byte) || byte == '%' || byte == '~') {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+uint64_t fnv1a64(const std::string &text) {
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ull;
+    }
+    return hash;
+}
+
+void appendDigits(std::string &out, int number, int width) {
+    long long value = number;
+    if (value < 0) {
+        out += '-';
+        value = -value;
+    }
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    for (int pad = count; pad < width; ++pad) out += '0';
+    while (count > 0) out += digits[--count];
+}
+
 }  // namespace
 
-std::string logPath(const char *driverName, const char *logFile) {
-    return std::string(driverName) + logFile;
+std::string signalFileStem(const std::string &symbol) {
+    if (isOrdinary(symbol)) return symbol;
+    std::string stem = escaped(symbol);
+    if (stem.size() <= kMaxStemBytes) return stem;
+    size_t cut = kShortenedPrefixBytes;
+    // A '%' in the last two kept bytes starts an escape that the cut would split.
+    if (stem[cut - 1] == '%')
+        cut -= 1;
+    else if (stem[cut - 2] == '%')
+        cut -= 2;
+    stem.resize(cut);
+    stem += '~';
+    const uint64_t hash = fnv1a64(symbol);
+    for (int shift = 60; shift >= 0; shift -= 4) stem += kHex[(hash >> shift) & 0x0F];
+    return stem;
 }
+
+std::string logPath(const char *driverName, const char *logFile) { return std::string(driverName) + logFile; }
 
 std::string signalPath(const char *driverName, const char *symbol, const char *signalFile) {
     if (isEmpty(symbol)) return std::string(driverName) + signalFile;
-    return std::string(driverName) + symbol + ".txt";
+    return std::string(driverName) + signalFileStem(symbol) + ".txt";
 }
 
 std::string signalDebugPath(const char *driverName, const char *symbol, const char *signalDebugFile) {
     if (isEmpty(symbol)) return std::string(driverName) + signalDebugFile;
-    return std::string(driverName) + symbol + "_debug" + ".txt";
+    return std::string(driverName) + signalFileStem(symbol) + "_debug" + ".txt";
+}
+
+std::string stampText(const LocalTime &time) {
+    std::string out;
+    out.reserve(19);
+    appendDigits(out, time.year, 4);
+    out += '/';
+    appendDigits(out, time.month, 2);
+    out += '/';
+    appendDigits(out, time.day, 2);
+    out += ' ';
+    appendDigits(out, time.hour, 2);
+    out += ':';
+    appendDigits(out, time.minute, 2);
+    out += ':';
+    appendDigits(out, time.second, 2);
+    return out;
 }
 
 std::string outputLine(const char *stamp, char separator, const char *text) {
     std::string line(stamp);
     line += separator;
-    line += text;
-    line += '\n';
+    for (const char *c = text; *c != '\0'; ++c) {
+        if (*c == '\n') line += '\r';
+        line += *c;
+    }
+    line += "\r\n";
     return line;
 }
 

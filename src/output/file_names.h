@@ -1,18 +1,59 @@
-// Where the output files go and what one line holds. Pure text work, so it is
-// unit-tested without touching a disk.
+// Where the output files go and what one line holds on disk. Pure text work
+// (no Win32 types), so it is unit-tested without a disk and fuzzed natively.
 #ifndef VARNEX_OUTPUT_FILE_NAMES_H
 #define VARNEX_OUTPUT_FILE_NAMES_H
 
+#include <cstddef>
 #include <string>
 
 namespace varnex {
 
 // driverName is a prefix joined without a separator; it carries its own backslash.
 std::string logPath(const char *driverName, const char *logFile);
+// The empty symbol uses the configured file; any other symbol uses
+// driverName + signalFileStem(symbol) + ".txt" (or "_debug.txt").
 std::string signalPath(const char *driverName, const char *symbol, const char *signalFile);
 std::string signalDebugPath(const char *driverName, const char *symbol, const char *signalDebugFile);
 
-// stamp + separator + text + "\n"; the file's text mode turns "\n" into CR LF.
+// Longest stem kept as a whole (plain or escaped); longer ones are shortened.
+constexpr std::size_t kMaxStemBytes = 200;
+// How many bytes of the escaped text a shortened stem keeps before its hash.
+constexpr std::size_t kShortenedPrefixBytes = 64;
+
+// The file-name stem of a symbol's signal files. An ordinary symbol is its
+// own stem, byte for byte, so existing files keep their names. A symbol is
+// ordinary unless it
+//   - is empty, "." or "..", or starts with '%';
+//   - holds a byte below 0x20 or one of  \ / : * ? " < > |  (a path, a drive,
+//     an NTFS stream, or a byte no file name can hold);
+//   - names a device before its first '.' (trailing blanks ignored, any
+//     letter case): CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, COM and LPT
+//     followed by a superscript 1, 2 or 3 (0xB9 0xB2 0xB3), CONIN$, CONOUT$;
+//   - is longer than kMaxStemBytes.
+// Any other symbol is written as '%' followed by the symbol with every byte
+// below 0x20 and every one of  \ / : * ? " < > | % ~  as %XX (two upper-case
+// hex digits); no device name starts with '%', and since ordinary symbols never
+// start with '%' and the escape is reversible, no two symbols meet. If that
+// text is longer than kMaxStemBytes, the stem is its first kShortenedPrefixBytes
+// bytes (never cutting a %XX apart), '~', and the 64-bit FNV-1a hash of the
+// whole symbol in 16 upper-case hex digits; escaped stems hold no '~', so a
+// shortened stem never equals another kind, and two shortened stems meet
+// only if their hashes do. Bytes 0x80-0xFF are kept: they are valid in names
+// of the ANSI code page. The file system compares names without regard to
+// letter case, so symbols that differ only in case share their files.
+std::string signalFileStem(const std::string &symbol);
+
+// Local time fields as the C library's struct tm gives them, month from 1.
+struct LocalTime {
+    int year, month, day, hour, minute, second;
+};
+
+// "YYYY/MM/DD HH:MM:SS", 24-hour, ASCII digits whatever the host's locale.
+std::string stampText(const LocalTime &time);
+
+// The bytes of one line as the C runtime's text mode wrote them: stamp,
+// separator, text and a line end, with every "\n" (those inside the text
+// too) written as CR LF.
 std::string outputLine(const char *stamp, char separator, const char *text);
 
 }  // namespace varnex

@@ -2,36 +2,147 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <ctime>
+#include <string>
 
+#include "common/handles.h"
 #include "common/locks.h"
 #include "output/file_names.h"
 
 namespace varnex {
 
 namespace {
-// One lock for all output files: the host's threads and the pipe reader may
-// write the same log at once, and a line must reach the file whole.
-SRWLOCK outputLock = SRWLOCK_INIT;
+
+// Threads of this process that write the same file take the same stripe
+// first, so they queue here rather than in the kernel's file lock. A stripe is
+// held only while one line is written: no console output, no callbacks.
+constexpr unsigned kStripes = 16;
+SRWLOCK stripes[kStripes] = {};
+
+SRWLOCK &stripeOf(const std::string &path) {
+    // Names differing only in letter case are one file.
+    unsigned hash = 2166136261u;
+    for (char c : path)
+        hash = (hash ^ static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c)) * 16777619u;
+    return stripes[hash % kStripes];
+}
+
+// How long a rewrite waits for readers of the target to let go.
+constexpr ULONGLONG kReplaceRetryMs = 200;
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// One byte far beyond any data: holding it shuts out other writers that take
+// the same lock, while readers and writers that do not are never blocked
+// (Windows byte-range locks are mandatory for the bytes they cover).
+class FarRegionLock {
+public:
+    explicit FarRegionLock(HANDLE file) : file_(file) {
+        region_.OffsetHigh = 0x40000000;
+        locked_ = LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region_) != FALSE;
+    }
+    ~FarRegionLock() {
+        // Closing would release it too, but Windows may do that late.
+        if (locked_) UnlockFileEx(file_, 0, 1, 0, &region_);
+    }
+    FarRegionLock(const FarRegionLock &) = delete;
+    FarRegionLock &operator=(const FarRegionLock &) = delete;
+
+private:
+    HANDLE file_;
+    OVERLAPPED region_ = {};
+    bool locked_;
+};
+
+bool writeAll(HANDLE file, const std::string &bytes) {
+    // One WriteFile per line; output lines are far below 4 GiB.
+    if (bytes.size() > MAXDWORD) return false;
+    DWORD written = 0;
+    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+std::string stampedLine(char separator, const char *text) {
+    char stamp[80];
+    makeTimestamp(stamp);
+    return outputLine(stamp, separator, text);
+}
+
+bool appendLine(const std::string &path, char separator, const char *text) {
+    // Without FILE_WRITE_DATA every write goes to the end of the file; read
+    // access is there because LockFileEx requires read or write access.
+    UniqueHandle file(CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE, kShareAll,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    // Measured under Wine: append-only handles alone lose and tear lines
+    // between processes; with this lock none is lost or torn.
+    FarRegionLock lock(file.get());
+    return writeAll(file.get(), stampedLine(separator, text));
+}
+
+std::string folderOf(const std::string &path) {
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool writeNewFile(const std::string &path, const std::string &line) {
+    UniqueHandle file(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && writeAll(file.get(), line);
+}
+
+bool rewriteInPlace(const std::string &path, const std::string &line) {
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    FarRegionLock lock(file.get());
+    return SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0 && writeAll(file.get(), line) &&
+           SetEndOfFile(file.get());
+}
+
+bool rewriteLine(const std::string &path, char separator, const char *text) {
+    const std::string line = stampedLine(separator, text);
+    // Process and thread make the name unique on the machine; ".tmp" keeps it
+    // out of a reader's "*.txt".
+    const std::string temp = folderOf(path) + "~varnex." + std::to_string(GetCurrentProcessId()) + "." +
+                             std::to_string(GetCurrentThreadId()) + ".tmp";
+    if (writeNewFile(temp, line)) {
+        // Windows (and Wine) refuse to replace a file that anyone holds open,
+        // whatever its sharing; readers let go within moments, so the replace
+        // is retried for a while before the line is written in place.
+        const ULONGLONG deadline = GetTickCount64() + kReplaceRetryMs;
+        for (;;) {
+            if (MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+            const DWORD error = GetLastError();
+            if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
+            if (GetTickCount64() >= deadline) break;
+            Sleep(1);
+        }
+    }
+    DeleteFileA(temp.c_str());
+    return rewriteInPlace(path, line);
+}
+
 }  // namespace
 
 void makeTimestamp(char *buffer) {
     std::time_t now = std::time(nullptr);
-    // msvcrt's localtime result lives in per-thread storage.
+    // msvcrt's localtime result lives in per-thread storage; its fields do not
+    // depend on the locale, unlike strftime's %X.
     const std::tm *local = std::localtime(&now);
-    if (!local || std::strftime(buffer, 80, "%Y/%m/%d %X", local) == 0) buffer[0] = '\0';
+    if (!local) {
+        buffer[0] = '\0';
+        return;
+    }
+    const std::string stamp = stampText({local->tm_year + 1900, local->tm_mon + 1, local->tm_mday,
+                                         local->tm_hour, local->tm_min, local->tm_sec});
+    stamp.copy(buffer, 79);
+    buffer[stamp.size() < 79 ? stamp.size() : 79] = '\0';
 }
 
 bool writeStampedLine(const std::string &path, LineMode mode, char separator, const char *text) {
-    ExclusiveLock guard(outputLock);
-    std::FILE *file = std::fopen(path.c_str(), mode == LineMode::Append ? "a" : "w");
-    if (!file) return false;
-    char stamp[80];
-    makeTimestamp(stamp);
-    const std::string line = outputLine(stamp, separator, text);
-    const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-    return (std::fclose(file) == 0) && written;
+    ExclusiveLock guard(stripeOf(path));
+    return mode == LineMode::Append ? appendLine(path, separator, text) : rewriteLine(path, separator, text);
 }
 
 }  // namespace varnex

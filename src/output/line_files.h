@@ -1,5 +1,7 @@
-// Writing one line to an output file: the file is opened, written and closed
-// per line, in text mode, so each line end reaches the disk as CR LF.
+// Writing one line to an output file. Each file is opened, written and closed
+// per line, shared so that users may open, copy, rename and delete it while
+// the host runs, and other processes that load the library may write the same
+// files at the same time.
 #ifndef VARNEX_OUTPUT_LINE_FILES_H
 #define VARNEX_OUTPUT_LINE_FILES_H
 
@@ -7,15 +9,23 @@
 
 namespace varnex {
 
-// Local time as "%Y/%m/%d %X" into an 80-byte buffer.
+// Local time as "YYYY/MM/DD HH:MM:SS" into an 80-byte buffer.
 void makeTimestamp(char *buffer);
 
 enum class LineMode { Append, Rewrite };
 
-// Writes stamp + separator + text + line end. The stamp is taken inside the
-// same critical section as the write, so lines of concurrent writers are
-// neither torn nor out of time order. A file that cannot be opened is skipped
-// silently; the next call tries again. Returns whether the line was written.
+// Writes stamp + separator + text + line end (see outputLine).
+// Append: one write at the end of the file while a byte-range lock far beyond
+// any data is held, so lines of every process reach the file whole, none is
+// lost, and the stamp order is the file order.
+// Rewrite: the line goes to a fresh file in the same folder that then
+// replaces the target in one step, so a reader always finds one whole line.
+// A file that anyone holds open cannot be replaced: the replace is retried
+// for up to 200 ms, and if readers hold the target all that time the line is
+// written into it in place instead (so it is not lost, though such a reader
+// may then see it half-written). No temporary file is left behind.
+// A file that cannot be written is skipped silently; the next call tries
+// again. Returns whether the line was written.
 bool writeStampedLine(const std::string &path, LineMode mode, char separator, const char *text);
 
 }  // namespace varnex

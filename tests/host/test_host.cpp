@@ -22,6 +22,11 @@
 //   unload|MS                           FreeLibrary on Varnex.dll, then MS ms of life
 //   waitfile|PATH|MS                    waits until the file PATH exists (at most MS)
 //   send|COUNT|SYMBOL                   COUNT changed signals for SYMBOL, one at a time
+//   processfile|PATH|QTY|PRICE          a signal of today whose symbol is the whole
+//                                       content of the file PATH (any bytes but NUL)
+//   mixed|COUNT|TAG|SYMBOL|STEP|PRICE   COUNT rounds of _writelog "TAG i" and a
+//                                       signal for SYMBOL (\ decoded) with
+//                                       quantity i*STEP and PRICE, i from 1
 // Exit code 0 when the script ran, 2 on a usage or loading error.
 #include <windows.h>
 
@@ -183,6 +188,23 @@ int run(const Exports &dll, std::istream &script) {
             int year, month, day;
             dateOf("today", year, month, day);
             for (int i = 1; i <= std::stoi(f[1]); ++i) dll.process(year, month, day, f[2].c_str(), i, i + 0.25);
+        } else if (cmd == "processfile" && f.size() == 4) {
+            std::ifstream in(f[1], std::ios::binary);
+            std::ostringstream symbol;
+            symbol << in.rdbuf();
+            int year, month, day;
+            dateOf("today", year, month, day);
+            dll.process(year, month, day, symbol.str().c_str(), std::stoi(f[2]), priceOf(f[3]));
+        } else if (cmd == "mixed" && f.size() == 6) {
+            int year, month, day;
+            dateOf("today", year, month, day);
+            const std::string symbol = decode(f[3]);
+            const int step = std::stoi(f[4]);
+            const double price = priceOf(f[5]);
+            for (int i = 1; i <= std::stoi(f[1]); ++i) {
+                dll.writelog((f[2] + " " + std::to_string(i)).c_str());
+                dll.process(year, month, day, symbol.c_str(), i * step, price);
+            }
         } else if (cmd == "echo" && f.size() == 2) {
             std::printf("%s\n", f[1].c_str());
             std::fflush(stdout);

@@ -1,0 +1,332 @@
+// Output files under real use: several host processes writing the same log,
+// signal and debug files at once while readers watch; hostile symbols; host
+// locales.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "integration/host_runner.h"
+#include "output/file_names.h"
+#include "proof/proof_table.h"
+
+using namespace varnex_test;
+
+namespace {
+
+using FilesProof = HostTest;
+
+// Raw lines of a file split at CR LF; whatever follows the last CR LF is
+// returned in `rest`.
+std::vector<std::string> crlfLines(const std::string &content, std::string &rest) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(content.substr(start, end - start));
+    rest = content.substr(start);
+    return lines;
+}
+
+bool stampedWith(const std::string &line, char separator) {
+    return line.size() >= 20 && isStamp(line.substr(0, 19)) && line[19] == separator;
+}
+
+// What the file holds right now, read as a user's tool would; "<missing>" if
+// it cannot be opened.
+std::string readShared(const std::string &path, bool shareDelete) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | (shareDelete ? FILE_SHARE_DELETE : 0),
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION ? "<busy>" : "<missing>";
+    std::string content;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
+    CloseHandle(file);
+    return content;
+}
+
+struct Reader {
+    std::atomic<long> reads{0}, whole{0}, busy{0}, bad{0};
+    std::string firstBad;
+};
+
+TEST_F(FilesProof, ProcessesWritingTheSameFilesLoseAndTearNothing) {
+    writeIni(settingIni(folder, "logMode=True\r\nsignalDebugMode=True\r\n"));
+    struct Writer {
+        std::string tag;
+        int step;
+        std::string price;
+    };
+    // Quantities of different processes never meet and their lines differ in
+    // length, so a mix of two lines cannot pass for a line.
+    const std::vector<Writer> writers = {{"P0", 1, "1.5"}, {"P1", 1000, "22.25"}, {"P2", 1000000, "333"}};
+    constexpr int kRounds = 500;
+    std::set<std::string> signalTexts, finalTexts;
+    std::vector<std::string> expectedLog, expectedDebug;
+    for (const Writer &w : writers) {
+        for (int i = 1; i <= kRounds; ++i) {
+            const std::string q = std::to_string(i * w.step);
+            expectedLog.push_back(w.tag + " " + std::to_string(i));
+            expectedLog.push_back("SHARED: " + q + "," + w.price);
+            expectedLog.push_back("SHARED qty=\t" + q +
+                                  (i == 1 ? "" : " preQty=\t" + std::to_string((i - 1) * w.step)));
+            expectedDebug.push_back(q + " " + w.price);
+            signalTexts.insert(q + " " + w.price);
+        }
+        finalTexts.insert(std::to_string(kRounds * w.step) + " " + w.price);
+    }
+
+    const std::string signalPath = folder.file("SHARED.txt");
+    std::atomic<bool> stop{false};
+    Reader readers[2];
+    std::vector<std::thread> readerThreads;
+    for (int r = 0; r < 2; ++r)
+        readerThreads.emplace_back([&, r] {
+            Reader &reader = readers[r];
+            bool seen = false;
+            while (!stop) {
+                const std::string content = readShared(signalPath, r == 0);
+                if (content == "<missing>" && !seen) continue;
+                ++reader.reads;
+                // The replace holds the new file open with delete access for
+                // a moment; a reader that does not share delete is refused
+                // then and reads it a moment later.
+                if (content == "<busy>" && r == 1) {
+                    ++reader.busy;
+                    continue;
+                }
+                std::string rest;
+                const auto lines = crlfLines(content, rest);
+                const bool ok = lines.size() == 1 && rest.empty() && stampedWith(lines[0], ' ') &&
+                                signalTexts.count(lines[0].substr(20)) == 1;
+                seen = true;
+                if (ok) {
+                    ++reader.whole;
+                } else if (++reader.bad == 1) {
+                    reader.firstBad = content;
+                }
+                // A polling reader: nobody can replace a file while it is
+                // open, so a reader that never lets go would hold the writers.
+                Sleep(1);
+            }
+        });
+
+    std::vector<std::unique_ptr<HostProcess>> hosts;
+    for (const Writer &w : writers)
+        hosts.push_back(std::make_unique<HostProcess>(folder, w.tag + ".script",
+                                                      "mixed|" + std::to_string(kRounds) + "|" + w.tag +
+                                                          "|SHARED|" + std::to_string(w.step) + "|" +
+                                                          w.price + "\n"));
+    for (auto &host : hosts) EXPECT_EQ(host->finish().exitCode, 0u);
+    stop = true;
+    for (auto &thread : readerThreads) thread.join();
+
+    // The log: every line once, whole, each process's lines in its order, and
+    // stamps in file order.
+    std::string rest;
+    const std::vector<std::string> logLines = crlfLines(log(), rest);
+    EXPECT_EQ(rest, "");
+    std::vector<std::string> texts;
+    size_t torn = 0, outOfOrder = 0;
+    std::string lastStamp;
+    std::map<std::string, int> lastRound;
+    for (const std::string &line : logLines) {
+        if (!stampedWith(line, '\t')) {
+            ++torn;
+            continue;
+        }
+        if (line.substr(0, 19) < lastStamp) ++outOfOrder;
+        lastStamp = line.substr(0, 19);
+        texts.push_back(line.substr(20));
+        const size_t blank = texts.back().find(' ');
+        const std::string tag = texts.back().substr(0, blank);
+        if (tag.size() == 2 && tag[0] == 'P') {
+            const int round = std::atoi(texts.back().c_str() + blank + 1);
+            if (round != lastRound[tag] + 1) ++outOfOrder;
+            lastRound[tag] = round;
+        }
+    }
+    std::vector<std::string> sortedExpected = expectedLog, sortedFound = texts, missing, unexpected;
+    std::sort(sortedExpected.begin(), sortedExpected.end());
+    std::sort(sortedFound.begin(), sortedFound.end());
+    std::set_difference(sortedExpected.begin(), sortedExpected.end(), sortedFound.begin(), sortedFound.end(),
+                        std::back_inserter(missing));
+    std::set_difference(sortedFound.begin(), sortedFound.end(), sortedExpected.begin(), sortedExpected.end(),
+                        std::back_inserter(unexpected));
+    EXPECT_EQ(logLines.size(), expectedLog.size());
+    EXPECT_EQ(torn + unexpected.size(), 0u) << (unexpected.empty() ? "" : unexpected[0]);
+    EXPECT_EQ(missing.size(), 0u);
+    EXPECT_EQ(outOfOrder, 0u);
+    recordFigures("processes: one log", "3 processes x " + std::to_string(kRounds * 3) +
+                                            " lines: " + std::to_string(expectedLog.size()) + " expected, " +
+                                            std::to_string(logLines.size()) + " found, " +
+                                            std::to_string(torn + unexpected.size()) + " torn, " +
+                                            std::to_string(missing.size()) + " lost, " +
+                                            std::to_string(outOfOrder) + " out of order");
+
+    // The debug file: every signal of every process once, whole.
+    const std::vector<std::string> debugLines = crlfLines(readFile(folder.file("SHARED_debug.txt")), rest);
+    EXPECT_EQ(rest, "");
+    std::vector<std::string> debugTexts;
+    size_t debugTorn = 0;
+    for (const std::string &line : debugLines) {
+        if (stampedWith(line, ' ')) {
+            debugTexts.push_back(line.substr(20));
+        } else {
+            ++debugTorn;
+        }
+    }
+    std::sort(debugTexts.begin(), debugTexts.end());
+    std::sort(expectedDebug.begin(), expectedDebug.end());
+    EXPECT_EQ(debugTexts, expectedDebug);
+    EXPECT_EQ(debugTorn, 0u);
+    recordFigures("processes: one debug file",
+                  std::to_string(expectedDebug.size()) + " expected, " + std::to_string(debugLines.size()) +
+                      " found, " + std::to_string(debugTorn) + " torn, " +
+                      (debugTexts == expectedDebug ? "all" : "NOT all") + " signals once");
+
+    // The signal file: one whole line at every read, the last write at the end.
+    const std::vector<std::string> finalLines = crlfLines(readFile(signalPath), rest);
+    ASSERT_EQ(finalLines.size(), 1u);
+    EXPECT_EQ(finalTexts.count(finalLines[0].substr(20)), 1u) << finalLines[0];
+    for (const Reader &reader : readers) {
+        EXPECT_GT(reader.reads, 0);
+        EXPECT_EQ(reader.bad, 0) << reader.firstBad;
+    }
+    recordFigures("processes: one signal file",
+                  std::to_string(readers[0].reads + readers[1].reads) + " reads while written (" +
+                      std::to_string(readers[0].reads) + " sharing delete, " +
+                      std::to_string(readers[1].reads) + " not), " +
+                      std::to_string(readers[0].whole + readers[1].whole) + " one whole line, " +
+                      std::to_string(readers[0].bad + readers[1].bad) + " torn, mixed or missing, " +
+                      std::to_string(readers[1].busy) + " refused for a moment");
+
+    // Nothing but the three files and the scripts: no temporary file left.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(folder.file("*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    std::set<std::string> names;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != ".." && name.find(".script") == std::string::npos) names.insert(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    EXPECT_EQ(names, (std::set<std::string>{"SHARED.txt", "SHARED_debug.txt", "VarnexMsg.txt"}));
+}
+
+std::set<std::string> entriesOf(const std::string &folderPath) {
+    std::set<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folderPath + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..") names.insert(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+TEST_F(FilesProof, HostileSymbolsGetReadableFilesInsideDriverNameOnly) {
+    // driverName is a folder of its own, so its parent can be checked too.
+    const std::string driver = folder.file("driver\\");
+    ASSERT_TRUE(CreateDirectoryA(driver.c_str(), nullptr));
+    writeIni("[Setting]\r\ndriverName=" + driver +
+             "\r\nsignalDebugMode=True\r\nsignalFile=Empty.sig\r\nsignalDebugFile=EmptyDebug.sig\r\n");
+    const std::vector<std::string> symbols = {"CON",
+                                              "prn",
+                                              "Aux",
+                                              "NUL",
+                                              "COM1",
+                                              "lpt9",
+                                              "CON.A",
+                                              "CON  .A",
+                                              "CONIN$",
+                                              "conout$",
+                                              "COM\xB9",
+                                              "a:b",
+                                              "..\\up",
+                                              "..",
+                                              ".",
+                                              "x/y",
+                                              "C:\\x",
+                                              "\\lead",
+                                              "*?\"<>|",
+                                              "line\nbreak",
+                                              "cr\rlf",
+                                              "",
+                                              std::string(65536, 'A'),
+                                              std::string(65535, 'A') + "B",
+                                              "%ABC",
+                                              "ABC",
+                                              "\xC4PFEL",
+                                              "BRK.B",
+                                              "a b"};
+    std::string script;
+    for (size_t i = 0; i < symbols.size(); ++i) {
+        const std::string file = folder.file("symbol" + std::to_string(i) + ".bin");
+        writeFile(file, symbols[i]);
+        script += "processfile|" + file + "|1|2\n";
+    }
+    const HostResult run = runHost(folder, script);
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+
+    size_t readable = 0;
+    std::set<std::string> expectedNames;
+    for (const std::string &symbol : symbols) {
+        const std::string signal = varnex::signalPath(driver.c_str(), symbol.c_str(), "Empty.sig");
+        const std::string debug = varnex::signalDebugPath(driver.c_str(), symbol.c_str(), "EmptyDebug.sig");
+        expectedNames.insert(signal.substr(driver.size()));
+        expectedNames.insert(debug.substr(driver.size()));
+        const bool ok = unstampedLines(readFile(signal), ' ') == std::vector<std::string>{"1 2"} &&
+                        unstampedLines(readFile(debug), ' ') == std::vector<std::string>{"1 2"};
+        EXPECT_TRUE(ok) << "symbol of " << symbol.size() << " bytes: " << symbol.substr(0, 40);
+        readable += ok;
+    }
+    // Ordinary symbols keep their names; every symbol has files of its own.
+    EXPECT_TRUE(fileExists(driver + "ABC.txt") && fileExists(driver + "BRK.B_debug.txt") &&
+                fileExists(driver + "\xC4PFEL.txt") && fileExists(driver + "a b.txt"));
+    EXPECT_EQ(expectedNames.size(), symbols.size() * 2);
+    const std::set<std::string> inside = entriesOf(driver);
+    EXPECT_EQ(inside, expectedNames);
+    std::set<std::string> outside = entriesOf(folder.path());
+    outside.erase("driver");
+    outside.erase("script.txt");
+    for (size_t i = 0; i < symbols.size(); ++i) outside.erase("symbol" + std::to_string(i) + ".bin");
+    EXPECT_TRUE(outside.empty()) << *outside.begin();
+    recordFigures("hostile symbols", std::to_string(symbols.size()) + " tried, " + std::to_string(readable) +
+                                         " with both files readable inside driverName, " +
+                                         std::to_string(inside.size()) + " files there, " +
+                                         std::to_string(outside.size()) + " written outside");
+    for (const std::string &name : inside) DeleteFileA((driver + name).c_str());
+    RemoveDirectoryA(driver.c_str());
+}
+
+TEST_F(FilesProof, StampsKeepTheirShapeWhateverTheHostLocale) {
+    writeIni(settingIni(folder, "logMode=True\r\n"));
+    const HostResult run =
+        runHost(folder,
+                "setlocale|English_United States.1252\nwritelog|english\nprocess|today|EN|1|1.5\n"
+                "setlocale|German\nwritelog|german\nprocess|today|DE|1|1.5\n");
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(countOf(run.output, "(refused)"), 0u) << run.output;
+    // unstampedLines fails the test for any line whose stamp is not
+    // "YYYY/MM/DD hh:mm:ss" followed by the separator.
+    const auto lines = unstampedLines(log(), '\t');
+    EXPECT_EQ(lines, (std::vector<std::string>{"english", "EN: 1,1.5", "EN qty=\t1", "german", "DE: 1,1.5",
+                                               "DE qty=\t1"}));
+    EXPECT_EQ(unstampedLines(readFile(folder.file("DE.txt")), ' '), std::vector<std::string>{"1 1.5"});
+    recordFigures("host locales", "English_United States.1252 and German: " + std::to_string(lines.size()) +
+                                      " log lines, all stamped YYYY/MM/DD hh:mm:ss");
+}
+
+}  // namespace
