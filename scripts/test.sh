@@ -19,7 +19,9 @@ for arch in $ARCHES; do
   echo "== $arch: $(arch_bits "$arch")-bit suite under $(arch_loader "$arch")"
   wine_env "$arch"
   wine_up
+  rm -f "$BUILD/bin/proof_figures.txt"
   (cd "$BUILD" && ctest --output-on-failure "$@") || failed=1
+  if [ -f "$BUILD/bin/proof_figures.txt" ]; then echo "== $arch:"; cat "$BUILD/bin/proof_figures.txt"; fi
   wine_down
   ran=$((ran + 1))
 done

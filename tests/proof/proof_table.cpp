@@ -1,5 +1,7 @@
 #include "proof/proof_table.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -17,16 +19,30 @@ std::vector<std::pair<std::string, std::string>> &table() {
     return rows;
 }
 
+// Beside the program, so the test script can show the table even when the
+// test runner keeps a passing program's output to itself.
+std::string tablePath() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string program(path, length);
+    return program.substr(0, program.find_last_of('\\') + 1) + "proof_figures.txt";
+}
+
 class PrintTable : public ::testing::Environment {
 public:
     void TearDown() override {
         std::lock_guard<std::mutex> lock(tableMutex);
         size_t width = 8;
         for (const auto &row : table()) width = row.first.size() > width ? row.first.size() : width;
-        std::printf("\nproof figures (%u scenarios)\n", static_cast<unsigned>(table().size()));
+        std::string text = "proof figures (" + std::to_string(table().size()) + " scenarios)\n";
         for (const auto &row : table())
-            std::printf("  %-*s  %s\n", static_cast<int>(width), row.first.c_str(), row.second.c_str());
+            text += "  " + row.first + std::string(width - row.first.size(), ' ') + "  " + row.second + "\n";
+        std::printf("\n%s", text.c_str());
         std::fflush(stdout);
+        if (std::FILE *file = std::fopen(tablePath().c_str(), "wb")) {
+            std::fputs(text.c_str(), file);
+            std::fclose(file);
+        }
     }
 };
 
