@@ -375,6 +375,6 @@ bool PipeChannel::send(std::string text) {
     return boundedWrite(writeHandle.get(), sendDone.get(), text, kSendLimitMs);
 }
 
-DWORD PipeChannel::readerResult() const { return task ? task->result.load() : 0; }
+DWORD PipeChannel::readerResult() const { return task ? task->result.load() : DWORD(kReaderNoTask); }
 
 }  // namespace varnex
