@@ -2,12 +2,20 @@
 // entry operations never let an exception out, so nothing C++ crosses into
 // the host.
 #define VARNEX_BUILD
+#include "api/signal_dispatcher.h"
 #include "varnex.h"
 
-#include "api/signal_dispatcher.h"
-
 using varnex::getDispatcher;
+using varnex::releaseDispatcher;
 using varnex::SignalDispatcher;
+
+// A FreeLibrary that unmaps the library (reserved is null) releases all it
+// opened; at process exit (reserved is set) the system ends every thread and
+// handle itself, and nothing is touched.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) releaseDispatcher();
+    return TRUE;
+}
 
 extern "C" void VARNEX_CALL _RegisterOrderFunc(OrderCallback callback) {
     if (SignalDispatcher *dispatcher = getDispatcher()) dispatcher->registerOrderFunc(callback);

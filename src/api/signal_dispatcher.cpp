@@ -47,6 +47,14 @@ SignalDispatcher *getDispatcher() noexcept {
     return dispatcher;
 }
 
+void releaseDispatcher() noexcept {
+    delete dispatcher;
+    dispatcher = nullptr;
+    // A library kept mapped (its reader was stuck in the host's callback)
+    // creates a fresh dispatcher on its next use.
+    InitOnceInitialize(&dispatcherOnce);
+}
+
 SignalDispatcher::SignalDispatcher()
     : initialised(false),
       varnexMode(false),
@@ -130,8 +138,6 @@ bool SignalDispatcher::isToday(int32_t year, int32_t month, int32_t day) const {
 }
 
 bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
-    // Function-local so the book exists from the first check and goes with the library.
-    static PositionBook book;
     const std::string key(symbol);
     const std::optional<int32_t> previous = book.find(key);
     writeLog(positionLogText(key, quantity, previous).c_str());

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "api/position_book.h"
 #include "config/settings_file.h"
 #include "net/tcp_relay.h"
 #include "pipe/pipe_channel.h"
@@ -55,6 +56,10 @@ private:
     bool socketClient;
     bool logMode;
     std::string pipeBaseName;
+    // Goes with the dispatcher, so a reloaded library starts with an empty
+    // book. (A function-local static would also leave the runtime's guard
+    // handles behind on every unload.)
+    PositionBook book;
     // Host threads may call process at once; one call runs at a time so the
     // position book stays whole and one signal's log lines stay together.
     SRWLOCK processLock = SRWLOCK_INIT;
@@ -66,6 +71,12 @@ private:
 // first caller; concurrent first callers wait for that one creation. Null
 // only when the dispatcher could not be created, and then the next call tries again.
 SignalDispatcher *getDispatcher() noexcept;
+
+// Releases the dispatcher and everything it opened (pipes, the reader thread,
+// events), so that the next load starts afresh: configuration read anew, an
+// empty position book, no registration. Called when the library is unloaded,
+// under the loader lock, on whatever thread unloads it; the host no longer calls.
+void releaseDispatcher() noexcept;
 
 }  // namespace varnex
 

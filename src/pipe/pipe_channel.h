@@ -16,13 +16,18 @@ namespace varnex {
 
 struct PipeReaderTask;
 
-// Exit codes of the reader thread.
+// Why a reader stopped serving (STILL_ACTIVE while it serves).
 enum ReaderExit : DWORD { kReaderStopWord = 0, kReaderNoTask = 1, kReaderReadFailed = 2, kReaderStopped = 3 };
 
 class PipeChannel {
 public:
     // How long a send may wait for a receiver that does not read.
     static constexpr DWORD kSendLimitMs = 2000;
+    // How long a client that holds no connection waits for a receiver that
+    // is busy taking leave of its previous sender.
+    static constexpr DWORD kBusyWaitMs = 500;
+    // How long closing waits for the reader to leave the host's callback.
+    static constexpr DWORD kStopLimitMs = 2000;
 
     PipeChannel();
     virtual ~PipeChannel();
@@ -32,18 +37,25 @@ public:
     void configure(std::string pipeName, std::string hostName);
     std::string pipePath(bool in) const;
     // Server: create both pipes and start the reader (a callback is required).
+    // A channel has at most one reader in its life: once a server open has
+    // succeeded, every later server open fails, also after the stop word.
     // Client: open both pipes; an open that fails keeps an earlier connection.
     bool open(bool serverMode, std::string stopWord, OrderCallback callback);
     // Writes text + NUL; true only when all of it was written within kSendLimitMs.
     bool send(std::string text);
+    // Closes the pipes and stops the reader; afterwards the channel holds
+    // nothing. Safe under the loader lock and on any thread.
+    void close() noexcept;
 
     // Client side: holds an opened pipe pair (which may since have broken).
     bool isConnected() const { return static_cast<bool>(writeHandle); }
 
-    // The reader's exit code, STILL_ACTIVE while it runs; for tests.
-    DWORD readerExitCode() const;
+    // Why the reader stopped serving, STILL_ACTIVE while it serves; for tests.
+    DWORD readerResult() const;
 
 private:
+    bool openClient();
+
     bool serverMode;
     std::string pipeName;
     std::string hostName;
@@ -53,7 +65,7 @@ private:
     UniqueHandle readerThread;
     DWORD readerThreadId;
     UniqueHandle sendDone;  // event for the bounded client-side write
-    std::shared_ptr<PipeReaderTask> task;
+    std::unique_ptr<PipeReaderTask> task;
 };
 
 }  // namespace varnex

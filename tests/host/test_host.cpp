@@ -18,6 +18,7 @@
 //                                       "ORDER <text>" for every order received
 //   registernull                        registers a null order function
 //   waitorders|N|MS                     waits until N orders arrived (at most MS)
+//   resetorders                         counts the orders arrived from 0 again
 //   nullcalls                           _writelog and _process with null texts
 //   unload|MS                           FreeLibrary on Varnex.dll, then MS ms of life
 //   waitfile|PATH|MS                    waits until the file PATH exists (at most MS)
@@ -27,8 +28,25 @@
 //   mixed|COUNT|TAG|SYMBOL|STEP|PRICE   COUNT rounds of _writelog "TAG i" and a
 //                                       signal for SYMBOL (\ decoded) with
 //                                       quantity i*STEP and PRICE, i from 1
+//   sendtimed|COUNT|SYMBOL              as send, then prints "SENT max=MS" with the
+//                                       longest single _process call
+//   load                                LoadLibrary on Varnex.dll again, exports resolved anew
+//   repeat|N ... end                    runs the lines up to "end" N times; '#' in
+//                                       them becomes the round's number (1..N)
+//   counts|LABEL                        prints "COUNTS LABEL handles=H threads=T" for
+//                                       this process
+//   registerslow|MS                     registers an order function that prints the
+//                                       order, then takes MS ms before returning
+//   registerhang                        registers an order function that prints the
+//                                       order and never returns
+//   registerstorm|THREADS|COUNT         THREADS threads each register the printing
+//                                       order function COUNT times
+//   cpu|MS                              sleeps MS ms, then prints "CPU N ms" used by
+//                                       this process meanwhile
 // Exit code 0 when the script ran, 2 on a usage or loading error.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <clocale>
@@ -52,6 +70,48 @@ void __stdcall printOrder(const char *text) {
     std::printf("ORDER %s\n", text);
     std::fflush(stdout);
     ++ordersReceived;
+}
+
+std::atomic<unsigned long> slowOrderMs{0};
+
+void __stdcall printSlowOrder(const char *text) {
+    printOrder(text);
+    Sleep(slowOrderMs);
+}
+
+void __stdcall printOrderAndHang(const char *text) {
+    printOrder(text);
+    for (;;) Sleep(INFINITE);
+}
+
+unsigned long threadCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    unsigned long count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+// Wine answers GetProcessHandleCount with 0, so there the open handles are
+// counted by probing the handle values, which it hands out from the bottom up.
+unsigned long handleCount() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return count;
+    DWORD flags = 0;
+    for (ULONG_PTR value = 4; value < 4 * 16384; value += 4)
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+    return count;
+}
+
+double cpuMs() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto ms = [](FILETIME t) { return ((ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0; };
+    return ms(kernel) + ms(user);
 }
 
 struct Exports {
@@ -117,12 +177,52 @@ void runThreads(int count, Fn fn) {
 }
 
 HMODULE varnexModule = nullptr;
+Exports dll;
 
-int run(const Exports &dll, std::istream &script) {
-    std::string line;
-    while (std::getline(script, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
+bool loadVarnex() {
+    varnexModule = LoadLibraryA("Varnex.dll");
+    if (!varnexModule) {
+        std::fprintf(stderr, "test_host: cannot load Varnex.dll (%lu)\n", GetLastError());
+        return false;
+    }
+    dll.registerOrderFunc =
+        reinterpret_cast<VarnexRegisterOrderFuncFn>(GetProcAddress(varnexModule, "_RegisterOrderFunc"));
+    dll.initial = reinterpret_cast<VarnexInitialFn>(GetProcAddress(varnexModule, "_initial"));
+    dll.process = reinterpret_cast<VarnexProcessFn>(GetProcAddress(varnexModule, "_process"));
+    dll.writelog = reinterpret_cast<VarnexWritelogFn>(GetProcAddress(varnexModule, "_writelog"));
+    if (!dll.registerOrderFunc || !dll.initial || !dll.process || !dll.writelog) {
+        std::fprintf(stderr, "test_host: an export is missing\n");
+        return false;
+    }
+    return true;
+}
+
+std::string numbered(const std::string &line, int round) {
+    std::string out;
+    for (char c : line) out += c == '#' ? std::to_string(round) : std::string(1, c);
+    return out;
+}
+
+int runLine(const std::string &line);
+
+int runLines(const std::vector<std::string> &lines) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::vector<std::string> f = split(lines[i]);
+        if (f[0] == "repeat" && f.size() == 2) {
+            std::vector<std::string> body;
+            while (++i < lines.size() && lines[i] != "end") body.push_back(lines[i]);
+            for (int round = 1; round <= std::stoi(f[1]); ++round)
+                for (const std::string &inner : body)
+                    if (int code = runLine(numbered(inner, round))) return code;
+        } else if (int code = runLine(lines[i])) {
+            return code;
+        }
+    }
+    return 0;
+}
+
+int runLine(const std::string &line) {
+    {
         const std::vector<std::string> f = split(line);
         const std::string &cmd = f[0];
         if (cmd == "initial") {
@@ -153,7 +253,8 @@ int run(const Exports &dll, std::istream &script) {
             dateOf("today", year, month, day);
             runThreads(std::stoi(f[1]), [&](int t) {
                 const std::string symbol = prefix + std::to_string(t);
-                for (int i = 1; i <= perThread; ++i) dll.process(year, month, day, symbol.c_str(), i, 0.5 * i);
+                for (int i = 1; i <= perThread; ++i)
+                    dll.process(year, month, day, symbol.c_str(), i, 0.5 * i);
             });
         } else if (cmd == "setlocale" && f.size() == 2) {
             // Reports what the runtime now prints for 1.5, so a test can tell
@@ -183,7 +284,8 @@ int run(const Exports &dll, std::istream &script) {
             Sleep(std::stoul(f[1]));
         } else if (cmd == "waitfile" && f.size() == 3) {
             const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
-            while (GetFileAttributesA(f[1].c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < deadline) Sleep(5);
+            while (GetFileAttributesA(f[1].c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < deadline)
+                Sleep(5);
         } else if (cmd == "send" && f.size() == 3) {
             int year, month, day;
             dateOf("today", year, month, day);
@@ -205,6 +307,40 @@ int run(const Exports &dll, std::istream &script) {
                 dll.writelog((f[2] + " " + std::to_string(i)).c_str());
                 dll.process(year, month, day, symbol.c_str(), i * step, price);
             }
+        } else if (cmd == "sendtimed" && f.size() == 3) {
+            int year, month, day;
+            dateOf("today", year, month, day);
+            ULONGLONG longest = 0;
+            for (int i = 1; i <= std::stoi(f[1]); ++i) {
+                const ULONGLONG start = GetTickCount64();
+                dll.process(year, month, day, f[2].c_str(), i, i + 0.25);
+                const ULONGLONG took = GetTickCount64() - start;
+                if (took > longest) longest = took;
+            }
+            std::printf("SENT max=%llu\n", longest);
+            std::fflush(stdout);
+        } else if (cmd == "resetorders") {
+            ordersReceived = 0;
+        } else if (cmd == "load") {
+            if (!loadVarnex()) return 2;
+        } else if (cmd == "counts" && f.size() == 2) {
+            std::printf("COUNTS %s handles=%lu threads=%lu\n", f[1].c_str(), handleCount(), threadCount());
+            std::fflush(stdout);
+        } else if (cmd == "registerslow" && f.size() == 2) {
+            slowOrderMs = std::stoul(f[1]);
+            dll.registerOrderFunc(printSlowOrder);
+        } else if (cmd == "registerhang") {
+            dll.registerOrderFunc(printOrderAndHang);
+        } else if (cmd == "registerstorm" && f.size() == 3) {
+            const int perThread = std::stoi(f[2]);
+            runThreads(std::stoi(f[1]), [&](int) {
+                for (int i = 0; i < perThread; ++i) dll.registerOrderFunc(printOrder);
+            });
+        } else if (cmd == "cpu" && f.size() == 2) {
+            const double before = cpuMs();
+            Sleep(std::stoul(f[1]));
+            std::printf("CPU %.1f ms\n", cpuMs() - before);
+            std::fflush(stdout);
         } else if (cmd == "echo" && f.size() == 2) {
             std::printf("%s\n", f[1].c_str());
             std::fflush(stdout);
@@ -228,19 +364,12 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "test_host: cannot read %s\n", argv[1]);
         return 2;
     }
-    HMODULE module = varnexModule = LoadLibraryA("Varnex.dll");
-    if (!module) {
-        std::fprintf(stderr, "test_host: cannot load Varnex.dll (%lu)\n", GetLastError());
-        return 2;
+    if (!loadVarnex()) return 2;
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(script, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(line);
     }
-    Exports dll;
-    dll.registerOrderFunc = reinterpret_cast<VarnexRegisterOrderFuncFn>(GetProcAddress(module, "_RegisterOrderFunc"));
-    dll.initial = reinterpret_cast<VarnexInitialFn>(GetProcAddress(module, "_initial"));
-    dll.process = reinterpret_cast<VarnexProcessFn>(GetProcAddress(module, "_process"));
-    dll.writelog = reinterpret_cast<VarnexWritelogFn>(GetProcAddress(module, "_writelog"));
-    if (!dll.registerOrderFunc || !dll.initial || !dll.process || !dll.writelog) {
-        std::fprintf(stderr, "test_host: an export is missing\n");
-        return 2;
-    }
-    return run(dll, script);
+    return runLines(lines);
 }

@@ -1,8 +1,7 @@
 // The pipe relay through real host processes on the system's pipe names:
 // registration, same-process delivery, and one host sending to another.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "integration/host_runner.h"
 
@@ -36,22 +35,24 @@ TEST_F(PipeRelayHostTest, RegisteredHostReceivesItsOwnChangedPositions) {
     ASSERT_EQ(lines.size(), 13u);
     ASSERT_EQ(lines[0].rfind("RegisterOrderFunc: [", 0), 0u);
     const std::string address = lines[0].substr(20, 2 * sizeof(void *));
-    for (char c : address) EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F')) << address;
+    for (char c : address)
+        EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F')) << address;
     EXPECT_EQ(lines[0], "RegisterOrderFunc: [" + address + "], ok: 1");
     EXPECT_EQ(lines[1], "RegisterOrderFunc: [" + address + "], ok: 0");
     EXPECT_EQ(lines[2], "RegisterOrderFunc: [" + address + "], ok: 0");
     EXPECT_EQ(Lines(lines.begin() + 3, lines.end()),
               (Lines{"ABC: 1,12.5", "ABC qty=\t1", "0. checkSignal: ABC,1,12.5",
-                     "1. callBackOrderFunc: ABC,1,12.5, OK:true", "ABC: 1,13", "ABC qty=\t1 preQty=\t1", "ABC: 2,13",
-                     "ABC qty=\t2 preQty=\t1", "0. checkSignal: ABC,2,13", "1. callBackOrderFunc: ABC,2,13, OK:true"}));
+                     "1. callBackOrderFunc: ABC,1,12.5, OK:true", "ABC: 1,13", "ABC qty=\t1 preQty=\t1",
+                     "ABC: 2,13", "ABC qty=\t2 preQty=\t1", "0. checkSignal: ABC,2,13",
+                     "1. callBackOrderFunc: ABC,2,13, OK:true"}));
 }
 
 TEST_F(PipeRelayHostTest, WithoutReceiverTheRelayReportsFalseAtOnce) {
     writeIni(settingIni(folder, "logMode=True\r\nvarnexMode=True\r\n"));
     HostResult run = runHost(folder, "process|today|ABC|1|2\n");
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(unstampedLines(log(folder), '\t'),
-              (Lines{"ABC: 1,2", "ABC qty=\t1", "0. checkSignal: ABC,1,2", "1. callBackOrderFunc: ABC,1,2, OK:false"}));
+    EXPECT_EQ(unstampedLines(log(folder), '\t'), (Lines{"ABC: 1,2", "ABC qty=\t1", "0. checkSignal: ABC,1,2",
+                                                        "1. callBackOrderFunc: ABC,1,2, OK:false"}));
     EXPECT_EQ(unstampedLines(readFile(folder.file("ABC.txt")), ' '), Lines{"1 2"});
 }
 
@@ -96,6 +97,41 @@ TEST_F(PipeRelayHostTest, ASenderPicksUpTheFreshPipesOfARestartedReceiver) {
     ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[3], "1. callBackOrderFunc: R,1,1, OK:true");
     EXPECT_EQ(lines[7], "1. callBackOrderFunc: R,2,2, OK:true");
+}
+
+TEST_F(PipeRelayHostTest, AReloadedLibraryIsFreshOnTheSendingAndOnTheReceivingSide) {
+    writeIni(settingIni(folder, "varnexMode=True\r\nsignalMode=False\r\n"));
+    const std::string go = folder.file("go");
+    // The receiver unloads and reloads between two senders and must register again.
+    HostProcess receiver(folder, "receiver.txt",
+                         "register\necho|READY\nwaitorders|3|20000\nunload|0\nload\nregister\necho|AGAIN\n"
+                         "waitorders|4|20000\n");
+    ASSERT_TRUE(receiver.waitForOutput("READY", 20000));
+    TempFolder senderFolder;
+    writeIni(settingIni(senderFolder, "logMode=True\r\nvarnexMode=True\r\nsignalMode=False\r\n"));
+    // The same quantity after the reload is relayed again: the position book starts empty.
+    HostResult sender = runHost(
+        senderFolder, "process|today|R|1|1\nunload|0\nload\nprocess|today|R|1|1\nprocess|today|R|2|2\n");
+    EXPECT_EQ(sender.exitCode, 0u);
+    ASSERT_TRUE(receiver.waitForOutput("AGAIN", 20000));
+    EXPECT_EQ(runHost(senderFolder, "process|today|S|1|1\n").exitCode, 0u);
+    EXPECT_EQ(ordersIn(receiver.finish().output), (Lines{"R,1,1", "R,1,1", "R,2,2", "S,1,1"}));
+    const Lines lines = unstampedLines(readFile(senderFolder.file("VarnexMsg.txt")), '\t');
+    EXPECT_EQ(countOf(readFile(senderFolder.file("VarnexMsg.txt")), "OK:true"), 4u);
+    EXPECT_EQ(countOf(readFile(senderFolder.file("VarnexMsg.txt")), "preQty"), 1u) << lines.size();
+}
+
+TEST_F(PipeRelayHostTest, AnUnloadWhileTheOrderFunctionIsBusyLeavesTheHostRunningAndReceiving) {
+    writeIni(settingIni(folder, "varnexMode=True\r\nsignalMode=False\r\n"));
+    // The order function is still busy when the library is unloaded, and
+    // returns after that (while the host still runs); a reloaded library registers and receives again.
+    HostResult run =
+        runHost(folder,
+                "registerslow|3000\nprocess|today|A|1|1\nwaitorders|1|5000\nunload|0\necho|unloaded\n"
+                "load\nregisterslow|0\nprocess|today|B|1|1\nwaitorders|2|10000\nunload|1500\necho|alive\n");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(ordersIn(run.output), (Lines{"A,1,1", "B,1,1"}));
+    EXPECT_NE(run.output.find("alive"), std::string::npos);
 }
 
 TEST_F(PipeRelayHostTest, FreeLibraryWithARunningReaderDoesNotCrashTheHost) {

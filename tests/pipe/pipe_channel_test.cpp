@@ -1,16 +1,32 @@
 // Channels against each other in one process, each test on its own pipe names.
-#include <windows.h>
+#include "pipe/pipe_channel.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
-#include "pipe/pipe_channel.h"
-
 using namespace varnex;
+
+// Allocations above this size (0: none) fail on every thread but the one
+// named, so a test can make the reader run out of memory while it frames.
+std::atomic<size_t> failAllocationsAbove{0};
+std::atomic<DWORD> allocatingThread{0};
+
+void *operator new(size_t size) {
+    const size_t limit = failAllocationsAbove;
+    if (limit != 0 && size > limit && GetCurrentThreadId() != allocatingThread) throw std::bad_alloc();
+    if (void *memory = HeapAlloc(GetProcessHeap(), 0, size ? size : 1)) return memory;
+    throw std::bad_alloc();
+}
+void operator delete(void *memory) noexcept {
+    if (memory) HeapFree(GetProcessHeap(), 0, memory);
+}
+void operator delete(void *memory, size_t) noexcept { operator delete(memory); }
 
 namespace {
 
@@ -74,13 +90,41 @@ TEST_F(PipeChannelTest, ClientMessagesReachTheServerCallbackInOrder) {
     EXPECT_EQ(waitFor(4), (std::vector<std::string>{"ABC,1,12.5", "", "quit", "XYZ,-2,3"}));
 }
 
+TEST_F(PipeChannelTest, AMessageThatCannotBeFramedIsDroppedWholeAndTheReaderKeepsServing) {
+    PipeChannel server, client;
+    ASSERT_NO_FATAL_FAILURE(connect(server, client));
+    ASSERT_TRUE(client.send("before"));
+    waitFor(1);
+    const std::string tooLong(20000, 'L');
+    allocatingThread = GetCurrentThreadId();
+    failAllocationsAbove = 4096;
+    EXPECT_TRUE(client.send(tooLong));
+    EXPECT_TRUE(client.send("after"));
+    const std::vector<std::string> got = waitFor(2);
+    failAllocationsAbove = 0;
+    EXPECT_EQ(got, (std::vector<std::string>{"before", "after"}));
+    EXPECT_EQ(server.readerResult(), DWORD(STILL_ACTIVE));
+}
+
 TEST_F(PipeChannelTest, StopWordIsDeliveredAndEndsTheReader) {
     PipeChannel server, client;
     ASSERT_NO_FATAL_FAILURE(connect(server, client));
     EXPECT_TRUE(client.send("QUIT"));
     EXPECT_EQ(waitFor(1), std::vector<std::string>{"QUIT"});
-    for (int i = 0; i < 200 && server.readerExitCode() == STILL_ACTIVE; ++i) Sleep(5);
-    EXPECT_EQ(server.readerExitCode(), DWORD(kReaderStopWord));
+    for (int i = 0; i < 200 && server.readerResult() == STILL_ACTIVE; ++i) Sleep(5);
+    EXPECT_EQ(server.readerResult(), DWORD(kReaderStopWord));
+}
+
+TEST_F(PipeChannelTest, AChannelServesOnceEvenAfterTheStopWord) {
+    PipeChannel server, client;
+    ASSERT_NO_FATAL_FAILURE(connect(server, client));
+    ASSERT_TRUE(client.send("QUIT"));
+    waitFor(1);
+    EXPECT_FALSE(server.open(true, "QUIT", collect));
+    server.close();
+    PipeChannel next;  // closing freed the names
+    configure(next);
+    EXPECT_TRUE(next.open(true, "QUIT", collect));
 }
 
 TEST_F(PipeChannelTest, ServerOpenNeedsACallbackAndASingleInstance) {

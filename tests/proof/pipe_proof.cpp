@@ -1,0 +1,254 @@
+// The pipe relay under load and faults, between real host processes on the
+// system's pipe names; every scenario records what it counted.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "integration/host_runner.h"
+#include "proof/proof_table.h"
+
+using namespace varnex_test;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+Lines ordersIn(const std::string &output) {
+    Lines orders;
+    size_t at = 0;
+    while ((at = output.find("ORDER ", at)) != std::string::npos) {
+        const size_t end = output.find("\r\n", at);
+        orders.push_back(output.substr(at + 6, end - at - 6));
+        at = end;
+    }
+    return orders;
+}
+
+// The order that `send` relays as its i-th signal (price i + 0.25, written
+// with six significant digits, so 10000.25 becomes 10000.3).
+std::string order(const std::string &symbol, int i) {
+    return symbol + "," + std::to_string(i) + "," + std::to_string(i) + (i < 10000 ? ".25" : ".3");
+}
+
+// Not an order `send` could have produced at all.
+bool garbled(const std::string &order, const std::string &symbol) {
+    if (order.rfind(symbol + ",", 0) != 0) return true;
+    return order.find_first_not_of("0123456789.,", symbol.size()) != std::string::npos;
+}
+
+// handles= and threads= of the "COUNTS label" line.
+std::pair<long, long> countsIn(const std::string &output, const std::string &label) {
+    const size_t at = output.find("COUNTS " + label + " ");
+    if (at == std::string::npos) return {-1, -1};
+    long handles = -1, threads = -1;
+    std::sscanf(output.c_str() + at, "COUNTS %*s handles=%ld threads=%ld", &handles, &threads);
+    return {handles, threads};
+}
+
+std::string n(size_t value) { return std::to_string(value); }
+
+class PipeProof : public HostTest {
+protected:
+    void SetUp() override {
+        writeIni(settingIni(folder, "logMode=True\r\nvarnexMode=True\r\nsignalMode=False\r\n"));
+    }
+    // A receiving host that serves until the file `stop` appears.
+    std::unique_ptr<HostProcess> startReceiver(const std::string &registration,
+                                               const std::string &name = "receiver") {
+        auto receiver = std::make_unique<HostProcess>(
+            folder, name + ".txt",
+            registration + "\necho|READY\nwaitfile|" + stopFile() + "|60000\necho|EXITING\n");
+        EXPECT_TRUE(receiver->waitForOutput("READY", 20000));
+        return receiver;
+    }
+    std::string stopFile() const { return folder.file("stop"); }
+    void stopReceivers() { writeFile(stopFile(), ""); }
+};
+
+TEST_F(PipeProof, TenThousandOrdersArriveOnceInOrderByteForByte) {
+    constexpr int kOrders = 10000;
+    writeIni(settingIni(folder, "varnexMode=True\r\nsignalMode=False\r\n"));
+    auto receiver = startReceiver("register");
+    HostResult sender = runHost(folder, "send|" + n(kOrders) + "|SYM\n");
+    EXPECT_EQ(sender.exitCode, 0u);
+    ASSERT_TRUE(receiver->waitForOutput("ORDER " + order("SYM", kOrders) + "\r\n", 60000));
+    stopReceivers();
+    const Lines orders = ordersIn(receiver->finish().output);
+    size_t outOfOrder = 0, mangled = 0;
+    for (size_t i = 0; i < orders.size(); ++i) {
+        if (garbled(orders[i], "SYM"))
+            ++mangled;
+        else if (orders[i] != order("SYM", static_cast<int>(i) + 1))
+            ++outOfOrder;
+    }
+    recordFigures("pipe burst", n(kOrders) + " sent, " + n(orders.size()) + " received, " + n(outOfOrder) +
+                                    " out of order, " + n(mangled) + " garbled");
+    EXPECT_EQ(orders.size(), size_t(kOrders));
+    EXPECT_EQ(outOfOrder, 0u);
+    EXPECT_EQ(mangled, 0u);
+}
+
+TEST_F(PipeProof, ASenderKilledMidBurstLeavesWholeOrdersAndANewSenderIsServed) {
+    auto receiver = startReceiver("register");
+    TempFolder senderFolder;
+    auto killed = std::make_unique<HostProcess>(senderFolder, "killed.txt", "send|100000|K\n");
+    ASSERT_TRUE(receiver->waitForOutput("ORDER " + order("K", 300) + "\r\n", 30000));
+    killed.reset();  // ended by force in the middle of its burst
+    HostResult fresh = runHost(senderFolder, "send|3|NEW\n");
+    EXPECT_EQ(fresh.exitCode, 0u);
+    EXPECT_TRUE(receiver->waitForOutput("ORDER " + order("NEW", 3) + "\r\n", 20000));
+    stopReceivers();
+    const Lines orders = ordersIn(receiver->finish().output);
+    size_t fromKilled = 0;
+    while (fromKilled < orders.size() && orders[fromKilled] == order("K", static_cast<int>(fromKilled) + 1))
+        ++fromKilled;
+    const Lines rest(orders.begin() + fromKilled, orders.end());
+    recordFigures("pipe sender killed",
+                  n(fromKilled) + " whole orders of the killed sender, then " + n(rest.size()) +
+                      " of 3 from the new sender, " +
+                      n(rest == Lines{order("NEW", 1), order("NEW", 2), order("NEW", 3)} ? 0 : 1) +
+                      " garbled");
+    EXPECT_GE(fromKilled, 300u);
+    EXPECT_EQ(rest, (Lines{order("NEW", 1), order("NEW", 2), order("NEW", 3)}));
+}
+
+TEST_F(PipeProof, ARestartedReceiverIsFoundAgainAndNothingIsGarbled) {
+    TempFolder senderFolder;
+    const std::string go1 = folder.file("go1"), go2 = folder.file("go2");
+    auto first = startReceiver("register", "first");
+    writeIni(settingIni(senderFolder, "logMode=True\r\nvarnexMode=True\r\nsignalMode=False\r\n"));
+    HostProcess sender(senderFolder, "sender.txt",
+                       "process|today|S|1|1\nwaitfile|" + go1 +
+                           "|30000\nprocess|today|S|2|2\nprocess|today|S|3|3\n"
+                           "echo|DOWN\nwaitfile|" +
+                           go2 + "|30000\nprocess|today|S|4|4\nprocess|today|S|5|5\n");
+    ASSERT_TRUE(first->waitForOutput("ORDER S,1,1\r\n", 20000));
+    first.reset();  // the receiver is killed
+    writeFile(go1, "");
+    ASSERT_TRUE(sender.waitForOutput("DOWN", 20000));
+    writeIni(settingIni(folder, "logMode=True\r\nvarnexMode=True\r\nsignalMode=False\r\n"));
+    auto second = startReceiver("register", "second");
+    writeFile(go2, "");
+    EXPECT_EQ(sender.finish().exitCode, 0u);
+    stopReceivers();
+    const Lines orders = ordersIn(second->finish().output);
+    const std::string log = readFile(senderFolder.file("VarnexMsg.txt"));
+    const size_t trues = countOf(log, "OK:true"), falses = countOf(log, "OK:false");
+    recordFigures("pipe receiver restarted", n(trues) + " relays true, " + n(falses) +
+                                                 " false while it was down, " + n(orders.size()) +
+                                                 " received by the new receiver");
+    EXPECT_EQ(orders, (Lines{"S,4,4", "S,5,5"}));
+    EXPECT_EQ(trues, 3u);
+    EXPECT_EQ(falses, 2u);
+}
+
+TEST_F(PipeProof, ASlowOrderFunctionGetsEveryOrderAndAHungOneHoldsNoSenderPastItsBound) {
+    {
+        auto receiver = startReceiver("registerslow|20");
+        HostResult sender = runHost(folder, "sendtimed|150|SLOW\n");
+        ASSERT_TRUE(receiver->waitForOutput("ORDER " + order("SLOW", 150) + "\r\n", 30000));
+        stopReceivers();
+        const Lines orders = ordersIn(receiver->finish().output);
+        Lines expected;
+        for (int i = 1; i <= 150; ++i) expected.push_back(order("SLOW", i));
+        unsigned long longest = 0;
+        std::sscanf(sender.output.c_str() + sender.output.find("SENT "), "SENT max=%lu", &longest);
+        recordFigures(
+            "pipe slow order function",
+            "150 sent, " + n(orders.size()) + " received in order, longest _process " + n(longest) + " ms");
+        EXPECT_EQ(orders, expected);
+        EXPECT_LT(longest, 2000u);
+        DeleteFileA(stopFile().c_str());
+    }
+    // Orders of 100 bytes fill the pipe's buffer after a few; each send after
+    // that gives up at its bound.
+    const std::string symbol(100, 'H');
+    auto receiver = startReceiver("registerhang");
+    HostResult sender = runHost(folder, "sendtimed|14|" + symbol + "\n");
+    unsigned long longest = 0;
+    std::sscanf(sender.output.c_str() + sender.output.find("SENT "), "SENT max=%lu", &longest);
+    const std::string log = readFile(folder.file("VarnexMsg.txt"));
+    const size_t gaveUp = countOf(log, "OK:false");
+    stopReceivers();
+    HostResult received = receiver->finish();
+    recordFigures("pipe hung order function", "14 sent, " + n(gaveUp) + " gave up, longest _process " +
+                                                  n(longest) + " ms, receiving host exit code " +
+                                                  n(received.exitCode));
+    EXPECT_GE(gaveUp, 1u);
+    EXPECT_LT(longest, 5000u);
+    EXPECT_EQ(received.exitCode, 0u);
+    EXPECT_NE(received.output.find("EXITING"), std::string::npos);
+    EXPECT_EQ(ordersIn(received.output), Lines{order(symbol, 1)});
+}
+
+TEST_F(PipeProof, RegistrationStormsWhileSendersComeAndGoKeepOneReceiver) {
+    const std::string go = folder.file("go");
+    HostProcess receiver(folder, "storm.txt",
+                         "register\ncounts|before\necho|READY\nrepeat|100\nregisterstorm|8|5\nend\n"
+                         "counts|after\nwaitfile|" +
+                             go + "|60000\nwaitorders|600|30000\n");
+    ASSERT_TRUE(receiver.waitForOutput("READY", 20000));
+    TempFolder senderFolder;
+    for (int s = 1; s <= 3; ++s) {
+        writeIni(settingIni(senderFolder, "varnexMode=True\r\nsignalMode=False\r\n"));
+        EXPECT_EQ(runHost(senderFolder, "send|200|P" + n(s) + "\n").exitCode, 0u);
+    }
+    writeFile(go, "");
+    HostResult got = receiver.finish();
+    const Lines orders = ordersIn(got.output);
+    Lines expected;
+    for (int s = 1; s <= 3; ++s)
+        for (int i = 1; i <= 200; ++i) expected.push_back(order("P" + n(s), i));
+    const auto before = countsIn(got.output, "before"), after = countsIn(got.output, "after");
+    const std::string log = readFile(folder.file("VarnexMsg.txt"));
+    recordFigures("pipe registration storm", "4001 registrations, " + n(countOf(log, "ok: 1")) +
+                                                 " succeeded; threads " + n(before.second) + " before, " +
+                                                 n(after.second) + " after; " + n(orders.size()) +
+                                                 " of 600 orders received");
+    EXPECT_EQ(countOf(log, "ok: 1"), 1u);
+    EXPECT_EQ(countOf(log, "ok: 0"), 4000u);
+    EXPECT_EQ(after.second, before.second);
+    EXPECT_EQ(orders, expected);
+}
+
+TEST_F(PipeProof, TwoHundredLoadUnloadCyclesOnEachSideReturnHandlesAndThreads) {
+    writeIni(settingIni(folder, "varnexMode=True\r\nsignalMode=False\r\n"));
+    // Receiving side: each cycle registers, relays to itself and waits for it.
+    HostResult receiving =
+        runHost(folder,
+                "unload|0\nrepeat|3\nload\nregister\nprocess|today|W|1|1\nwaitorders|#|5000\nunload|0\nend\n"
+                "counts|before\nresetorders\n"
+                "repeat|200\nload\nregister\nprocess|today|C#|1|1\nwaitorders|#|5000\nunload|0\nend\n"
+                "counts|after\n");
+    const auto rb = countsIn(receiving.output, "before"), ra = countsIn(receiving.output, "after");
+    const size_t receivedOwn = ordersIn(receiving.output).size() - 3;
+    // Sending side: each cycle relays one order to a receiver in another process.
+    auto receiver = startReceiver("register");
+    HostResult sending =
+        runHost(folder,
+                "unload|0\nrepeat|3\nload\nprocess|today|W#|1|1\nunload|0\nend\ncounts|before\n"
+                "repeat|200\nload\nprocess|today|C#|1|1\nunload|0\nend\ncounts|after\n");
+    const auto sb = countsIn(sending.output, "before"), sa = countsIn(sending.output, "after");
+    ASSERT_TRUE(receiver->waitForOutput("ORDER C200,1,1\r\n", 20000));
+    stopReceivers();
+    const Lines orders = ordersIn(receiver->finish().output);
+    recordFigures("pipe reload cycles", "receiving side: 200 cycles, " + n(receivedOwn) +
+                                            " orders received, handles " + n(rb.first) + "->" + n(ra.first) +
+                                            ", threads " + n(rb.second) + "->" + n(ra.second) +
+                                            "; sending side: 200 cycles, " + n(orders.size() - 3) +
+                                            " orders received elsewhere, handles " + n(sb.first) + "->" +
+                                            n(sa.first) + ", threads " + n(sb.second) + "->" + n(sa.second));
+    EXPECT_EQ(receiving.exitCode, 0u);
+    EXPECT_EQ(receivedOwn, 200u);
+    EXPECT_GT(rb.first, 0);
+    EXPECT_EQ(ra, rb);
+    EXPECT_EQ(sending.exitCode, 0u);
+    EXPECT_GT(sb.first, 0);
+    EXPECT_EQ(sa, sb);
+    ASSERT_EQ(orders.size(), 203u);
+    for (int i = 1; i <= 200; ++i) EXPECT_EQ(orders[i + 2], "C" + n(i) + ",1,1");
+}
+
+}  // namespace
