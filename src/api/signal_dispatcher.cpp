@@ -1,6 +1,5 @@
 #include "api/signal_dispatcher.h"
 
-#include <cstdio>
 #include <ctime>
 #include <new>
 #include <optional>
@@ -8,6 +7,7 @@
 #include "api/number_text.h"
 #include "api/position_book.h"
 #include "api/signal_texts.h"
+#include "common/console.h"
 #include "common/locks.h"
 #include "config/settings_file.h"
 #include "config/varnex_config.h"
@@ -19,20 +19,14 @@ namespace varnex {
 
 namespace {
 
-void consoleLine(const char *text) {
-    // A host without a console has an invalid stdout; msvcrt then fails the
-    // write and we carry on.
-    std::fputs(text, stdout);
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
-}
 
 INIT_ONCE dispatcherOnce = INIT_ONCE_STATIC_INIT;
 SignalDispatcher *dispatcher = nullptr;
 
-BOOL CALLBACK createDispatcher(PINIT_ONCE, PVOID, PVOID *) {
+BOOL CALLBACK createDispatcher(PINIT_ONCE, PVOID createdHere, PVOID *) {
     try {
         dispatcher = new SignalDispatcher();
+        *static_cast<bool *>(createdHere) = true;
         return TRUE;
     } catch (...) {
         // FALSE leaves the one-time state unset, so a later call tries again.
@@ -43,7 +37,11 @@ BOOL CALLBACK createDispatcher(PINIT_ONCE, PVOID, PVOID *) {
 }  // namespace
 
 SignalDispatcher *getDispatcher() noexcept {
-    if (!InitOnceExecuteOnce(&dispatcherOnce, createDispatcher, nullptr, nullptr)) return nullptr;
+    bool createdHere = false;
+    if (!InitOnceExecuteOnce(&dispatcherOnce, createDispatcher, &createdHere, nullptr)) return nullptr;
+    // Written by the creating thread once the others may go on: a console
+    // that nobody reads then holds this thread alone.
+    if (createdHere) writeConsole(ConsoleStream::Output, "_initial ... start.\r\n_initial ... end.\r\n");
     return dispatcher;
 }
 
@@ -78,7 +76,6 @@ void SignalDispatcher::initial() noexcept {
 
 void SignalDispatcher::readConfiguration() {
     if (initialised) return;
-    consoleLine("_initial ... start.");
     const VarnexConfig config = readVarnexConfig(SettingsFile(kVarnexIniName));
     driverName = configText(config.driverName.value);
     varnexMode = config.varnexMode.on;
@@ -87,11 +84,13 @@ void SignalDispatcher::readConfiguration() {
     signalDebugMode = config.signalDebugMode.on;
     if (config.signalDebugFile.read) signalDebugFile = configText(config.signalDebugFile.value);
     socketClient = config.socketClient.on;
-    if (socketClient) varnex::loadEndpoints(config.endpoints, endpoints);
+    if (socketClient) {
+        varnex::loadEndpoints(config.endpoints, endpoints);
+        socketsStarted.acquire();
+    }
     logMode = config.logMode.on;
     if (config.logFile.read) logFile = configText(config.logFile.value);
     initialised = true;
-    consoleLine("_initial ... end.");
 }
 
 void SignalDispatcher::registerOrderFunc(OrderCallback callback) noexcept {
@@ -110,23 +109,35 @@ void SignalDispatcher::registerOrderFunc(OrderCallback callback) noexcept {
 void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const char *symbol,
                                int32_t quantity, double price) noexcept {
     if (!symbol) return;  // a host's null would otherwise crash its own process
-    ExclusiveLock guard(processLock);
+    std::string consoleText;
     try {
-        runPipeline(year, month, day, symbol, quantity, price);
+        if (!isToday(year, month, day)) return;
+        ExclusiveLock guard(symbolLock(symbol));
+        runPipeline(symbol, quantity, price, consoleText);
     } catch (...) {
         // Out of memory part-way: the signal is dropped rather than crash the host.
     }
+    writeConsole(ConsoleStream::Error, consoleText);
 }
 
-void SignalDispatcher::runPipeline(int32_t year, int32_t month, int32_t day, const char *symbol,
-                                   int32_t quantity, double price) {
-    if (!isToday(year, month, day)) return;
+SRWLOCK &SignalDispatcher::symbolLock(const std::string &symbol) {
+    {
+        SharedLock guard(bookLock);
+        const auto found = symbolLocks.find(symbol);
+        if (found != symbolLocks.end()) return found->second.lock;
+    }
+    ExclusiveLock guard(bookLock);
+    return symbolLocks[symbol].lock;
+}
+
+void SignalDispatcher::runPipeline(const char *symbol, int32_t quantity, double price,
+                                   std::string &consoleText) {
     writeLog(signalLogText(symbol, quantity, price).c_str());
     const std::string quantityText = toText(quantity);
     const std::string priceText = toText(price);
     const bool unchanged = checkPosition(symbol, quantity);
     if (varnexMode && !unchanged) relayPipe(pipeMessage(symbol, quantityText, priceText));
-    if (socketClient && !unchanged) relayTcp(symbol, tcpMessage(quantityText, priceText));
+    if (socketClient && !unchanged) relayTcp(symbol, tcpMessage(quantityText, priceText), consoleText);
     if (signalMode && !unchanged) writeSignal(symbol, signalText(quantityText, priceText).c_str());
 }
 
@@ -139,26 +150,42 @@ bool SignalDispatcher::isToday(int32_t year, int32_t month, int32_t day) const {
 
 bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
     const std::string key(symbol);
-    const std::optional<int32_t> previous = book.find(key);
+    // The caller holds the symbol's lock, so no other thread changes this
+    // entry between the look-up and the update; bookLock keeps the map whole
+    // while other symbols are added.
+    std::optional<int32_t> previous;
+    {
+        SharedLock guard(bookLock);
+        previous = book.find(key);
+    }
     writeLog(positionLogText(key, quantity, previous).c_str());
-    book.record(key, quantity);
+    {
+        ExclusiveLock guard(bookLock);
+        book.record(key, quantity);
+    }
     return previous && *previous == quantity;
 }
 
 void SignalDispatcher::relayPipe(const std::string &message) {
     writeLog(checkSignalText(message).c_str());
-    clientChannel.configure(pipeBaseName, ".");
-    // The connection of an earlier relay is kept and used as long as it
-    // works; only a relay without one, or whose send failed (a receiver that
-    // restarted has fresh pipes), opens the pipes again, and then sends once more.
-    if (!clientChannel.isConnected()) clientChannel.open(false, "QUIT", nullptr);
-    bool ok = clientChannel.send(message);
-    if (!ok && clientChannel.open(false, "QUIT", nullptr)) ok = clientChannel.send(message);
+    bool ok;
+    {
+        ExclusiveLock guard(pipeLock);
+        clientChannel.configure(pipeBaseName, ".");
+        // The connection of an earlier relay is kept and used as long as it
+        // works; only a relay without one, or whose send failed (a receiver that
+        // restarted has fresh pipes), opens the pipes again, and then sends once more.
+        if (!clientChannel.isConnected()) clientChannel.open(false, "QUIT", nullptr);
+        ok = clientChannel.send(message);
+        if (!ok && clientChannel.open(false, "QUIT", nullptr)) ok = clientChannel.send(message);
+    }
     writeLog(callbackResultText(message, ok).c_str());
 }
 
-void SignalDispatcher::relayTcp(const char *symbol, const std::string &message) {
-    writeLog(relayOrder(endpoints, symbol, message).c_str());
+void SignalDispatcher::relayTcp(const char *symbol, const std::string &message, std::string &consoleText) {
+    const RelayOutcome outcome = relayOrder(endpoints, symbol, message);
+    writeLog(outcome.log.c_str());
+    if (!outcome.failure.empty()) consoleText += outcome.failure + "\r\n";
 }
 
 void SignalDispatcher::loadEndpoints(const SettingsFile &settings) { varnex::loadEndpoints(settings, endpoints); }

@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 #include "api/position_book.h"
 #include "config/settings_file.h"
 #include "net/tcp_relay.h"
+#include "net/tcp_socket.h"
 #include "pipe/pipe_channel.h"
 #include "varnex.h"
 
@@ -32,15 +34,21 @@ public:
     bool isToday(int32_t year, int32_t month, int32_t day) const;
     bool checkPosition(const char *symbol, int32_t quantity);
     void relayPipe(const std::string &message);
-    void relayTcp(const char *symbol, const std::string &message);
+    // A failure line for standard error goes to `consoleText`, to be written
+    // once no lock is held.
+    void relayTcp(const char *symbol, const std::string &message, std::string &consoleText);
     void writeSignal(const char *symbol, const char *text);
     void makeTimestamp(char *buffer) const;
     void loadEndpoints(const SettingsFile &settings);
 
 private:
     void readConfiguration();
-    void runPipeline(int32_t year, int32_t month, int32_t day, const char *symbol, int32_t quantity,
-                     double price);
+    void runPipeline(const char *symbol, int32_t quantity, double price, std::string &consoleText);
+    SRWLOCK &symbolLock(const std::string &symbol);
+
+    struct SymbolLock {
+        SRWLOCK lock = SRWLOCK_INIT;
+    };
 
     PipeChannel clientChannel;
     PipeChannel serverChannel;
@@ -60,9 +68,20 @@ private:
     // book. (A function-local static would also leave the runtime's guard
     // handles behind on every unload.)
     PositionBook book;
-    // Host threads may call process at once; one call runs at a time so the
-    // position book stays whole and one signal's log lines stay together.
-    SRWLOCK processLock = SRWLOCK_INIT;
+    SocketsStarted socketsStarted;
+    // Locks. A symbol's lock is held for its signal's whole pipeline, so one
+    // symbol's signals run one at a time in the order they take it while
+    // other symbols run at once; it may be held across bounded waits on peers
+    // (pipe send, TCP exchange) and file writes, and while it is held only
+    // bookLock, pipeLock and the output files' own lock may be taken, one at
+    // a time. bookLock guards the position book and the symbolLocks table
+    // (entries are added, never removed, so a held lock outlives its lookup);
+    // it covers map operations only. pipeLock guards clientChannel for one
+    // open-and-send, whose writes are bounded by PipeChannel::kSendLimitMs.
+    // No lock is held while writing to the console or calling into the host.
+    SRWLOCK bookLock = SRWLOCK_INIT;
+    std::unordered_map<std::string, SymbolLock> symbolLocks;
+    SRWLOCK pipeLock = SRWLOCK_INIT;
     // Registrations from several host threads must not open the server channel at once.
     SRWLOCK registerLock = SRWLOCK_INIT;
 };

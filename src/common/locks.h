@@ -18,6 +18,17 @@ private:
     SRWLOCK &lock_;
 };
 
+class SharedLock {
+public:
+    explicit SharedLock(SRWLOCK &lock) noexcept : lock_(lock) { AcquireSRWLockShared(&lock_); }
+    ~SharedLock() { ReleaseSRWLockShared(&lock_); }
+    SharedLock(const SharedLock &) = delete;
+    SharedLock &operator=(const SharedLock &) = delete;
+
+private:
+    SRWLOCK &lock_;
+};
+
 }  // namespace varnex
 
 #endif

@@ -63,6 +63,30 @@ std::string systemText(int code) {
     return std::string(buffer, length);
 }
 
+// Received bytes shown on one log line: line ends and other control bytes escaped.
+std::string visibleBytes(const std::string &bytes) {
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
+            static const char hex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string receivedSoFar(const std::string &reply) {
+    return reply.empty() ? std::string() : " (received " + visibleBytes(reply) + ")";
+}
+
 }  // namespace
 
 std::string socketErrorText(int code) {
@@ -70,6 +94,35 @@ std::string socketErrorText(int code) {
     const std::string system = systemText(code);
     if (!system.empty()) text += " " + system;
     return text;
+}
+
+std::string lookupFailedText(const std::string &host, int code) {
+    return "host lookup failed for " + host + ": " + socketErrorText(code);
+}
+
+std::string connectFailedText(int code) { return "connect failed: " + socketErrorText(code); }
+
+std::string timedOutText(NetStep step, int32_t limitMs, const std::string &subject) {
+    const std::string after = " timed out after " + std::to_string(limitMs) + " ms";
+    switch (step) {
+        case NetStep::Lookup:
+            return "host lookup for " + subject + after;
+        case NetStep::Connect:
+            return "connect" + after;
+        case NetStep::Acknowledgement:
+            break;
+    }
+    return "acknowledgement" + after + receivedSoFar(subject);
+}
+
+std::string unexpectedReplyText(const std::string &reply) {
+    return "unexpected reply " + visibleBytes(reply);
+}
+
+std::string closedBeforeAckText(const std::string &reply, int code) {
+    std::string text = "connection closed before acknowledgement";
+    if (code != 0) text += ": " + socketErrorText(code);
+    return text + receivedSoFar(reply);
 }
 
 }  // namespace varnex

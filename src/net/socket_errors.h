@@ -1,8 +1,10 @@
-// Readable texts for Winsock error numbers: msvcrt's strerror knows none of
-// them, so every failure text is built here, at the failure site's request.
+// Readable texts for Winsock error numbers and for the TCP exchange's other
+// failures: msvcrt's strerror knows none of them, so every failure text is
+// built here, at the failure site's request.
 #ifndef VARNEX_NET_SOCKET_ERRORS_H
 #define VARNEX_NET_SOCKET_ERRORS_H
 
+#include <cstdint>
 #include <string>
 
 namespace varnex {
@@ -10,6 +12,23 @@ namespace varnex {
 // "WSAECONNREFUSED (10061) Connection refused." — the name, the number and
 // the system's text where it has one.
 std::string socketErrorText(int code);
+
+// "host lookup failed for NAME: " + socketErrorText(code)
+std::string lookupFailedText(const std::string &host, int code);
+// "connect failed: " + socketErrorText(code)
+std::string connectFailedText(int code);
+
+// The bounded steps of one exchange, for saying which one ran out of time.
+enum class NetStep { Lookup, Connect, Acknowledgement };
+// "host lookup for NAME timed out after N ms", "connect timed out after N ms",
+// "acknowledgement timed out after N ms"; `subject` is the host name of a
+// look-up, and for the acknowledgement the bytes received so far, if any.
+std::string timedOutText(NetStep step, int32_t limitMs, const std::string &subject = std::string());
+
+// A reply that is not, and can no longer become, exactly "OK".
+std::string unexpectedReplyText(const std::string &reply);
+// The server closed (code 0) or reset the connection before its "OK".
+std::string closedBeforeAckText(const std::string &reply, int code);
 
 }  // namespace varnex
 

@@ -16,7 +16,8 @@ namespace varnex {
 struct ClientEndpoint {
     ConfigText host;
     int32_t port;
-    // Bounds the connection attempt and, separately, the wait for "OK".
+    // Bounds each step on its own: the name look-up, the connection attempt
+    // and the wait for "OK".
     int32_t ackTimeout;
 };
 
@@ -28,10 +29,16 @@ using EndpointTable = std::map<std::string, ClientEndpoint>;
 void loadEndpoints(const SettingsFile &settings, EndpointTable &endpoints);
 void loadEndpoints(const std::vector<EndpointSettings> &settings, EndpointTable &endpoints);
 
-// Sends `message` to the symbol's server and waits for exactly "OK". Returns
-// the log text (empty when the symbol has no server); failures also go to
-// standard error. Never throws.
-std::string relayOrder(const EndpointTable &endpoints, const std::string &symbol, const std::string &message);
+struct RelayOutcome {
+    std::string log;      // empty when the symbol has no server
+    std::string failure;  // the line for standard error; empty when "OK" came
+};
+
+// Sends `message` to the symbol's server and waits for exactly "OK". Writes
+// nothing itself: the caller logs the log text and writes the failure to
+// standard error once it holds no lock. Never throws.
+RelayOutcome relayOrder(const EndpointTable &endpoints, const std::string &symbol,
+                        const std::string &message);
 
 }  // namespace varnex
 

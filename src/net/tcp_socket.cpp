@@ -1,11 +1,15 @@
 #include "net/tcp_socket.h"
 
+#include <windows.h>
 #include <ws2tcpip.h>
 
+#include <atomic>
 #include <cstring>
-
+#include <map>
+#include <memory>
 #include <new>
 
+#include "common/handles.h"
 #include "common/locks.h"
 #include "net/socket_errors.h"
 
@@ -13,8 +17,8 @@ namespace varnex {
 
 namespace {
 
-// Guarded, although the relay runs under the pipeline's lock: socket objects
-// may live on any thread, and WSAStartup/WSACleanup must pair up exactly.
+// Guarded: relays of different symbols run at once on host threads, look-ups
+// on threads of their own, and WSAStartup/WSACleanup must pair up exactly.
 SRWLOCK startupLock = SRWLOCK_INIT;
 int32_t startupCount = 0;
 
@@ -26,38 +30,135 @@ sockaddr_in ipv4Address(int32_t port, const void *address) {
     return result;
 }
 
-std::string connectError(int code) { return "connect failed: " + socketErrorText(code); }
-
 void setNonBlocking(SOCKET handle, bool on) {
     u_long value = on ? 1 : 0;
     ioctlsocket(handle, FIONBIO, &value);
 }
 
+timeval timeLimit(uint32_t limitMs) {
+    return {static_cast<long>(limitMs / 1000), static_cast<long>((limitMs % 1000) * 1000)};
+}
+
 // A non-blocking connect completed with select, so that an unreachable host
 // costs at most `limitMs` instead of the system's own retry time.
-void connectWithin(SOCKET handle, const sockaddr_in &address, int32_t limitMs) {
+void connectWithin(SOCKET handle, const sockaddr_in &address, int32_t limitMs, SocketMode mode) {
     setNonBlocking(handle, true);
     if (connect(handle, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
         const int error = WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) throw connectError(error);
+        if (error != WSAEWOULDBLOCK) throw connectFailedText(error);
         fd_set writable, failed;
         FD_ZERO(&writable);
         FD_ZERO(&failed);
         FD_SET(handle, &writable);
         FD_SET(handle, &failed);
-        timeval limit = {limitMs / 1000, (limitMs % 1000) * 1000};
+        timeval limit = timeLimit(static_cast<uint32_t>(limitMs));
         const int ready = select(0, nullptr, &writable, &failed, &limit);
-        if (ready == SOCKET_ERROR) throw connectError(WSAGetLastError());
-        if (ready == 0) throw "connect failed: no connection within " + std::to_string(limitMs) + " ms";
+        if (ready == SOCKET_ERROR) throw connectFailedText(WSAGetLastError());
+        if (ready == 0) throw timedOutText(NetStep::Connect, limitMs);
         // Winsock reports a failed attempt in the exception set; writable means connected.
         if (FD_ISSET(handle, &failed)) {
             int status = 0;
             int length = sizeof status;
             getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&status), &length);
-            throw connectError(status != 0 ? status : WSAECONNREFUSED);
+            throw connectFailedText(status != 0 ? status : WSAECONNREFUSED);
         }
     }
-    setNonBlocking(handle, false);
+    if (mode == SocketMode::Blocking) setNonBlocking(handle, false);
+}
+
+// A name look-up that may take the resolver's own time (about 10 s when it
+// does not answer) runs on a thread of its own, and the caller waits for it
+// at most its limit. A look-up the caller gave up on ends by itself; it owns
+// its task and a reference to this module, so nothing it touches goes away
+// under it. Callers asking for a name whose look-up is still running wait
+// for that one, so a silent resolver costs one thread per name, not per call.
+struct LookupTask {
+    std::string host;
+    UniqueHandle done;
+    HMODULE module = nullptr;
+    bool found = false;
+    unsigned char address[4] = {};
+    int error = 0;
+};
+
+SRWLOCK lookupsLock = SRWLOCK_INIT;
+std::map<std::string, std::shared_ptr<LookupTask>> &runningLookups() {
+    static std::map<std::string, std::shared_ptr<LookupTask>> lookups;
+    return lookups;
+}
+
+// Everything with a destructor lives and ends in here, before the thread
+// gives up its module reference.
+HMODULE runLookup(void *parameter) noexcept {
+    std::unique_ptr<std::shared_ptr<LookupTask>> holder(
+        static_cast<std::shared_ptr<LookupTask> *>(parameter));
+    LookupTask &task = **holder;
+    const HMODULE module = task.module;
+    // gethostbyname's result lives in this thread's storage: copy it here.
+    const hostent *entry = gethostbyname(task.host.c_str());
+    if (entry && entry->h_length == 4 && entry->h_addr_list && entry->h_addr_list[0]) {
+        std::memcpy(task.address, entry->h_addr_list[0], 4);
+        task.found = true;
+    } else {
+        task.error = WSAGetLastError();
+    }
+    SetEvent(task.done.get());
+    {
+        ExclusiveLock guard(lookupsLock);
+        auto &lookups = runningLookups();
+        const auto running = lookups.find(task.host);
+        if (running != lookups.end() && running->second.get() == &task) lookups.erase(running);
+    }
+    holder.reset();
+    releaseSockets();  // the unit its starter took for it
+    return module;
+}
+
+DWORD WINAPI lookupMain(LPVOID parameter) { FreeLibraryAndExitThread(runLookup(parameter), 0); }
+
+// Starts a look-up thread for `host`; false when no thread could be had.
+bool startLookup(const std::shared_ptr<LookupTask> &task) {
+    task->done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!task->done) return false;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&lookupMain),
+                            &task->module))
+        return false;
+    auto *parameter = new (std::nothrow) std::shared_ptr<LookupTask>(task);
+    if (parameter) {
+        acquireSockets();  // the caller's socket holds a unit, so this only counts
+        const HANDLE thread = CreateThread(nullptr, 0, lookupMain, parameter, 0, nullptr);
+        if (holdsHandle(thread)) {
+            CloseHandle(thread);
+            return true;
+        }
+        releaseSockets();
+        delete parameter;
+    }
+    FreeLibrary(task->module);
+    return false;
+}
+
+sockaddr_in resolveWithin(const std::string &host, int32_t port, int32_t limitMs) {
+    std::shared_ptr<LookupTask> task;
+    {
+        ExclusiveLock guard(lookupsLock);
+        std::shared_ptr<LookupTask> &running = runningLookups()[host];
+        if (!running) {
+            auto fresh = std::make_shared<LookupTask>();
+            fresh->host = host;
+            if (!startLookup(fresh)) {
+                const int error = static_cast<int>(GetLastError());
+                runningLookups().erase(host);
+                throw lookupFailedText(host, error);
+            }
+            running = fresh;
+        }
+        task = running;
+    }
+    if (WaitForSingleObject(task->done.get(), static_cast<DWORD>(limitMs)) != WAIT_OBJECT_0)
+        throw timedOutText(NetStep::Lookup, limitMs, host);
+    if (!task->found) throw lookupFailedText(host, task->error);
+    return ipv4Address(port, task->address);
 }
 
 }  // namespace
@@ -79,6 +180,20 @@ void releaseSockets() noexcept {
 int32_t socketUsers() noexcept {
     ExclusiveLock guard(startupLock);
     return startupCount;
+}
+
+bool SocketsStarted::acquire() noexcept {
+    if (held) return true;
+    try {
+        acquireSockets();
+        held = true;
+    } catch (...) {
+    }
+    return held;
+}
+
+SocketsStarted::~SocketsStarted() {
+    if (held) releaseSockets();
 }
 
 struct TcpSocket::Shared {
@@ -164,12 +279,31 @@ std::string TcpSocket::receiveAvailable() const {
     for (;;) {
         u_long waiting = 0;
         if (ioctlsocket(shared->handle, FIONREAD, &waiting) != 0 || waiting == 0) break;
-        const int wanted = waiting < sizeof buffer ? static_cast<int>(waiting) : static_cast<int>(sizeof buffer);
+        const int wanted =
+            waiting < sizeof buffer ? static_cast<int>(waiting) : static_cast<int>(sizeof buffer);
         const int got = recv(shared->handle, buffer, wanted, 0);
         if (got <= 0) break;
         result.append(buffer, static_cast<size_t>(got));
     }
     return result;
+}
+
+Received TcpSocket::receiveWithin(uint32_t limitMs) const {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(shared->handle, &readable);
+    timeval limit = timeLimit(limitMs);
+    const int ready = select(0, &readable, nullptr, nullptr, &limit);
+    if (ready == SOCKET_ERROR) return {Received::Failed, std::string(), WSAGetLastError()};
+    if (ready == 0) return {Received::TimedOut, std::string(), 0};
+    char buffer[1024];
+    const int got = recv(shared->handle, buffer, sizeof buffer, 0);
+    if (got > 0) return {Received::Data, std::string(buffer, static_cast<size_t>(got)), 0};
+    if (got == 0) return {Received::Closed, std::string(), 0};
+    const int error = WSAGetLastError();
+    // Readable yet nothing to take: a spurious wake-up, not a failure.
+    if (error == WSAEWOULDBLOCK) return {Received::TimedOut, std::string(), 0};
+    return {Received::Failed, std::string(), error};
 }
 
 std::string TcpSocket::receiveLine() const {
@@ -184,22 +318,26 @@ std::string TcpSocket::receiveLine() const {
     }
 }
 
-TcpClientSocket::TcpClientSocket(const std::string &host, int32_t port, int32_t connectLimitMs) {
+TcpClientSocket::TcpClientSocket(const std::string &host, int32_t port, int32_t limitMs, SocketMode mode) {
     // A dotted address needs no resolver; under Wine a look-up is a costly round trip.
     const unsigned long numeric = inet_addr(host.c_str());
     sockaddr_in address;
     if (numeric != INADDR_NONE || host == "255.255.255.255") {
         address = ipv4Address(port, &numeric);
+    } else if (limitMs >= 0) {
+        address = resolveWithin(host, port, limitMs);
     } else {
         const hostent *entry = gethostbyname(host.c_str());
-        if (!entry || !entry->h_addr_list || !entry->h_addr_list[0])
-            throw "host lookup failed for " + host + ": " + socketErrorText(WSAGetLastError());
+        if (!entry || entry->h_length != 4 || !entry->h_addr_list || !entry->h_addr_list[0])
+            throw lookupFailedText(host, WSAGetLastError());
         address = ipv4Address(port, entry->h_addr_list[0]);
     }
-    if (connectLimitMs >= 0) {
-        connectWithin(nativeHandle(), address, connectLimitMs);
-    } else if (connect(nativeHandle(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        throw connectError(WSAGetLastError());
+    if (limitMs >= 0) {
+        connectWithin(nativeHandle(), address, limitMs, mode);
+    } else {
+        if (connect(nativeHandle(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+            throw connectFailedText(WSAGetLastError());
+        if (mode == SocketMode::NonBlocking) setNonBlocking(nativeHandle(), true);
     }
 }
 
@@ -247,7 +385,7 @@ SocketSelector::SocketSelector(const TcpSocket &first, const TcpSocket *second, 
 SocketSelector::SocketSelector(const TcpSocket &socket, uint32_t limitMs) {
     FD_ZERO(&readable);
     FD_SET(socket.nativeHandle(), &readable);
-    timeval limit = {static_cast<long>(limitMs / 1000), static_cast<long>((limitMs % 1000) * 1000)};
+    timeval limit = timeLimit(limitMs);
     wait(&limit);
 }
 

@@ -18,6 +18,28 @@ void releaseSockets() noexcept;
 // The number of units held, for tests.
 int32_t socketUsers() noexcept;
 
+// Holds one unit from acquire() until destruction, so that sockets made one
+// after another do not start and clean up Windows Sockets around each one.
+class SocketsStarted {
+public:
+    SocketsStarted() = default;
+    ~SocketsStarted();
+    SocketsStarted(const SocketsStarted &) = delete;
+    SocketsStarted &operator=(const SocketsStarted &) = delete;
+    // True when a unit is held; a failed start is left for the next socket to report.
+    bool acquire() noexcept;
+
+private:
+    bool held = false;
+};
+
+// What one bounded receive found.
+struct Received {
+    enum Status { Data, Closed, TimedOut, Failed } status;
+    std::string bytes;
+    int error;  // the Winsock error of a failed read
+};
+
 class TcpSocket {
 public:
     TcpSocket();                       // a new stream socket
@@ -35,6 +57,9 @@ public:
     std::string receiveAvailable() const;
     // One byte per read up to and including a line feed; blocks.
     std::string receiveLine() const;
+    // Waits at most `limitMs` for the socket to become readable, then takes
+    // what one read gives (at most 1024 bytes): data, the peer's close, or an error.
+    Received receiveWithin(uint32_t limitMs) const;
 
     SOCKET nativeHandle() const;
     int32_t shareCount() const;
@@ -49,11 +74,17 @@ private:
     Shared *shared;
 };
 
+enum class SocketMode { Blocking, NonBlocking };
+
 class TcpClientSocket : public TcpSocket {
 public:
-    // Connects at once. With a limit in milliseconds the connection attempt
-    // gives up after that long; without one it waits as long as the system does.
-    TcpClientSocket(const std::string &host, int32_t port, int32_t connectLimitMs = -1);
+    // Connects at once. With a limit in milliseconds the name look-up and,
+    // separately, the connection attempt each give up after that long;
+    // without one they wait as long as the system does. A dotted address
+    // needs no look-up. The socket is left in `mode`; a non-blocking one
+    // suits callers whose every wait is bounded (receiveWithin).
+    TcpClientSocket(const std::string &host, int32_t port, int32_t limitMs = -1,
+                    SocketMode mode = SocketMode::Blocking);
     ~TcpClientSocket() override;
 };
 

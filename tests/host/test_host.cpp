@@ -43,6 +43,23 @@
 //                                       order function COUNT times
 //   cpu|MS                              sleeps MS ms, then prints "CPU N ms" used by
 //                                       this process meanwhile
+//   spawn|COMMAND                       runs COMMAND (a whole line, with its own
+//                                       fields) on a new thread and goes on at once
+//   join                                waits for every spawned thread
+//   timed|SYMBOL|QTY|PRICE              _process for today, then prints
+//                                       "TIMED SYMBOL QTY MS" with its duration
+//   timedsend|COUNT|SYMBOL              as send, each call printed as by timed
+//   threadmix|THREADS|COUNT|SHARED      THREADS threads start at one moment; each
+//                                       sends COUNT signals, alternately to its own
+//                                       symbol OWN<t> (quantity k/2 at its k-th
+//                                       own signal, price 100+t) and to SH<s>, s
+//                                       cycling over SHARED symbols (quantity
+//                                       t*1000000+i at signal i, price 200+s)
+//   fill|BYTES                          writes BYTES bytes to the standard output
+//                                       handle directly (not through the C
+//                                       runtime, whose stream lock it would hold)
+//   sleep|MS                            pauses this thread
+//   touch|PATH                          creates the empty file PATH
 // Exit code 0 when the script ran, 2 on a usage or loading error.
 #include <windows.h>
 // After windows.h, which it needs.
@@ -55,6 +72,7 @@
 #include <fstream>
 #include <limits>
 #include <locale>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -178,6 +196,9 @@ void runThreads(int count, Fn fn) {
 
 HMODULE varnexModule = nullptr;
 Exports dll;
+
+std::mutex spawnedMutex;
+std::vector<std::thread> spawned;
 
 bool loadVarnex() {
     varnexModule = LoadLibraryA("Varnex.dll");
@@ -344,6 +365,61 @@ int runLine(const std::string &line) {
         } else if (cmd == "echo" && f.size() == 2) {
             std::printf("%s\n", f[1].c_str());
             std::fflush(stdout);
+        } else if (cmd == "spawn" && f.size() >= 2) {
+            const std::string rest = line.substr(line.find('|') + 1);
+            std::lock_guard<std::mutex> lock(spawnedMutex);
+            spawned.emplace_back([rest] { runLine(rest); });
+        } else if (cmd == "join") {
+            std::vector<std::thread> threads;
+            {
+                std::lock_guard<std::mutex> lock(spawnedMutex);
+                threads.swap(spawned);
+            }
+            for (auto &thread : threads) thread.join();
+        } else if (cmd == "timed" && f.size() == 4) {
+            int year, month, day;
+            dateOf("today", year, month, day);
+            const ULONGLONG start = GetTickCount64();
+            dll.process(year, month, day, f[1].c_str(), std::stoi(f[2]), priceOf(f[3]));
+            std::printf("TIMED %s %s %llu\n", f[1].c_str(), f[2].c_str(), GetTickCount64() - start);
+            std::fflush(stdout);
+        } else if (cmd == "timedsend" && f.size() == 3) {
+            for (int i = 1; i <= std::stoi(f[1]); ++i)
+                runLine("timed|" + f[2] + "|" + std::to_string(i) + "|" + std::to_string(i) + ".25");
+        } else if (cmd == "threadmix" && f.size() == 4) {
+            const int count = std::stoi(f[2]), shared = std::stoi(f[3]);
+            int year, month, day;
+            dateOf("today", year, month, day);
+            HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            std::vector<std::thread> threads;
+            for (int t = 0; t < std::stoi(f[1]); ++t)
+                threads.emplace_back([&, t] {
+                    WaitForSingleObject(go, INFINITE);
+                    const std::string own = "OWN" + std::to_string(t);
+                    for (int i = 0; i < count; ++i) {
+                        if (i % 2 == 0) {
+                            dll.process(year, month, day, own.c_str(), (i / 2) / 2, 100 + t);
+                        } else {
+                            const int s = (i / 2) % shared;
+                            dll.process(year, month, day, ("SH" + std::to_string(s)).c_str(), t * 1000000 + i,
+                                        200 + s);
+                        }
+                    }
+                });
+            Sleep(50);
+            SetEvent(go);
+            for (auto &thread : threads) thread.join();
+            CloseHandle(go);
+        } else if (cmd == "fill" && f.size() == 2) {
+            const std::string chunk(999, 'f');
+            const std::string chunkLine = chunk + "\n";
+            DWORD written = 0;
+            for (unsigned long sent = 0; sent < std::stoul(f[1]); sent += 1000)
+                WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), chunkLine.data(), 1000, &written, nullptr);
+        } else if (cmd == "sleep" && f.size() == 2) {
+            Sleep(std::stoul(f[1]));
+        } else if (cmd == "touch" && f.size() == 2) {
+            CloseHandle(CreateFileA(f[1].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         } else {
             std::fprintf(stderr, "test_host: bad command: %s\n", line.c_str());
             return 2;
@@ -371,5 +447,8 @@ int main(int argc, char **argv) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (!line.empty()) lines.push_back(line);
     }
-    return runLines(lines);
+    const int code = runLines(lines);
+    // Threads still spawned at the end are joined, so the script's work is done before the exit.
+    if (code == 0) runLine("join");
+    return code;
 }

@@ -1,8 +1,7 @@
 #include "integration/host_runner.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 namespace varnex_test {
 
@@ -19,11 +18,44 @@ std::string programFolder() {
 
 namespace {
 
+const char *const kIsolatedEnd = "ISOLATED HOST END";
+
+std::string windowsPath(std::string path) {
+    for (char &c : path)
+        if (c == '/') c = '\\';
+    return "Z:" + path;
+}
+
+// A shell script that starts the host inside a private mount namespace with
+// its own resolv.conf, written through Wine's Z: drive. Wine gives a Unix
+// child neither our pipe nor a process handle to wait on, so the script
+// writes the host's output to <base>.out, and the host's script is given a
+// last line that prints kIsolatedEnd. Returns <base>, a Unix path.
+std::string isolatedLauncher(const std::string &scriptPath, const std::string &resolver) {
+    static unsigned counter = 0;
+    const std::string base =
+        "/tmp/varnex_host_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter);
+    writeFile(windowsPath(base + ".conf"), "nameserver " + resolver + "\n");
+    // Wine passes its own variables to Unix children only in part; the
+    // loader of this program's bitness is the fallback.
+    const std::string loader = sizeof(void *) == 8 ? "/usr/lib/wine/wine64" : "/usr/lib/wine/wine";
+    writeFile(
+        windowsPath(base + ".sh"),
+        "rc=" + base + ".conf\n" +
+            "exec unshare -m sh -c 'mount --bind \"$0\" /etc/resolv.conf && shift && exec \"$@\"' \"$rc\" x "
+            "\"${WINELOADER:-" +
+            loader + "}\" '" + programFolder() + "test_host.exe' '" + scriptPath + "' >" + base +
+            ".out 2>&1\n");
+    return base;
+}
+
 // Starts test_host.exe on a script; the caller owns both handles it returns.
 bool startHost(const TempFolder &folder, const std::string &scriptName, const std::string &script,
-               bool withConsole, HANDLE &process, HANDLE &output) {
+               HostConsole console, const std::string &resolver, HANDLE &process, HANDLE &output,
+               std::string &isolatedBase) {
+    const bool withConsole = console != HostConsole::None;
     const std::string scriptPath = folder.file(scriptName);
-    writeFile(scriptPath, script);
+    writeFile(scriptPath, resolver.empty() ? script : script + "\njoin\necho|" + kIsolatedEnd + "\n");
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE writeEnd = nullptr;
     if (!CreatePipe(&output, &writeEnd, &inherit, 1 << 16)) {
@@ -38,16 +70,23 @@ bool startHost(const TempFolder &folder, const std::string &scriptName, const st
     startup.hStdOutput = withConsole ? writeEnd : INVALID_HANDLE_VALUE;
     startup.hStdError = withConsole ? writeEnd : INVALID_HANDLE_VALUE;
     std::string command = "\"" + programFolder() + "test_host.exe\" \"" + scriptPath + "\"";
+    const char *application = nullptr;
+    if (!resolver.empty()) {
+        isolatedBase = isolatedLauncher(scriptPath, resolver);
+        command = "/bin/sh " + isolatedBase + ".sh";
+        application = "Z:\\bin\\sh";
+    }
     PROCESS_INFORMATION info = {};
-    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE,
-                                        withConsole ? 0 : DETACHED_PROCESS, nullptr, nullptr, &startup, &info);
+    const BOOL started =
+        CreateProcessA(application, &command[0], nullptr, nullptr, TRUE, withConsole ? 0 : DETACHED_PROCESS,
+                       nullptr, nullptr, &startup, &info);
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(output);
         ADD_FAILURE() << "cannot start test_host.exe (" << GetLastError() << ")";
         return false;
     }
-    CloseHandle(info.hThread);
+    if (info.hThread) CloseHandle(info.hThread);
     process = info.hProcess;
     return true;
 }
@@ -56,10 +95,21 @@ bool startHost(const TempFolder &folder, const std::string &scriptName, const st
 
 HostProcess::HostProcess(const TempFolder &folder, const std::string &scriptName, const std::string &script,
                          bool withConsole) {
+    start(folder, scriptName, script, withConsole ? HostConsole::Read : HostConsole::None, std::string());
+}
+
+HostProcess::HostProcess(const TempFolder &folder, const std::string &scriptName, const std::string &script,
+                         HostConsole console, const std::string &resolver) {
+    start(folder, scriptName, script, console, resolver);
+}
+
+void HostProcess::start(const TempFolder &folder, const std::string &scriptName, const std::string &script,
+                        HostConsole console, const std::string &resolver) {
     HANDLE process = nullptr, output = nullptr;
-    if (!startHost(folder, scriptName, script, withConsole, process, output)) return;
+    if (!startHost(folder, scriptName, script, console, resolver, process, output, isolated_)) return;
     process_ = process;
     output_ = output;
+    if (console == HostConsole::NeverRead) return;
     reader_ = std::thread([this] {
         char buffer[4096];
         DWORD got = 0;
@@ -81,6 +131,7 @@ HostProcess::~HostProcess() {
 }
 
 std::string HostProcess::collected() {
+    if (!isolated_.empty()) return readFile(windowsPath(isolated_ + ".out"));
     std::lock_guard<std::mutex> lock(mutex_);
     return collected_;
 }
@@ -96,6 +147,15 @@ bool HostProcess::waitForOutput(const std::string &text, unsigned limitMs) {
 
 HostResult HostProcess::finish() {
     HostResult result;
+    if (!isolated_.empty()) {
+        // The host's last line comes just before it exits.
+        if (!waitForOutput(kIsolatedEnd, 120000))
+            ADD_FAILURE() << "the isolated host did not end: " << isolated_;
+        Sleep(200);
+        result.output = collected();
+        for (const char *part : {".sh", ".conf", ".out"}) DeleteFileA(windowsPath(isolated_ + part).c_str());
+        return result;
+    }
     if (!process_) return result;
     if (WaitForSingleObject(process_, 120000) != WAIT_OBJECT_0) {
         TerminateProcess(process_, 99);

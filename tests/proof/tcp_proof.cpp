@@ -1,0 +1,200 @@
+// TCP servers that fail in every way a relay meets, each on a host thread of
+// its own beside a thread relaying to a healthy server: every _process
+// returns within its bound, says which step failed, and writes its signal
+// files; the healthy symbol goes on meanwhile. Name look-ups go to a resolver
+// on a loopback address inside the host's own mount namespace, one that
+// never answers, so nothing leaves the machine.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winsock2.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "integration/host_runner.h"
+#include "proof/proof_table.h"
+#include "support/order_server.h"
+
+using namespace varnex_test;
+using varnex::TcpSocket;
+
+namespace {
+
+constexpr int kBoundMs = 3000;  // ackTimeout of the failing servers
+constexpr int kHealthyRelays = 30;
+
+// A loopback address nobody else uses, so runs side by side do not meet.
+std::string randomLoopback() {
+    static unsigned salt = GetTickCount() ^ (GetCurrentProcessId() << 8);
+    salt = salt * 1103515245u + 12345u;
+    return "127.54." + std::to_string((salt >> 8) % 250 + 1) + "." + std::to_string((salt >> 16) % 250 + 1);
+}
+
+// A resolver that takes queries on UDP port 53 and never answers.
+class SilentResolver {
+public:
+    SilentResolver() {
+        for (int attempt = 0; attempt < 5 && !bound_; ++attempt) {
+            address_ = randomLoopback();
+            if (socket_ != INVALID_SOCKET) closesocket(socket_);
+            socket_ = socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in at = {};
+            at.sin_family = AF_INET;
+            at.sin_port = htons(53);
+            at.sin_addr.s_addr = inet_addr(address_.c_str());
+            bound_ = bind(socket_, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0;
+            if (!bound_) error_ = WSAGetLastError();
+        }
+    }
+    ~SilentResolver() { closesocket(socket_); }
+    const std::string &address() const { return address_; }
+    bool bound() const { return bound_; }
+    int error() const { return error_; }
+
+private:
+    int error_ = 0;
+    varnex::SocketsStarted started_;  // held before the first socket call
+    bool startedOk_ = started_.acquire();
+    SOCKET socket_ = INVALID_SOCKET;
+    std::string address_;
+    bool bound_ = false;
+};
+
+// "TIMED SYMBOL QTY MS" lines: the longest time per symbol, and how many.
+struct Timings {
+    std::map<std::string, unsigned long> longest;
+    std::map<std::string, int> count;
+};
+
+Timings timingsOf(const std::string &output) {
+    Timings timings;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, 6, "TIMED ") != 0) continue;
+        std::istringstream fields(line.substr(6));
+        std::string symbol, quantity;
+        unsigned long ms = 0;
+        fields >> symbol >> quantity >> ms;
+        timings.longest[symbol] = std::max(timings.longest[symbol], ms);
+        ++timings.count[symbol];
+    }
+    return timings;
+}
+
+int closedPort() {
+    varnex::TcpServerSocket probe(0, 1, 0);
+    return probe.boundPort();
+}
+
+struct Fault {
+    std::string symbol;
+    std::string host;
+    int port;
+    std::string logged;   // how the log's relay record goes on behind its first line
+    std::string failure;  // how the line on standard error begins
+};
+
+std::string iniFor(const TempFolder &folder, const std::vector<Fault> &faults, int healthyPort) {
+    std::string ids = "HEALTHY",
+                sections = "[SC-HEALTHY]\r\nserverPort=" + std::to_string(healthyPort) + "\r\n";
+    for (const Fault &fault : faults) {
+        ids += "," + fault.symbol;
+        sections += "[SC-" + fault.symbol + "]\r\nserverIp=" + fault.host +
+                    "\r\nserverPort=" + std::to_string(fault.port) +
+                    "\r\nackTimeout=" + std::to_string(kBoundMs) + "\r\n";
+    }
+    return settingIni(folder, "logMode=True\r\nsocketClient=True\r\n") + "[SocketClient]\r\nclientID=" + ids +
+           "\r\n" + sections;
+}
+
+// Runs every fault on its own thread beside the healthy relays, in a
+// namespace whose resolver is `resolver`; checks and returns the timings.
+Timings runFaults(const TempFolder &folder, const std::vector<Fault> &faults, const std::string &resolver,
+                  int healthyPort) {
+    writeIni(iniFor(folder, faults, healthyPort));
+    std::string script = "initial\n";
+    for (const Fault &fault : faults) script += "spawn|timed|" + fault.symbol + "|1|1\n";
+    script += "sleep|200\ntimedsend|" + std::to_string(kHealthyRelays) + "|HEALTHY\njoin\necho|END\n";
+    HostProcess host(folder, "faults.txt", script, HostConsole::Read, resolver);
+    const HostResult result = host.finish();
+    EXPECT_NE(result.output.find("END"), std::string::npos) << result.output;
+    Timings timings = timingsOf(result.output);
+    const std::string log = readFile(folder.file("VarnexMsg.txt"));
+    for (const Fault &fault : faults) {
+        SCOPED_TRACE(fault.symbol);
+        EXPECT_EQ(timings.count.count(fault.symbol), 1u) << result.output;
+        // Each step is bounded on its own; one step fails here, with room for a loaded machine.
+        EXPECT_LT(timings.longest[fault.symbol], static_cast<unsigned long>(2 * kBoundMs + 2000));
+        const std::string head =
+            "\t" + fault.symbol + ", tcp://" + fault.host + ":" + std::to_string(fault.port) + "\r\n";
+        const size_t at = log.find(head);
+        EXPECT_NE(at, std::string::npos) << log;
+        if (at != std::string::npos)
+            EXPECT_EQ(log.compare(at + head.size(), fault.logged.size(), fault.logged), 0)
+                << log.substr(at, 300);
+        EXPECT_NE(result.output.find("\n" + fault.failure), std::string::npos) << result.output;
+        EXPECT_EQ(unstampedLines(readFile(folder.file(fault.symbol + ".txt")), ' '),
+                  std::vector<std::string>{"1 1"});
+    }
+    EXPECT_EQ(timings.count["HEALTHY"], kHealthyRelays);
+    // Under one lock for all symbols a healthy relay would wait behind a
+    // failing one's whole bound at least once.
+    EXPECT_LT(timings.longest["HEALTHY"], static_cast<unsigned long>(kBoundMs * 2 / 3));
+    EXPECT_EQ(unstampedLines(readFile(folder.file("HEALTHY.txt")), ' '),
+              std::vector<std::string>{std::to_string(kHealthyRelays) + " " + std::to_string(kHealthyRelays) +
+                                       ".25"});
+    return timings;
+}
+
+using TcpProof = HostTest;
+
+TEST_F(TcpProof, EveryFailingServerCostsAtMostItsBoundAndHoldsOnlyItsOwnSymbol) {
+    SilentResolver silentResolver;
+    ASSERT_TRUE(silentResolver.bound())
+        << "cannot bind " << silentResolver.address() << ":53 (" << silentResolver.error() << ")";
+    OrderServer healthy(OrderServer::replies({"OK"}));
+    OrderServer silent(OrderServer::silent);
+    OrderServer reset([](const TcpSocket &c) {
+        linger abort = {1, 0};  // a close with a zero linger sends a reset
+        setsockopt(c.nativeHandle(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&abort),
+                   sizeof abort);
+        const_cast<TcpSocket &>(c).close();
+    });
+    OrderServer garbage(OrderServer::replies({"\x01garbage\r\n"}));
+    OrderServer acceptAndClose([](const TcpSocket &) {});
+    const std::string bound = std::to_string(kBoundMs) + " ms";
+    std::vector<Fault> faults = {
+        {"SILENT", "127.0.0.1", silent.port(), "Order,1,1\r\n", "acknowledgement timed out after " + bound},
+        {"RESET", "127.0.0.1", reset.port(), "Order,1,1\r\n", "connection closed before acknowledgement"},
+        {"GARBAGE", "127.0.0.1", garbage.port(), "Order,1,1\r\n", "unexpected reply \"\\x01garbage\\r\\n\""},
+        {"CLOSING", "127.0.0.1", acceptAndClose.port(), "Order,1,1\r\n",
+         "connection closed before acknowledgement"},
+        {"REFUSED", "127.0.0.1", closedPort(), "", "connect failed: WSAECONNREFUSED (10061)"},
+        {"SLOWNAME", "slow.example", 5000, "", "host lookup for slow.example timed out after " + bound},
+        // An empty label: the resolver library refuses the name without asking anyone.
+        {"NONAME", "no..such.example", 5000, "", "host lookup failed for no..such.example: WSA"},
+    };
+    for (Fault &fault : faults) fault.logged += fault.failure;
+    const ULONGLONG start = GetTickCount64();
+    const Timings withSilentResolver = runFaults(folder, faults, silentResolver.address(), healthy.port());
+
+    const ULONGLONG took = GetTickCount64() - start;
+
+    unsigned long slowest = 0;
+    for (const auto &entry : withSilentResolver.longest)
+        if (entry.first != "HEALTHY") slowest = std::max(slowest, entry.second);
+    const unsigned long healthiest =
+        withSilentResolver.longest.count("HEALTHY") ? withSilentResolver.longest.at("HEALTHY") : 0ul;
+    recordFigures("TCP faults",
+                  "silent, reset, garbage, accept-and-close, refused, slow-to-resolve, unresolvable: 7 of 7 "
+                  "_process returned, slowest " +
+                      std::to_string(slowest) + " ms against a " + bound + " bound; " +
+                      std::to_string(kHealthyRelays) + " healthy relays beside them, longest " +
+                      std::to_string(healthiest) + " ms; 7 of 7 signal files written; " +
+                      std::to_string(took) + " ms in all");
+}
+
+}  // namespace
