@@ -46,6 +46,7 @@ SignalDispatcher *getDispatcher() noexcept {
 }
 
 void releaseDispatcher() noexcept {
+    if (dispatcher) dispatcher->prepareUnload();
     delete dispatcher;
     dispatcher = nullptr;
     // A library kept mapped (its reader was stuck in the host's callback)

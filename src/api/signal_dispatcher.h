@@ -41,6 +41,10 @@ public:
     void makeTimestamp(char *buffer) const;
     void loadEndpoints(const SettingsFile &settings);
 
+    // Before the dispatcher is destroyed under the loader lock: what must not
+    // be undone there (Windows Sockets' start-up) is let go instead.
+    void prepareUnload() noexcept { socketsStarted.leaveStarted(); }
+
 private:
     void readConfiguration();
     void runPipeline(const char *symbol, int32_t quantity, double price, std::string &consoleText);

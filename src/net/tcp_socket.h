@@ -28,6 +28,11 @@ public:
     SocketsStarted &operator=(const SocketsStarted &) = delete;
     // True when a unit is held; a failed start is left for the next socket to report.
     bool acquire() noexcept;
+    // Lets the unit go without cleaning up. WSACleanup must not run inside
+    // DllMain (it may unload the protocol helpers and deadlock on the loader
+    // lock), so an unload leaves Windows Sockets started; the process's next
+    // start-up only counts up.
+    void leaveStarted() noexcept { held = false; }
 
 private:
     bool held = false;
