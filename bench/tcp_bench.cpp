@@ -6,30 +6,15 @@
 // windows.h after winsock2.h, which it would otherwise pull in the old winsock.h for.
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "ack_server.h"
 #include "bench_report.h"
 #include "winsock_count.h"
 
 namespace {
-
-// Answers "OK" to every connection's first bytes, then waits for the close.
-void serve(SOCKET listener, std::atomic<bool> &stop) {
-    while (!stop) {
-        SOCKET c = accept(listener, nullptr, nullptr);
-        if (c == INVALID_SOCKET) return;
-        char buffer[256];
-        if (recv(c, buffer, sizeof buffer, 0) > 0) {
-            send(c, "OK", 2, 0);
-            recv(c, buffer, sizeof buffer, 0);
-        }
-        closesocket(c);
-    }
-}
 
 // Returns the number of Winsock calls it made.
 int exchangeByHand(const sockaddr_in &address) {
@@ -56,17 +41,10 @@ int exchangeByHand(const sockaddr_in &address) {
 int main() {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = inet_addr("127.0.0.1");
-    bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    listen(listener, 16);
-    int length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-    const int port = ntohs(address.sin_port);
-    std::atomic<bool> stop{false};
-    std::thread server(serve, listener, std::ref(stop));
+    // One thread answers the connections one after another.
+    AckServer server(0, false);
+    const sockaddr_in &address = server.address();
+    const int port = server.port();
 
     Varnex varnex;
     {
@@ -112,10 +90,7 @@ int main() {
             handCalls.push_back(static_cast<double>(hand) / kCounted);
         }
     }
-    stop = true;
-    closesocket(listener);
-    exchangeByHand(address);
-    server.join();
+    server.stop();
 
     std::printf("tcp_bench: %d rounds of %d relays to a loopback server answering OK\n", kRounds, kRelays);
     reportRow("tcp", "TCP relay: `_process` per order", "us", spreadOf(library),

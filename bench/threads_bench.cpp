@@ -5,12 +5,12 @@
 // windows.h after winsock2.h, which it would otherwise pull in the old winsock.h for.
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "ack_server.h"
 #include "bench_report.h"
 
 namespace {
@@ -18,41 +18,13 @@ namespace {
 constexpr int kThreads = 8;
 constexpr DWORD kAckDelayMs = 5;
 
-void answer(SOCKET c) {
-    char buffer[256];
-    if (recv(c, buffer, sizeof buffer, 0) > 0) {
-        Sleep(kAckDelayMs);
-        send(c, "OK", 2, 0);
-        recv(c, buffer, sizeof buffer, 0);
-    }
-    closesocket(c);
-}
-
-// One thread per connection, so that the server never serialises the orders.
-void serve(SOCKET listener, std::atomic<bool> &stop) {
-    while (!stop) {
-        SOCKET c = accept(listener, nullptr, nullptr);
-        if (c == INVALID_SOCKET) return;
-        std::thread(answer, c).detach();
-    }
-}
-
 }  // namespace
 
 int main() {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = inet_addr("127.0.0.1");
-    bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    listen(listener, 64);
-    int length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-    const int port = ntohs(address.sin_port);
-    std::atomic<bool> stop{false};
-    std::thread server(serve, listener, std::ref(stop));
+    AckServer server(kAckDelayMs, true);
+    const int port = server.port();
 
     std::vector<std::string> symbols;
     std::string ids;
@@ -106,10 +78,7 @@ int main() {
         one.push_back(ordersPerSecond(1));
         eight.push_back(ordersPerSecond(kThreads));
     }
-    stop = true;
-    closesocket(listener);
-    server.join();
-    Sleep(50);  // the last answering threads finish their close
+    server.stop();
 
     std::printf("threads_bench: %d rounds of %.1f s each, server acknowledges after %lu ms\n", kRounds,
                 kRunMicros / 1e6, kAckDelayMs);

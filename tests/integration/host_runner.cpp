@@ -7,17 +7,6 @@ namespace varnex_test {
 
 namespace {
 
-std::string programFolder() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
-}  // namespace
-
-namespace {
-
 const char *const kIsolatedEnd = "ISOLATED HOST END";
 
 std::string windowsPath(std::string path) {
@@ -44,134 +33,57 @@ std::string isolatedLauncher(const std::string &scriptPath, const std::string &r
         "rc=" + base + ".conf\n" +
             "exec unshare -m sh -c 'mount --bind \"$0\" /etc/resolv.conf && shift && exec \"$@\"' \"$rc\" x "
             "\"${WINELOADER:-" +
-            loader + "}\" '" + programFolder() + "test_host.exe' '" + scriptPath + "' >" + base +
-            ".out 2>&1\n");
+            loader + "}\" '" + binFolder() + "test_host.exe' '" + scriptPath + "' >" + base + ".out 2>&1\n");
     return base;
-}
-
-// Starts test_host.exe on a script; the caller owns both handles it returns.
-bool startHost(const TempFolder &folder, const std::string &scriptName, const std::string &script,
-               HostConsole console, const std::string &resolver, HANDLE &process, HANDLE &output,
-               std::string &isolatedBase) {
-    const bool withConsole = console != HostConsole::None;
-    const std::string scriptPath = folder.file(scriptName);
-    writeFile(scriptPath, resolver.empty() ? script : script + "\njoin\necho|" + kIsolatedEnd + "\n");
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&output, &writeEnd, &inherit, 1 << 16)) {
-        ADD_FAILURE() << "CreatePipe failed";
-        return false;
-    }
-    SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = INVALID_HANDLE_VALUE;
-    startup.hStdOutput = withConsole ? writeEnd : INVALID_HANDLE_VALUE;
-    startup.hStdError = withConsole ? writeEnd : INVALID_HANDLE_VALUE;
-    std::string command = "\"" + programFolder() + "test_host.exe\" \"" + scriptPath + "\"";
-    const char *application = nullptr;
-    if (!resolver.empty()) {
-        isolatedBase = isolatedLauncher(scriptPath, resolver);
-        command = "/bin/sh " + isolatedBase + ".sh";
-        application = "Z:\\bin\\sh";
-    }
-    PROCESS_INFORMATION info = {};
-    const BOOL started =
-        CreateProcessA(application, &command[0], nullptr, nullptr, TRUE, withConsole ? 0 : DETACHED_PROCESS,
-                       nullptr, nullptr, &startup, &info);
-    CloseHandle(writeEnd);
-    if (!started) {
-        CloseHandle(output);
-        ADD_FAILURE() << "cannot start test_host.exe (" << GetLastError() << ")";
-        return false;
-    }
-    if (info.hThread) CloseHandle(info.hThread);
-    process = info.hProcess;
-    return true;
 }
 
 }  // namespace
 
 HostProcess::HostProcess(const TempFolder &folder, const std::string &scriptName, const std::string &script,
-                         bool withConsole) {
-    start(folder, scriptName, script, withConsole ? HostConsole::Read : HostConsole::None, std::string());
-}
+                         bool withConsole)
+    : HostProcess(folder, scriptName, script, withConsole ? HostConsole::Read : HostConsole::None) {}
 
 HostProcess::HostProcess(const TempFolder &folder, const std::string &scriptName, const std::string &script,
                          HostConsole console, const std::string &resolver) {
-    start(folder, scriptName, script, console, resolver);
-}
-
-void HostProcess::start(const TempFolder &folder, const std::string &scriptName, const std::string &script,
-                        HostConsole console, const std::string &resolver) {
-    HANDLE process = nullptr, output = nullptr;
-    if (!startHost(folder, scriptName, script, console, resolver, process, output, isolated_)) return;
-    process_ = process;
-    output_ = output;
-    if (console == HostConsole::NeverRead) return;
-    reader_ = std::thread([this] {
-        char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(output_, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            collected_.append(buffer, got);
-        }
-    });
-}
-
-HostProcess::~HostProcess() {
-    if (process_) {
-        if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) TerminateProcess(process_, 99);
-        WaitForSingleObject(process_, 10000);
+    const std::string scriptPath = folder.file(scriptName);
+    writeFile(scriptPath, resolver.empty() ? script : script + "\njoin\necho|" + kIsolatedEnd + "\n");
+    ChildOptions options;
+    options.console = console;
+    std::string command = "\"" + binFolder() + "test_host.exe\" \"" + scriptPath + "\"";
+    if (!resolver.empty()) {
+        isolated_ = isolatedLauncher(scriptPath, resolver);
+        command = "/bin/sh " + isolated_ + ".sh";
+        options.application = "Z:\\bin\\sh";
+        options.outputFile = windowsPath(isolated_ + ".out");
     }
-    if (reader_.joinable()) reader_.join();
-    if (process_) CloseHandle(process_);
-    if (output_) CloseHandle(output_);
-}
-
-std::string HostProcess::collected() {
-    if (!isolated_.empty()) return readFile(windowsPath(isolated_ + ".out"));
-    std::lock_guard<std::mutex> lock(mutex_);
-    return collected_;
-}
-
-bool HostProcess::waitForOutput(const std::string &text, unsigned limitMs) {
-    const ULONGLONG deadline = GetTickCount64() + limitMs;
-    for (;;) {
-        if (collected().find(text) != std::string::npos) return true;
-        if (GetTickCount64() > deadline) return false;
-        Sleep(5);
-    }
+    child_ = std::make_unique<ChildProcess>(command, options);
 }
 
 HostResult HostProcess::finish() {
+    if (isolated_.empty()) return child_->finish(120000);
     HostResult result;
-    if (!isolated_.empty()) {
-        // The host's last line comes just before it exits.
-        if (!waitForOutput(kIsolatedEnd, 120000))
-            ADD_FAILURE() << "the isolated host did not end: " << isolated_;
-        Sleep(200);
-        result.output = collected();
-        for (const char *part : {".sh", ".conf", ".out"}) DeleteFileA(windowsPath(isolated_ + part).c_str());
-        return result;
-    }
-    if (!process_) return result;
-    if (WaitForSingleObject(process_, 120000) != WAIT_OBJECT_0) {
-        TerminateProcess(process_, 99);
-        ADD_FAILURE() << "test_host.exe did not end within two minutes";
-    }
-    if (reader_.joinable()) reader_.join();
-    DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
-    result.exitCode = code;
-    result.output = collected();
+    // The host's last line comes just before it exits.
+    if (!waitForOutput(kIsolatedEnd, 120000)) ADD_FAILURE() << "the isolated host did not end: " << isolated_;
+    Sleep(200);
+    result.output = child_->output();
+    for (const char *part : {".sh", ".conf", ".out"}) DeleteFileA(windowsPath(isolated_ + part).c_str());
     return result;
 }
 
 HostResult runHost(const TempFolder &folder, const std::string &script, bool withConsole) {
     HostProcess host(folder, "script.txt", script, withConsole);
     return host.finish();
+}
+
+std::vector<std::string> ordersIn(const std::string &output) {
+    std::vector<std::string> orders;
+    size_t at = 0;
+    while ((at = output.find("ORDER ", at)) != std::string::npos) {
+        const size_t end = output.find("\r\n", at);
+        orders.push_back(output.substr(at + 6, end - at - 6));
+        at = end;
+    }
+    return orders;
 }
 
 std::string iniPath() {

@@ -2,29 +2,24 @@
 #ifndef VARNEX_TESTS_HOST_RUNNER_H
 #define VARNEX_TESTS_HOST_RUNNER_H
 
-#include <mutex>
-#include <string>
-#include <thread>
-
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
 #include "support/temp_folder.h"
 
 namespace varnex_test {
 
-struct HostResult {
-    unsigned long exitCode = 0;
-    std::string output;  // standard output and standard error together
-};
+using HostResult = ChildResult;
 
-// Writes the script into `folder`, runs the host on it and waits (at most a
-// minute). With `withConsole` false the host gets no standard handles at all.
+// Writes the script into `folder`, runs the host on it and waits (at most two
+// minutes). With `withConsole` false the host gets no standard handles at all.
 HostResult runHost(const TempFolder &folder, const std::string &script, bool withConsole = true);
 
-// How a host's standard output and error are connected: to a pipe this side
-// reads all along, to nothing, or to a pipe that nobody ever reads (so the
-// host's writes block once the pipe is full).
-enum class HostConsole { Read, None, NeverRead };
+using HostConsole = ChildConsole;
 
 // A host running in the background, for tests with two host processes.
 class HostProcess {
@@ -38,24 +33,20 @@ public:
     // and error are read from a file when it ends, and it is not ended by force.
     HostProcess(const TempFolder &folder, const std::string &scriptName, const std::string &script,
                 HostConsole console, const std::string &resolver = std::string());
-    ~HostProcess();
     // Waits until the host's output holds `text` (at most `limitMs`).
-    bool waitForOutput(const std::string &text, unsigned limitMs);
-    // Waits for the end (at most a minute) and returns everything.
+    bool waitForOutput(const std::string &text, unsigned limitMs) {
+        return child_->waitForOutput(text, limitMs);
+    }
+    // Waits for the end (at most two minutes) and returns everything.
     HostResult finish();
 
 private:
-    std::string collected();
-    void start(const TempFolder &folder, const std::string &scriptName, const std::string &script,
-               HostConsole console, const std::string &resolver);
-    void *process_ = nullptr;
-    void *output_ = nullptr;
     std::string isolated_;  // the launcher's files of a host in its own namespace
-    // Read all along, so a host that prints a lot never blocks on a full pipe.
-    std::thread reader_;
-    std::mutex mutex_;
-    std::string collected_;
+    std::unique_ptr<ChildProcess> child_;
 };
+
+// The orders a host printed as "ORDER <text>" lines, in the order it printed them.
+std::vector<std::string> ordersIn(const std::string &output);
 
 // Varnex.ini in the Windows directory, where a bare file name is resolved.
 std::string iniPath();

@@ -10,17 +10,6 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-Lines ordersIn(const std::string &output) {
-    Lines orders;
-    size_t at = 0;
-    while ((at = output.find("ORDER ", at)) != std::string::npos) {
-        const size_t end = output.find("\r\n", at);
-        orders.push_back(output.substr(at + 6, end - at - 6));
-        at = end;
-    }
-    return orders;
-}
-
 using PipeRelayHostTest = HostTest;
 
 TEST_F(PipeRelayHostTest, RegisteredHostReceivesItsOwnChangedPositions) {

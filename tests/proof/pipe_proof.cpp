@@ -15,17 +15,6 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-Lines ordersIn(const std::string &output) {
-    Lines orders;
-    size_t at = 0;
-    while ((at = output.find("ORDER ", at)) != std::string::npos) {
-        const size_t end = output.find("\r\n", at);
-        orders.push_back(output.substr(at + 6, end - at - 6));
-        at = end;
-    }
-    return orders;
-}
-
 // The order that `send` relays as its i-th signal (price i + 0.25, written
 // with six significant digits, so 10000.25 becomes 10000.3).
 std::string order(const std::string &symbol, int i) {
