@@ -132,9 +132,10 @@ Timings runFaults(const TempFolder &folder, const std::vector<Fault> &faults, co
             "\t" + fault.symbol + ", tcp://" + fault.host + ":" + std::to_string(fault.port) + "\r\n";
         const size_t at = log.find(head);
         EXPECT_NE(at, std::string::npos) << log;
-        if (at != std::string::npos)
+        if (at != std::string::npos) {
             EXPECT_EQ(log.compare(at + head.size(), fault.logged.size(), fault.logged), 0)
                 << log.substr(at, 300);
+        }
         EXPECT_NE(result.output.find("\n" + fault.failure), std::string::npos) << result.output;
         EXPECT_EQ(unstampedLines(readFile(folder.file(fault.symbol + ".txt")), ' '),
                   std::vector<std::string>{"1 1"});
