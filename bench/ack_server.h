@@ -14,11 +14,11 @@
 
 class AckServer {
 public:
-    // With `threadPerConnection` every connection is answered on its own
-    // thread, so that the server never serialises the orders; otherwise one
-    // thread answers them one after another.
-    AckServer(DWORD ackDelayMs, bool threadPerConnection)
-        : delayMs_(ackDelayMs), threadPerConnection_(threadPerConnection) {
+    // `workers` threads each accept and answer connections, so that up to
+    // that many orders are answered at once without a thread being made per
+    // connection (under Wine a new thread costs milliseconds, which would make
+    // the server, not the client, the limit).
+    AckServer(DWORD ackDelayMs, int workers) : delayMs_(ackDelayMs) {
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
         address_.sin_family = AF_INET;
         address_.sin_addr.s_addr = inet_addr("127.0.0.1");
@@ -26,7 +26,7 @@ public:
         listen(listener_, 64);
         int length = sizeof address_;
         getsockname(listener_, reinterpret_cast<sockaddr *>(&address_), &length);
-        server_ = std::thread([this] { serve(); });
+        for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { serve(); });
     }
     ~AckServer() { stop(); }
     AckServer(const AckServer &) = delete;
@@ -35,14 +35,20 @@ public:
     const sockaddr_in &address() const { return address_; }
     int port() const { return ntohs(address_.sin_port); }
 
-    // Closes the listener, then joins every thread once its client has closed.
+    // Wakes every worker blocked in accept with a connection of its own (a
+    // socket closed under a blocked accept is not promised to wake it), then
+    // joins them and closes the listener.
     void stop() {
-        if (!server_.joinable()) return;
+        if (workers_.empty()) return;
         stop_ = true;
+        for (size_t i = 0; i < workers_.size(); ++i) {
+            SOCKET wake = socket(AF_INET, SOCK_STREAM, 0);
+            connect(wake, reinterpret_cast<const sockaddr *>(&address_), sizeof address_);
+            closesocket(wake);
+        }
+        for (std::thread &worker : workers_) worker.join();
+        workers_.clear();
         closesocket(listener_);
-        server_.join();
-        for (std::thread &answering : answering_) answering.join();
-        answering_.clear();
     }
 
 private:
@@ -50,10 +56,11 @@ private:
         while (!stop_) {
             SOCKET c = accept(listener_, nullptr, nullptr);
             if (c == INVALID_SOCKET) return;
-            if (threadPerConnection_)
-                answering_.emplace_back([this, c] { answer(c); });
-            else
-                answer(c);
+            if (stop_) {
+                closesocket(c);
+                return;
+            }
+            answer(c);
         }
     }
 
@@ -68,13 +75,10 @@ private:
     }
 
     const DWORD delayMs_;
-    const bool threadPerConnection_;
     SOCKET listener_ = INVALID_SOCKET;
     sockaddr_in address_ = {};
     std::atomic<bool> stop_{false};
-    std::thread server_;
-    // Only the server thread adds to it; stop() reads it after joining that thread.
-    std::vector<std::thread> answering_;
+    std::vector<std::thread> workers_;
 };
 
 #endif

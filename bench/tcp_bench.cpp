@@ -42,7 +42,7 @@ int main() {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     // One thread answers the connections one after another.
-    AckServer server(0, false);
+    AckServer server(0, 1);
     const sockaddr_in &address = server.address();
     const int port = server.port();
 

@@ -23,7 +23,7 @@ constexpr DWORD kAckDelayMs = 5;
 int main() {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
-    AckServer server(kAckDelayMs, true);
+    AckServer server(kAckDelayMs, 2 * kThreads);
     const int port = server.port();
 
     std::vector<std::string> symbols;
@@ -86,7 +86,8 @@ int main() {
               "1 host thread", spreadOf(one), "ratio>=5");
     reportNote("threads",
                "Each host thread relays its own symbol (T0..T7, one client identifier each) to one "
-               "loopback server that answers every connection on its own thread after Sleep(5). " +
+               "loopback server whose " + std::to_string(2 * kThreads) +
+                   " worker threads each accept a connection and answer it after Sleep(5). " +
                    std::to_string(kRounds) +
                    " alternating rounds; each run lets its threads relay for 1 s and counts the "
                    "orders finished. Floor: the same with one thread.");
