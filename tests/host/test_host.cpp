@@ -6,7 +6,9 @@
 //   writelog|TEXT                       (\n, \t and \\ in TEXT are decoded)
 //   process|DATE|SYMBOL|QTY|PRICE       DATE: today, yesterday, month0 (today
 //                                       with the month counted from 0) or Y-M-D;
-//                                       PRICE: a number, inf, -inf, nan
+//                                       PRICE: a number, inf, -inf, nan, -nan
+//                                       (NaN with the sign set) or -0 (zero
+//                                       with the sign set)
 //   race|THREADS|TEXT                   THREADS threads make their first call
 //                                       (_writelog TEXT) at the same moment
 //   burst|THREADS|COUNT|SYMBOL          THREADS threads each send COUNT changed
@@ -60,9 +62,17 @@
 //                                       runtime, whose stream lock it would hold)
 //   sleep|MS                            pauses this thread
 //   touch|PATH                          creates the empty file PATH
+//   memory|LABEL                        prints "MEMORY LABEL bytes=B", the process's
+//                                       PagefileUsage (Wine 8 reads PrivateUsage as 0)
+//   spread|FIRST|LAST|SYMBOLS|PREFIX|CHANGING
+//                                       rounds FIRST..LAST; in round r, one signal
+//                                       for each of PREFIX0..PREFIX<SYMBOLS-1> in
+//                                       turn, quantity r for the first CHANGING
+//                                       symbols and 1 for the others, price r+0.5
 // Exit code 0 when the script ran, 2 on a usage or loading error.
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <atomic>
@@ -125,6 +135,18 @@ unsigned long handleCount() {
     return count;
 }
 
+// Resolved at run time: K32GetProcessMemoryInfo lives in kernel32 from
+// Windows 7 on, so no import library is needed.
+unsigned long long pagefileUsage() {
+    using InfoFn = BOOL(WINAPI *)(HANDLE, PPROCESS_MEMORY_COUNTERS, DWORD);
+    auto info =
+        reinterpret_cast<InfoFn>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "K32GetProcessMemoryInfo"));
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (!info || !info(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+    return counters.PagefileUsage;
+}
+
 double cpuMs() {
     FILETIME created, exited, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
@@ -180,6 +202,8 @@ double priceOf(const std::string &text) {
     if (text == "inf") return std::numeric_limits<double>::infinity();
     if (text == "-inf") return -std::numeric_limits<double>::infinity();
     if (text == "nan") return std::numeric_limits<double>::quiet_NaN();
+    if (text == "-nan") return -std::numeric_limits<double>::quiet_NaN();
+    if (text == "-0") return -0.0;
     std::istringstream in(text);
     in.imbue(std::locale::classic());
     double value = 0;
@@ -418,6 +442,18 @@ int runLine(const std::string &line) {
                 WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), chunkLine.data(), 1000, &written, nullptr);
         } else if (cmd == "sleep" && f.size() == 2) {
             Sleep(std::stoul(f[1]));
+        } else if (cmd == "memory" && f.size() == 2) {
+            std::printf("MEMORY %s bytes=%llu\n", f[1].c_str(), pagefileUsage());
+            std::fflush(stdout);
+        } else if (cmd == "spread" && f.size() == 6) {
+            const int symbols = std::stoi(f[3]), changing = std::stoi(f[5]);
+            std::vector<std::string> names;
+            for (int s = 0; s < symbols; ++s) names.push_back(f[4] + std::to_string(s));
+            int year, month, day;
+            dateOf("today", year, month, day);
+            for (int r = std::stoi(f[1]); r <= std::stoi(f[2]); ++r)
+                for (int s = 0; s < symbols; ++s)
+                    dll.process(year, month, day, names[s].c_str(), s < changing ? r : 1, r + 0.5);
         } else if (cmd == "touch" && f.size() == 2) {
             CloseHandle(CreateFileA(f[1].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         } else {
