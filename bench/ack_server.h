@@ -9,15 +9,19 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 class AckServer {
 public:
-    // `workers` threads each accept and answer connections, so that up to
-    // that many orders are answered at once without a thread being made per
-    // connection (under Wine a new thread costs milliseconds, which would make
-    // the server, not the client, the limit).
+    // One thread accepts and hands each connection to one of `workers`
+    // threads, so that up to that many orders are answered at once. Made
+    // threads are kept: under Wine a new thread costs milliseconds, and
+    // several threads blocked in accept on one socket take turns, either of
+    // which would make the server, not the client, the limit.
     AckServer(DWORD ackDelayMs, int workers) : delayMs_(ackDelayMs) {
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
         address_.sin_family = AF_INET;
@@ -26,7 +30,8 @@ public:
         listen(listener_, 64);
         int length = sizeof address_;
         getsockname(listener_, reinterpret_cast<sockaddr *>(&address_), &length);
-        for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { serve(); });
+        for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
+        acceptor_ = std::thread([this] { acceptAll(); });
     }
     ~AckServer() { stop(); }
     AckServer(const AckServer &) = delete;
@@ -35,24 +40,28 @@ public:
     const sockaddr_in &address() const { return address_; }
     int port() const { return ntohs(address_.sin_port); }
 
-    // Wakes every worker blocked in accept with a connection of its own (a
-    // socket closed under a blocked accept is not promised to wake it), then
-    // joins them and closes the listener.
+    // Wakes the acceptor with a connection of its own (a socket closed under
+    // a blocked accept is not promised to wake it), then ends every worker
+    // with an empty hand-over and joins them all.
     void stop() {
-        if (workers_.empty()) return;
+        if (!acceptor_.joinable()) return;
         stop_ = true;
-        for (size_t i = 0; i < workers_.size(); ++i) {
-            SOCKET wake = socket(AF_INET, SOCK_STREAM, 0);
-            connect(wake, reinterpret_cast<const sockaddr *>(&address_), sizeof address_);
-            closesocket(wake);
+        SOCKET wake = socket(AF_INET, SOCK_STREAM, 0);
+        connect(wake, reinterpret_cast<const sockaddr *>(&address_), sizeof address_);
+        closesocket(wake);
+        acceptor_.join();
+        closesocket(listener_);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (size_t i = 0; i < workers_.size(); ++i) waiting_.push_back(INVALID_SOCKET);
         }
+        ready_.notify_all();
         for (std::thread &worker : workers_) worker.join();
         workers_.clear();
-        closesocket(listener_);
     }
 
 private:
-    void serve() {
+    void acceptAll() {
         while (!stop_) {
             SOCKET c = accept(listener_, nullptr, nullptr);
             if (c == INVALID_SOCKET) return;
@@ -60,6 +69,24 @@ private:
                 closesocket(c);
                 return;
             }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                waiting_.push_back(c);
+            }
+            ready_.notify_one();
+        }
+    }
+
+    void work() {
+        for (;;) {
+            SOCKET c;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                ready_.wait(lock, [this] { return !waiting_.empty(); });
+                c = waiting_.front();
+                waiting_.pop_front();
+            }
+            if (c == INVALID_SOCKET) return;
             answer(c);
         }
     }
@@ -78,7 +105,11 @@ private:
     SOCKET listener_ = INVALID_SOCKET;
     sockaddr_in address_ = {};
     std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<SOCKET> waiting_;  // guarded by mutex_; INVALID_SOCKET ends a worker
     std::vector<std::thread> workers_;
+    std::thread acceptor_;
 };
 
 #endif

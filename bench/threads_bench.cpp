@@ -86,8 +86,8 @@ int main() {
               "1 host thread", spreadOf(one), "ratio>=5");
     reportNote("threads",
                "Each host thread relays its own symbol (T0..T7, one client identifier each) to one "
-               "loopback server whose " + std::to_string(2 * kThreads) +
-                   " worker threads each accept a connection and answer it after Sleep(5). " +
+               "loopback server whose acceptor hands each connection to one of " +
+                   std::to_string(2 * kThreads) + " waiting worker threads, which answers after Sleep(5). " +
                    std::to_string(kRounds) +
                    " alternating rounds; each run lets its threads relay for 1 s and counts the "
                    "orders finished. Floor: the same with one thread.");
