@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
+
 namespace varnex_test {
 
 namespace {
@@ -84,6 +86,14 @@ std::vector<std::string> ordersIn(const std::string &output) {
         at = end;
     }
     return orders;
+}
+
+std::pair<long, long> countsIn(const std::string &output, const std::string &label) {
+    const size_t at = output.find("COUNTS " + label + " ");
+    if (at == std::string::npos) return {-1, -1};
+    long handles = -1, threads = -1;
+    std::sscanf(output.c_str() + at, "COUNTS %*s handles=%ld threads=%ld", &handles, &threads);
+    return {handles, threads};
 }
 
 std::string iniPath() {

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/child_process.h"
@@ -47,6 +48,10 @@ private:
 
 // The orders a host printed as "ORDER <text>" lines, in the order it printed them.
 std::vector<std::string> ordersIn(const std::string &output);
+
+// The handle and thread counts of a host's "COUNTS <label> handles=H threads=T"
+// line; {-1, -1} when it printed none.
+std::pair<long, long> countsIn(const std::string &output, const std::string &label);
 
 // Varnex.ini in the Windows directory, where a bare file name is resolved.
 std::string iniPath();

@@ -223,19 +223,6 @@ TEST_F(FilesProof, ProcessesWritingTheSameFilesLoseAndTearNothing) {
     EXPECT_EQ(names, (std::set<std::string>{"SHARED.txt", "SHARED_debug.txt", "VarnexMsg.txt"}));
 }
 
-std::set<std::string> entriesOf(const std::string &folderPath) {
-    std::set<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folderPath + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::string name = found.cFileName;
-        if (name != "." && name != "..") names.insert(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
-
 TEST_F(FilesProof, HostileSymbolsGetReadableFilesInsideDriverNameOnly) {
     // driverName is a folder of its own, so its parent can be checked too.
     const std::string driver = folder.file("driver\\");

@@ -23,20 +23,6 @@ constexpr ULONGLONG kHostBoundMs = 30000;
 
 std::string n(long long value) { return std::to_string(value); }
 
-// The names in a folder (given with its trailing backslash).
-std::set<std::string> entriesOf(const std::string &folder) {
-    std::set<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::string name = found.cFileName;
-        if (name != "." && name != "..") names.insert(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
-
 std::set<std::string> added(const std::set<std::string> &before, const std::set<std::string> &after) {
     std::set<std::string> names;
     for (const std::string &name : after)

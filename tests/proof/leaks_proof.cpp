@@ -20,15 +20,6 @@ using LeaksProof = HostTest;
 
 std::string n(long long value) { return std::to_string(value); }
 
-// handles= and threads= of the "COUNTS label" line.
-std::pair<long, long> countsIn(const std::string &output, const std::string &label) {
-    const size_t at = output.find("COUNTS " + label + " ");
-    if (at == std::string::npos) return {-1, -1};
-    long handles = -1, threads = -1;
-    std::sscanf(output.c_str() + at, "COUNTS %*s handles=%ld threads=%ld", &handles, &threads);
-    return {handles, threads};
-}
-
 long long memoryIn(const std::string &output, const std::string &label) {
     const size_t at = output.find("MEMORY " + label + " ");
     if (at == std::string::npos) return -1;

@@ -27,15 +27,6 @@ bool garbled(const std::string &order, const std::string &symbol) {
     return order.find_first_not_of("0123456789.,", symbol.size()) != std::string::npos;
 }
 
-// handles= and threads= of the "COUNTS label" line.
-std::pair<long, long> countsIn(const std::string &output, const std::string &label) {
-    const size_t at = output.find("COUNTS " + label + " ");
-    if (at == std::string::npos) return {-1, -1};
-    long handles = -1, threads = -1;
-    std::sscanf(output.c_str() + at, "COUNTS %*s handles=%ld threads=%ld", &handles, &threads);
-    return {handles, threads};
-}
-
 std::string n(size_t value) { return std::to_string(value); }
 
 class PipeProof : public HostTest {

@@ -2,6 +2,7 @@
 #ifndef VARNEX_TESTS_TEMP_FOLDER_H
 #define VARNEX_TESTS_TEMP_FOLDER_H
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ private:
 std::string readFile(const std::string &path);
 bool fileExists(const std::string &path);
 void writeFile(const std::string &path, const std::string &content);
+
+// The names in a folder (given with its trailing backslash), without . and ..
+std::set<std::string> entriesOf(const std::string &folderPath);
 
 // How often `part` occurs in `text`, overlaps included.
 size_t countOf(const std::string &text, const std::string &part);
