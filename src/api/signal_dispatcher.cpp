@@ -61,7 +61,7 @@ SignalDispatcher::SignalDispatcher()
       signalDebugMode(false),
       socketClient(false),
       logMode(false) {
-    pipeBaseName = "kelvor.ts.guicl";
+    pipeBaseName = kOrderPipeBaseName;
     readConfiguration();
 }
 

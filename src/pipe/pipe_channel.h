@@ -14,6 +14,10 @@
 
 namespace varnex {
 
+// The base name of the order pipes, <base>_IN and <base>_OUT, on the local
+// machine: every sender and receiver on it meets there.
+constexpr const char *kOrderPipeBaseName = "kelvor.ts.guicl";
+
 struct PipeReaderTask;
 
 // Why a reader stopped serving (STILL_ACTIVE while it serves).

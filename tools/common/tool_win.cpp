@@ -16,9 +16,6 @@ BOOL WINAPI onConsoleEvent(DWORD) {
     return TRUE;
 }
 
-// The base name the library gives its order pipes.
-constexpr const char *kPipeBaseName = "kelvor.ts.guicl";
-
 }  // namespace
 
 std::string programFolder() {
@@ -76,7 +73,7 @@ bool stopRequested() { return WaitForSingleObject(stopped, 0) == WAIT_OBJECT_0; 
 
 std::string orderPipePath(bool in) {
     varnex::PipeChannel channel;
-    channel.configure(kPipeBaseName, ".");
+    channel.configure(varnex::kOrderPipeBaseName, ".");
     return channel.pipePath(in);
 }
 

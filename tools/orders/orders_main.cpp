@@ -50,7 +50,7 @@ bool pipesHeldElsewhere(DWORD &error) {
 // offers fresh pipes a moment later, so the opening is retried briefly.
 int sendQuit() {
     varnex::PipeChannel channel;
-    channel.configure("kelvor.ts.guicl", ".");
+    channel.configure(varnex::kOrderPipeBaseName, ".");
     const ULONGLONG deadline = GetTickCount64() + 3000;
     while (!channel.open(false, "QUIT", nullptr)) {
         if (GetTickCount64() >= deadline) {
