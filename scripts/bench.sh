@@ -101,6 +101,44 @@ $1 == "ROW" {
   printf "| %s | %s | %s | %s | %s | %s |\n", label, v, f, ratio == "" ? "–" : sprintf("%.3f", ratio), shown, met
 }'
 
+# The README's table: every figure of each bitness's run side by side, one
+# column pair per run (32-bit first), rows in the order the runs printed them.
+SIDE_AWK='
+function num(v) { return v + 0 }
+function fmt(v,   a) {
+  a = v < 0 ? -v : v
+  if (a >= 1000) return sprintf("%.0f", v)
+  if (a >= 100) return sprintf("%.1f", v)
+  if (a >= 1) return sprintf("%.2f", v)
+  return sprintf("%.3g", v)
+}
+BEGIN { FS = "\t" }
+FNR == 1 { run++ }
+$1 == "MACHINE" && $2 == "bits" { bits[run] = $3 }
+$1 == "ROW" {
+  id = $2
+  if (!(id in label)) { order[++rows] = id; label[id] = $3 }
+  unit = $4; goal = $12; shown = "–"; ratio = ""; met = "–"
+  if ($8 != "-" && num($9) != 0) ratio = num($5) / num($9)
+  if (goal ~ /^ratio<=/) { g = substr(goal, 8); shown = "ratio ≤ " g; met = (ratio != "" && ratio <= num(g)) ? "yes" : "**no**" }
+  else if (goal ~ /^ratio>=/) { g = substr(goal, 8); shown = "ratio ≥ " g; met = (ratio != "" && ratio >= num(g)) ? "yes" : "**no**" }
+  else if (goal ~ /^value</) { g = substr(goal, 7); shown = "< " g " " unit; met = num($5) < num(g) ? "yes" : "**no**" }
+  else if (goal ~ /^value=/) { g = substr(goal, 7); shown = "= " g; met = num($5) == num(g) ? "yes" : "**no**" }
+  goals[id] = shown
+  cell[id, run] = fmt($5) " " unit (ratio == "" ? "" : sprintf(" (ratio %.3f)", ratio))
+  ok[id, run] = met
+}
+END {
+  head = "| Figure | Goal |"; rule = "|---|---|"
+  for (r = 1; r <= run; r++) { head = head " " bits[r] "-bit: median | Met |"; rule = rule "---|---|" }
+  print head; print rule
+  for (i = 1; i <= rows; i++) {
+    id = order[i]; line = "| " label[id] " | " goals[id] " |"
+    for (r = 1; r <= run; r++) line = line " " ((id, r) in cell ? cell[id, r] " | " ok[id, r] : "– | –") " |"
+    print line
+  }
+}'
+
 machine_value() { awk -F'\t' -v k="$2" '$1 == "MACHINE" && $2 == k { print $3 }' "$1"; }
 
 table_for() { awk "$TABLE_AWK" "$1"; }
@@ -192,12 +230,17 @@ git -C "$ROOT" diff --quiet HEAD -- . ':(exclude)bench/report.md' ':(exclude)ben
 echo "report: $REPORT"
 [ -f "$PLOT" ] && echo "plot:   $PLOT"
 
-# README shows the latest table of the default report.
+# README shows the latest figures of the default report, every bitness side by side.
 if [ "$REPORT" = "$ROOT/bench/report.md" ] && grep -q '<!-- bench-table:start -->' "$ROOT/README.md"; then
-  first=$(ls "$RUNS"/*.txt | head -n 1)
-  table_for "$first" >"$RUNS/table.md"
-  awk -v table="$RUNS/table.md" -v bits="$(machine_value "$first" bits)" -v when="$(date -u '+%Y-%m-%d')" '
-    /<!-- bench-table:start -->/ { print; print ""; print "Latest run (" when ", " bits "-bit, written by scripts/bench.sh; the full report with the machine, how each figure is made and the plot is bench/report.md):"; print ""
+  runs=()
+  for arch in $ARCHES; do [ -f "$RUNS/$arch.txt" ] && runs+=("$RUNS/$arch.txt"); done
+  awk "$SIDE_AWK" "${runs[@]}" >"$RUNS/table.md"
+  ran=$(for data in "${runs[@]}"; do echo "$(machine_value "$data" bits)-bit"; done | paste -sd, - | sed 's/,/ and /g')
+  skipped=$(cut -f1 "$RUNS/skipped" | sed 's/$/-bit/' | paste -sd, - | sed 's/,/ and /g')
+  awk -v table="$RUNS/table.md" -v ran="$ran" -v skipped="$skipped" -v when="$(date -u '+%Y-%m-%d')" '
+    /<!-- bench-table:start -->/ { print; print ""
+                                   note = skipped == "" ? "" : "; the " skipped " run was skipped: this machine cannot run it"
+                                   print "Latest run (" when ", " ran note ", written by scripts/bench.sh; the full report with the machine, the floors, how each figure is made and the plot is bench/report.md). Each cell is the median of the rounds, with its ratio to the floor measured in the same run:"; print ""
                                    while ((getline line < table) > 0) print line; print ""; skip = 1; next }
     /<!-- bench-table:end -->/ { skip = 0 }
     !skip { print }' "$ROOT/README.md" >"$RUNS/README.md"

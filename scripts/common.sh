@@ -7,7 +7,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
-arch_toolchain() { case $1 in x86) echo "$ROOT/cmake/mingw-i686.cmake" ;; x64) echo "$ROOT/cmake/mingw-x86_64.cmake" ;; esac; }
+arch_toolchain() { case $1 in x86) echo "$ROOT/cmake/mingw-i686$2.cmake" ;; x64) echo "$ROOT/cmake/mingw-x86_64$2.cmake" ;; esac; }
 arch_loader() { case $1 in x86) echo /usr/lib/wine/wine ;; x64) echo /usr/lib/wine/wine64 ;; esac; }
 arch_bits() { case $1 in x86) echo 32 ;; x64) echo 64 ;; esac; }
 
@@ -24,25 +24,47 @@ arch_runs() {
   return 1
 }
 
+# Whether the kernel runs 32-bit programs at all, whatever Wine does: the
+# 32-bit dynamic loader (installed with wine32's libc6:i386) answers.
+machine_runs_32bit() { [ -e /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
+
 runnable_arches() {
   local arch list=
   for arch in $ARCHES; do arch_runs "$arch" && list="$list $arch"; done
   echo $list
 }
 
-# Both trees are always built (a release ships both DLLs); ninja makes a
-# second run rebuild nothing.
+# Both bitnesses are always built (a release ships both DLLs), each as two
+# trees: the product (build/<arch>: Varnex.dll and the tools, win32 thread
+# model) and its tests (build/<arch>/tests: GoogleTest, tests, benchmarks,
+# posix thread model, writing into the product's bin/). ninja makes a second
+# run rebuild nothing.
+# A tree configured with another compiler (an older layout) is configured
+# afresh; its Wine prefix stays.
+configure_tree() {
+  local tree=$1 toolchain=$2 model=$3
+  shift 3
+  if [ -f "$tree/CMakeCache.txt" ] && ! grep -qx "VARNEX_TREE_MODEL:INTERNAL=$model" "$tree/CMakeCache.txt"; then
+    rm -rf "$tree/CMakeCache.txt" "$tree/CMakeFiles" "$tree/build.ninja"
+  fi
+  mkdir -p "$tree"
+  if [ ! -f "$tree/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$tree" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" "$@" \
+      >"$tree.configure.log" 2>&1 || { cat "$tree.configure.log"; return 1; }
+  fi
+  cmake --build "$tree" -- -j"$(nproc)" >"$tree.build.log" 2>&1 || { tail -n 60 "$tree.build.log"; return 1; }
+}
+
 varnex_build() {
   bash "$ROOT/scripts/setup.sh"
   local arch tree
   for arch in $ARCHES; do
     tree=$BUILD_ROOT/$arch
-    mkdir -p "$tree"
-    if [ ! -f "$tree/build.ninja" ]; then
-      cmake -S "$ROOT" -B "$tree" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$(arch_toolchain "$arch")" \
-        >"$tree.configure.log" 2>&1 || { cat "$tree.configure.log"; return 1; }
-    fi
-    cmake --build "$tree" -- -j"$(nproc)" >"$tree.build.log" 2>&1 || { tail -n 60 "$tree.build.log"; return 1; }
+    configure_tree "$tree" "$(arch_toolchain "$arch")" win32 || return 1
+  done
+  for arch in $ARCHES; do
+    tree=$BUILD_ROOT/$arch
+    configure_tree "$tree/tests" "$(arch_toolchain "$arch" -tests)" posix -DVARNEX_PRODUCT_TREE="$tree" || return 1
   done
 }
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs both cross toolchains, both Wines and the GoogleTest sources on a
+# Installs both cross toolchains (each in the win32 thread model for the
+# product and the posix one for the tests), both Wines and the GoogleTest sources on a
 # Debian machine; with --bench, gnuplot too (for the benchmark report's plot).
 # Idempotent: does nothing (and prints nothing) when everything is present.
 # wine32 installs even where the kernel cannot run it; the scripts find out by
@@ -8,6 +9,8 @@ set -euo pipefail
 need=()
 command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 || need+=(g++-mingw-w64-i686)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || need+=(g++-mingw-w64-x86-64)
+command -v i686-w64-mingw32-g++-win32 >/dev/null 2>&1 || need+=(g++-mingw-w64-i686-win32)
+command -v x86_64-w64-mingw32-g++-win32 >/dev/null 2>&1 || need+=(g++-mingw-w64-x86-64-win32)
 command -v i686-w64-mingw32-objdump >/dev/null 2>&1 || need+=(binutils-mingw-w64-i686)
 command -v x86_64-w64-mingw32-objdump >/dev/null 2>&1 || need+=(binutils-mingw-w64-x86-64)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)

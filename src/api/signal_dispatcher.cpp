@@ -9,6 +9,7 @@
 #include "api/signal_texts.h"
 #include "common/console.h"
 #include "common/locks.h"
+#include "common/runtime.h"
 #include "config/settings_file.h"
 #include "config/varnex_config.h"
 #include "output/file_names.h"
@@ -52,6 +53,7 @@ void releaseDispatcher() noexcept {
     // A library kept mapped (its reader was stuck in the host's callback)
     // creates a fresh dispatcher on its next use.
     InitOnceInitialize(&dispatcherOnce);
+    releaseRuntimeAtUnload();
 }
 
 SignalDispatcher::SignalDispatcher()

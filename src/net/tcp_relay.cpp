@@ -58,6 +58,8 @@ RelayOutcome relayOrder(const EndpointTable &endpoints, const std::string &symbo
                         const std::string &message) {
     RelayOutcome outcome;
     std::string &log = outcome.log;
+    // The socket layer reports failures as values; this guard is only the
+    // last line against an allocation failing.
     try {
         const auto found = endpoints.find(symbol);
         if (found == endpoints.end()) return outcome;
@@ -67,21 +69,20 @@ RelayOutcome relayOrder(const EndpointTable &endpoints, const std::string &symbo
         // need not be switched back to blocking mode.
         TcpClientSocket connection(endpoint.host.get(), endpoint.port, endpoint.ackTimeout,
                                    SocketMode::NonBlocking);
+        if (connection.failed()) {
+            outcome.failure = connection.failure();
+            log += connection.failure() + "\n";
+            return outcome;
+        }
         connection.sendBytes(message);
         log += message + "\n";
         const Acknowledgement ack = awaitAcknowledgement(connection, endpoint.ackTimeout);
         if (!ack.received) outcome.failure = ack.replyLine;
         log += ack.replyLine + "\n";
         connection.close();
-    } catch (const char *error) {
-        outcome.failure = error;
-        log += std::string(error) + "\n";
-    } catch (const std::string &error) {
-        outcome.failure = error;
-        log += error + "\n";
     } catch (...) {
-        outcome.failure = "unhandled exception";
-        log += "unhandled exception\n";
+        outcome.failure = kUnhandledText;
+        log += std::string(kUnhandledText) + "\n";
     }
     return outcome;
 }

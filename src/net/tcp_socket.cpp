@@ -40,12 +40,13 @@ timeval timeLimit(uint32_t limitMs) {
 }
 
 // A non-blocking connect completed with select, so that an unreachable host
-// costs at most `limitMs` instead of the system's own retry time.
-void connectWithin(SOCKET handle, const sockaddr_in &address, int32_t limitMs, SocketMode mode) {
+// costs at most `limitMs` instead of the system's own retry time. Returns
+// the failure text, empty when connected.
+std::string connectWithin(SOCKET handle, const sockaddr_in &address, int32_t limitMs, SocketMode mode) {
     setNonBlocking(handle, true);
     if (connect(handle, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
         const int error = WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) throw connectFailedText(error);
+        if (error != WSAEWOULDBLOCK) return connectFailedText(error);
         fd_set writable, failed;
         FD_ZERO(&writable);
         FD_ZERO(&failed);
@@ -53,17 +54,18 @@ void connectWithin(SOCKET handle, const sockaddr_in &address, int32_t limitMs, S
         FD_SET(handle, &failed);
         timeval limit = timeLimit(static_cast<uint32_t>(limitMs));
         const int ready = select(0, nullptr, &writable, &failed, &limit);
-        if (ready == SOCKET_ERROR) throw connectFailedText(WSAGetLastError());
-        if (ready == 0) throw timedOutText(NetStep::Connect, limitMs);
+        if (ready == SOCKET_ERROR) return connectFailedText(WSAGetLastError());
+        if (ready == 0) return timedOutText(NetStep::Connect, limitMs);
         // Winsock reports a failed attempt in the exception set; writable means connected.
         if (FD_ISSET(handle, &failed)) {
             int status = 0;
             int length = sizeof status;
             getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&status), &length);
-            throw connectFailedText(status != 0 ? status : WSAECONNREFUSED);
+            return connectFailedText(status != 0 ? status : WSAECONNREFUSED);
         }
     }
     if (mode == SocketMode::Blocking) setNonBlocking(handle, false);
+    return std::string();
 }
 
 // A name look-up that may take the resolver's own time (about 10 s when it
@@ -124,21 +126,22 @@ bool startLookup(const std::shared_ptr<LookupTask> &task) {
                             &task->module))
         return false;
     auto *parameter = new (std::nothrow) std::shared_ptr<LookupTask>(task);
-    if (parameter) {
-        acquireSockets();  // the caller's socket holds a unit, so this only counts
+    // The caller's socket holds a unit, so acquiring one here only counts.
+    if (parameter && acquireSockets()) {
         const HANDLE thread = CreateThread(nullptr, 0, lookupMain, parameter, 0, nullptr);
         if (holdsHandle(thread)) {
             CloseHandle(thread);
             return true;
         }
         releaseSockets();
-        delete parameter;
     }
+    delete parameter;
     FreeLibrary(task->module);
     return false;
 }
 
-sockaddr_in resolveWithin(const std::string &host, int32_t port, int32_t limitMs) {
+// Fills `address`; returns the failure text, empty when the name was found.
+std::string resolveWithin(const std::string &host, int32_t port, int32_t limitMs, sockaddr_in &address) {
     std::shared_ptr<LookupTask> task;
     {
         ExclusiveLock guard(lookupsLock);
@@ -149,27 +152,29 @@ sockaddr_in resolveWithin(const std::string &host, int32_t port, int32_t limitMs
             if (!startLookup(fresh)) {
                 const int error = static_cast<int>(GetLastError());
                 runningLookups().erase(host);
-                throw lookupFailedText(host, error);
+                return lookupFailedText(host, error);
             }
             running = fresh;
         }
         task = running;
     }
     if (WaitForSingleObject(task->done.get(), static_cast<DWORD>(limitMs)) != WAIT_OBJECT_0)
-        throw timedOutText(NetStep::Lookup, limitMs, host);
-    if (!task->found) throw lookupFailedText(host, task->error);
-    return ipv4Address(port, task->address);
+        return timedOutText(NetStep::Lookup, limitMs, host);
+    if (!task->found) return lookupFailedText(host, task->error);
+    address = ipv4Address(port, task->address);
+    return std::string();
 }
 
 }  // namespace
 
-void acquireSockets() {
+bool acquireSockets() noexcept {
     ExclusiveLock guard(startupLock);
     if (startupCount == 0) {
         WSADATA data;
-        if (WSAStartup(MAKEWORD(2, 0), &data) != 0) throw "Could not start WSA";
+        if (WSAStartup(MAKEWORD(2, 0), &data) != 0) return false;
     }
     ++startupCount;
+    return true;
 }
 
 void releaseSockets() noexcept {
@@ -183,12 +188,7 @@ int32_t socketUsers() noexcept {
 }
 
 bool SocketsStarted::acquire() noexcept {
-    if (held) return true;
-    try {
-        acquireSockets();
-        held = true;
-    } catch (...) {
-    }
+    if (!held) held = acquireSockets();
     return held;
 }
 
@@ -201,34 +201,41 @@ struct TcpSocket::Shared {
     int32_t count;
 };
 
-TcpSocket::TcpSocket() : shared(nullptr) {
-    acquireSockets();
+TcpSocket::TcpSocket() noexcept : shared(nullptr) {
+    if (!acquireSockets()) {
+        failure_ = kStartFailedText;
+        return;
+    }
     const SOCKET handle = socket(AF_INET, SOCK_STREAM, 0);
     if (handle == INVALID_SOCKET) {
         releaseSockets();
-        throw "INVALID_SOCKET";
+        failure_ = kNoSocketText;
+        return;
     }
     shared = new (std::nothrow) Shared{handle, 1};
     if (!shared) {
         closesocket(handle);
         releaseSockets();
-        throw std::bad_alloc();
+        failure_ = kUnhandledText;
     }
 }
 
-TcpSocket::TcpSocket(SOCKET handle) : shared(nullptr) {
-    acquireSockets();
+TcpSocket::TcpSocket(SOCKET handle) noexcept : shared(nullptr) {
+    if (!acquireSockets()) {
+        failure_ = kStartFailedText;
+        return;
+    }
     shared = new (std::nothrow) Shared{handle, 1};
     if (!shared) {
         releaseSockets();
-        throw std::bad_alloc();
+        failure_ = kUnhandledText;
     }
 }
 
 TcpSocket::TcpSocket(const TcpSocket &other) noexcept : shared(nullptr) { share(other); }
 
 TcpSocket &TcpSocket::operator=(const TcpSocket &other) noexcept {
-    if (shared != other.shared) {
+    if (this != &other && (shared != other.shared || !shared)) {
         giveUp();
         share(other);
     }
@@ -238,13 +245,16 @@ TcpSocket &TcpSocket::operator=(const TcpSocket &other) noexcept {
 TcpSocket::~TcpSocket() { giveUp(); }
 
 void TcpSocket::share(const TcpSocket &other) noexcept {
+    failure_ = other.failure_;
     shared = other.shared;
+    if (!shared) return;
     ++shared->count;
     ExclusiveLock guard(startupLock);
     ++startupCount;  // the source holds a unit, so the library is already started
 }
 
 void TcpSocket::giveUp() noexcept {
+    if (!shared) return;
     if (--shared->count == 0) {
         close();
         delete shared;
@@ -253,19 +263,24 @@ void TcpSocket::giveUp() noexcept {
     releaseSockets();
 }
 
+void TcpSocket::fail(std::string text) noexcept {
+    giveUp();
+    failure_ = std::move(text);
+}
+
 void TcpSocket::close() noexcept {
-    if (shared->handle != INVALID_SOCKET) {
+    if (shared && shared->handle != INVALID_SOCKET) {
         closesocket(shared->handle);
         shared->handle = INVALID_SOCKET;
     }
 }
 
-SOCKET TcpSocket::nativeHandle() const { return shared->handle; }
+SOCKET TcpSocket::nativeHandle() const { return shared ? shared->handle : INVALID_SOCKET; }
 
-int32_t TcpSocket::shareCount() const { return shared->count; }
+int32_t TcpSocket::shareCount() const { return shared ? shared->count : 0; }
 
 void TcpSocket::sendBytes(const std::string &text) const {
-    send(shared->handle, text.data(), static_cast<int>(text.size()), 0);
+    send(nativeHandle(), text.data(), static_cast<int>(text.size()), 0);
 }
 
 void TcpSocket::sendLine(std::string text) const {
@@ -278,10 +293,10 @@ std::string TcpSocket::receiveAvailable() const {
     char buffer[1024];
     for (;;) {
         u_long waiting = 0;
-        if (ioctlsocket(shared->handle, FIONREAD, &waiting) != 0 || waiting == 0) break;
+        if (ioctlsocket(nativeHandle(), FIONREAD, &waiting) != 0 || waiting == 0) break;
         const int wanted =
             waiting < sizeof buffer ? static_cast<int>(waiting) : static_cast<int>(sizeof buffer);
-        const int got = recv(shared->handle, buffer, wanted, 0);
+        const int got = recv(nativeHandle(), buffer, wanted, 0);
         if (got <= 0) break;
         result.append(buffer, static_cast<size_t>(got));
     }
@@ -291,13 +306,13 @@ std::string TcpSocket::receiveAvailable() const {
 Received TcpSocket::receiveWithin(uint32_t limitMs) const {
     fd_set readable;
     FD_ZERO(&readable);
-    FD_SET(shared->handle, &readable);
+    FD_SET(nativeHandle(), &readable);
     timeval limit = timeLimit(limitMs);
     const int ready = select(0, &readable, nullptr, nullptr, &limit);
     if (ready == SOCKET_ERROR) return {Received::Failed, std::string(), WSAGetLastError()};
     if (ready == 0) return {Received::TimedOut, std::string(), 0};
     char buffer[1024];
-    const int got = recv(shared->handle, buffer, sizeof buffer, 0);
+    const int got = recv(nativeHandle(), buffer, sizeof buffer, 0);
     if (got > 0) return {Received::Data, std::string(buffer, static_cast<size_t>(got)), 0};
     if (got == 0) return {Received::Closed, std::string(), 0};
     const int error = WSAGetLastError();
@@ -310,7 +325,7 @@ std::string TcpSocket::receiveLine() const {
     std::string result;
     for (;;) {
         char byte;
-        const int got = recv(shared->handle, &byte, 1, 0);
+        const int got = recv(nativeHandle(), &byte, 1, 0);
         if (got == SOCKET_ERROR) return std::string();
         if (got == 0) return result;
         result += byte;
@@ -318,53 +333,74 @@ std::string TcpSocket::receiveLine() const {
     }
 }
 
-TcpClientSocket::TcpClientSocket(const std::string &host, int32_t port, int32_t limitMs, SocketMode mode) {
-    // A dotted address needs no resolver; under Wine a look-up is a costly round trip.
-    const unsigned long numeric = inet_addr(host.c_str());
-    sockaddr_in address;
-    if (numeric != INADDR_NONE || host == "255.255.255.255") {
-        address = ipv4Address(port, &numeric);
-    } else if (limitMs >= 0) {
-        address = resolveWithin(host, port, limitMs);
-    } else {
-        const hostent *entry = gethostbyname(host.c_str());
-        if (!entry || entry->h_length != 4 || !entry->h_addr_list || !entry->h_addr_list[0])
-            throw lookupFailedText(host, WSAGetLastError());
-        address = ipv4Address(port, entry->h_addr_list[0]);
-    }
-    if (limitMs >= 0) {
-        connectWithin(nativeHandle(), address, limitMs, mode);
-    } else {
-        if (connect(nativeHandle(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
-            throw connectFailedText(WSAGetLastError());
-        if (mode == SocketMode::NonBlocking) setNonBlocking(nativeHandle(), true);
+TcpClientSocket::TcpClientSocket(const std::string &host, int32_t port, int32_t limitMs,
+                                 SocketMode mode) noexcept {
+    if (failed()) return;
+    // Every text built below could only fail for want of memory.
+    try {
+        // A dotted address needs no resolver; under Wine a look-up is a costly round trip.
+        const unsigned long numeric = inet_addr(host.c_str());
+        sockaddr_in address = {};
+        std::string failure;
+        if (numeric != INADDR_NONE || host == "255.255.255.255") {
+            address = ipv4Address(port, &numeric);
+        } else if (limitMs >= 0) {
+            failure = resolveWithin(host, port, limitMs, address);
+        } else {
+            const hostent *entry = gethostbyname(host.c_str());
+            if (!entry || entry->h_length != 4 || !entry->h_addr_list || !entry->h_addr_list[0])
+                failure = lookupFailedText(host, WSAGetLastError());
+            else
+                address = ipv4Address(port, entry->h_addr_list[0]);
+        }
+        if (failure.empty() && limitMs >= 0) {
+            failure = connectWithin(nativeHandle(), address, limitMs, mode);
+        } else if (failure.empty()) {
+            if (connect(nativeHandle(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+                failure = connectFailedText(WSAGetLastError());
+            else if (mode == SocketMode::NonBlocking)
+                setNonBlocking(nativeHandle(), true);
+        }
+        if (!failure.empty()) fail(std::move(failure));
+    } catch (...) {
+        fail(kUnhandledText);
     }
 }
 
 TcpClientSocket::~TcpClientSocket() = default;
 
-TcpServerSocket::TcpServerSocket(int32_t port, int32_t backlog, int32_t nonBlocking, const char *bindAddress) {
+TcpServerSocket::TcpServerSocket(int32_t port, int32_t backlog, int32_t nonBlocking,
+                                 const char *bindAddress) noexcept {
+    if (failed()) return;
     unsigned long numeric = INADDR_ANY;
     if (bindAddress) {
         numeric = inet_addr(bindAddress);
-        if (numeric == INADDR_NONE) throw "INVALID_SOCKET";
+        if (numeric == INADDR_NONE) {
+            fail(kNoSocketText);
+            return;
+        }
     }
     const sockaddr_in address = ipv4Address(port, &numeric);
     if (nonBlocking == 1) setNonBlocking(nativeHandle(), true);
-    if (bind(nativeHandle(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == SOCKET_ERROR)
-        throw "INVALID_SOCKET";  // the base destructor closes the socket and gives its unit back
+    if (bind(nativeHandle(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == SOCKET_ERROR) {
+        fail(kNoSocketText);
+        return;
+    }
     listen(nativeHandle(), backlog);
 }
 
 TcpServerSocket::~TcpServerSocket() = default;
 
-TcpSocket *TcpServerSocket::acceptConnection() const {
+TcpSocket *TcpServerSocket::acceptConnection(std::string *failure) const {
     const SOCKET accepted = accept(nativeHandle(), nullptr, nullptr);
     if (accepted == INVALID_SOCKET) {
-        if (WSAGetLastError() == WSAEWOULDBLOCK) return nullptr;
-        throw "Invalid Socket";
+        if (WSAGetLastError() != WSAEWOULDBLOCK && failure) *failure = kAcceptFailedText;
+        return nullptr;
     }
-    return new TcpSocket(accepted);
+    auto *connection = new (std::nothrow) TcpSocket(accepted);
+    if (!connection) closesocket(accepted);
+    if (!connection && failure) *failure = kUnhandledText;
+    return connection;
 }
 
 int32_t TcpServerSocket::boundPort() const {
@@ -390,7 +426,10 @@ SocketSelector::SocketSelector(const TcpSocket &socket, uint32_t limitMs) {
 }
 
 void SocketSelector::wait(timeval *limit) {
-    if (select(0, &readable, nullptr, nullptr, limit) == SOCKET_ERROR) throw "Error in select";
+    if (select(0, &readable, nullptr, nullptr, limit) == SOCKET_ERROR) {
+        failed_ = true;
+        FD_ZERO(&readable);
+    }
 }
 
 bool SocketSelector::isReady(const TcpSocket &socket) const {

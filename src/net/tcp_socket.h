@@ -1,6 +1,9 @@
-// A thin object layer over Windows Sockets 2 for IPv4 TCP. Fixed failures are
-// raised as C strings ("Could not start WSA", "INVALID_SOCKET", "Invalid
-// Socket", "Error in select"); look-up and connect failures as std::string.
+// A thin object layer over Windows Sockets 2 for IPv4 TCP. Failures are
+// values, never exceptions: a socket that could not be made or connected
+// holds no handle and says why (failure()). The runtime spends a TLS slot
+// that it never gives back on the first exception thrown in each load of
+// the library, so a host that reloads it would run out of slots if a refused
+// connection threw.
 #ifndef VARNEX_NET_TCP_SOCKET_H
 #define VARNEX_NET_TCP_SOCKET_H
 
@@ -11,9 +14,18 @@
 
 namespace varnex {
 
+// The layer's fixed failure texts, as the log and standard error show them.
+constexpr const char *kStartFailedText = "Could not start WSA";
+constexpr const char *kNoSocketText = "INVALID_SOCKET";
+constexpr const char *kAcceptFailedText = "Invalid Socket";
+constexpr const char *kSelectFailedText = "Error in select";
+// What an allocation that failed inside the layer is reported as.
+constexpr const char *kUnhandledText = "unhandled exception";
+
 // Windows Sockets is started with the first socket object and cleaned up
 // with the last; every live socket object (each copy too) holds one unit.
-void acquireSockets();
+// False (and no unit taken) when WSAStartup fails; the next call tries again.
+bool acquireSockets() noexcept;
 void releaseSockets() noexcept;
 // The number of units held, for tests.
 int32_t socketUsers() noexcept;
@@ -47,8 +59,8 @@ struct Received {
 
 class TcpSocket {
 public:
-    TcpSocket();                       // a new stream socket
-    explicit TcpSocket(SOCKET handle);  // takes over an existing handle
+    TcpSocket() noexcept;                       // a new stream socket
+    explicit TcpSocket(SOCKET handle) noexcept;  // takes over an existing handle
     TcpSocket(const TcpSocket &other) noexcept;
     TcpSocket &operator=(const TcpSocket &other) noexcept;
     virtual ~TcpSocket();
@@ -68,6 +80,14 @@ public:
 
     SOCKET nativeHandle() const;
     int32_t shareCount() const;
+    // Empty while the socket is usable; otherwise why it could not be made
+    // or connected (such a socket holds no handle and no start-up unit).
+    const std::string &failure() const { return failure_; }
+    bool failed() const { return !failure_.empty(); }
+
+protected:
+    // Gives the socket up (closed, its unit back) and records why.
+    void fail(std::string text) noexcept;
 
 private:
     struct Shared;
@@ -75,8 +95,9 @@ private:
     void giveUp() noexcept;
 
     // The handle and the number of objects holding it, shared by all copies,
-    // so that close() on one is seen by the others.
+    // so that close() on one is seen by the others; null when failed.
     Shared *shared;
+    std::string failure_;
 };
 
 enum class SocketMode { Blocking, NonBlocking };
@@ -89,7 +110,7 @@ public:
     // needs no look-up. The socket is left in `mode`; a non-blocking one
     // suits callers whose every wait is bounded (receiveWithin).
     TcpClientSocket(const std::string &host, int32_t port, int32_t limitMs = -1,
-                    SocketMode mode = SocketMode::Blocking);
+                    SocketMode mode = SocketMode::Blocking) noexcept;
     ~TcpClientSocket() override;
 };
 
@@ -97,12 +118,13 @@ class TcpServerSocket : public TcpSocket {
 public:
     // Binds every local interface, or only the dotted IPv4 `address` when
     // one is given; port 0 takes a free port (see boundPort).
-    TcpServerSocket(int32_t port, int32_t backlog, int32_t nonBlocking, const char *address = nullptr);
+    TcpServerSocket(int32_t port, int32_t backlog, int32_t nonBlocking, const char *address = nullptr) noexcept;
     ~TcpServerSocket() override;
 
-    // A connected socket owned by the caller, or null when a non-blocking
-    // socket has nothing pending.
-    TcpSocket *acceptConnection() const;
+    // A connected socket owned by the caller, or null: when a non-blocking
+    // socket has nothing pending, and when accept failed, which then leaves
+    // kAcceptFailedText in `failure` where one is given.
+    TcpSocket *acceptConnection(std::string *failure = nullptr) const;
     int32_t boundPort() const;
 };
 
@@ -113,10 +135,13 @@ public:
     // Waits at most `limitMs` milliseconds for `socket` to become readable.
     SocketSelector(const TcpSocket &socket, uint32_t limitMs);
     bool isReady(const TcpSocket &socket) const;
+    // select itself failed (kSelectFailedText); then no socket is ready.
+    bool failed() const { return failed_; }
 
 private:
     void wait(timeval *limit);
     fd_set readable;
+    bool failed_ = false;
 };
 
 }  // namespace varnex

@@ -35,8 +35,10 @@
 //   load                                LoadLibrary on Varnex.dll again, exports resolved anew
 //   repeat|N ... end                    runs the lines up to "end" N times; '#' in
 //                                       them becomes the round's number (1..N)
-//   counts|LABEL                        prints "COUNTS LABEL handles=H threads=T" for
-//                                       this process
+//   counts|LABEL                        prints "COUNTS LABEL handles=H threads=T
+//                                       semaphores=S tls=L memory=B" for this
+//                                       process: L is the lowest free TLS index,
+//                                       B the PagefileUsage
 //   registerslow|MS                     registers an order function that prints the
 //                                       order, then takes MS ms before returning
 //   registerhang                        registers an order function that prints the
@@ -133,6 +135,36 @@ unsigned long handleCount() {
     for (ULONG_PTR value = 4; value < 4 * 16384; value += 4)
         if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
     return count;
+}
+
+// The open handles that are semaphores, by asking the kernel each handle's
+// object type (NtQueryObject, resolved at run time from ntdll).
+unsigned long semaphoreCount() {
+    using QueryFn = LONG(NTAPI *)(HANDLE, int, PVOID, ULONG, PULONG);
+    auto query = reinterpret_cast<QueryFn>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject"));
+    if (!query) return 0;
+    constexpr int kObjectTypeInformation = 2;
+    unsigned long count = 0;
+    DWORD flags = 0;
+    for (ULONG_PTR value = 4; value < 4 * 16384; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        if (!GetHandleInformation(handle, &flags)) continue;
+        // Starts with the type's name as a counted wide string.
+        alignas(8) unsigned char info[1024];
+        if (query(handle, kObjectTypeInformation, info, sizeof info, nullptr) != 0) continue;
+        const auto length = *reinterpret_cast<const USHORT *>(info);
+        const auto *name = *reinterpret_cast<const wchar_t *const *>(info + sizeof(void *));
+        if (name && std::wstring(name, length / sizeof(wchar_t)) == L"Semaphore") ++count;
+    }
+    return count;
+}
+
+// The lowest TLS index free now: it rises when a loaded and unloaded
+// library leaves its slots behind.
+unsigned long lowestFreeTls() {
+    const DWORD index = TlsAlloc();
+    if (index != TLS_OUT_OF_INDEXES) TlsFree(index);
+    return index;
 }
 
 // Resolved at run time: K32GetProcessMemoryInfo lives in kernel32 from
@@ -369,7 +401,8 @@ int runLine(const std::string &line) {
         } else if (cmd == "load") {
             if (!loadVarnex()) return 2;
         } else if (cmd == "counts" && f.size() == 2) {
-            std::printf("COUNTS %s handles=%lu threads=%lu\n", f[1].c_str(), handleCount(), threadCount());
+            std::printf("COUNTS %s handles=%lu threads=%lu semaphores=%lu tls=%lu memory=%llu\n", f[1].c_str(),
+                        handleCount(), threadCount(), semaphoreCount(), lowestFreeTls(), pagefileUsage());
             std::fflush(stdout);
         } else if (cmd == "registerslow" && f.size() == 2) {
             slowOrderMs = std::stoul(f[1]);

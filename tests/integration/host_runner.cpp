@@ -1,9 +1,11 @@
 #include "integration/host_runner.h"
+#include "net/tcp_socket.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace varnex_test {
 
@@ -94,6 +96,20 @@ std::pair<long, long> countsIn(const std::string &output, const std::string &lab
     long handles = -1, threads = -1;
     std::sscanf(output.c_str() + at, "COUNTS %*s handles=%ld threads=%ld", &handles, &threads);
     return {handles, threads};
+}
+
+long long countIn(const std::string &output, const std::string &label, const std::string &figure) {
+    const size_t line = output.find("COUNTS " + label + " ");
+    if (line == std::string::npos) return -1;
+    const size_t end = output.find('\n', line);
+    const size_t at = output.find(" " + figure + "=", line);
+    if (at == std::string::npos || at > end) return -1;
+    return std::atoll(output.c_str() + at + figure.size() + 2);
+}
+
+int closedPort() {
+    varnex::TcpServerSocket probe(0, 1, 0);
+    return probe.boundPort();
 }
 
 std::string iniPath() {

@@ -51,7 +51,12 @@ std::vector<std::string> ordersIn(const std::string &output);
 
 // The handle and thread counts of a host's "COUNTS <label> handles=H threads=T"
 // line; {-1, -1} when it printed none.
+// A loopback port that nothing listens on (bound once, then let go).
+int closedPort();
+
 std::pair<long, long> countsIn(const std::string &output, const std::string &label);
+// One figure ("semaphores", "tls", "memory", ...) of the host's "COUNTS LABEL" line; -1 when absent.
+long long countIn(const std::string &output, const std::string &label, const std::string &figure);
 
 // Varnex.ini in the Windows directory, where a bare file name is resolved.
 std::string iniPath();

@@ -195,42 +195,69 @@ TEST_F(PipeProof, RegistrationStormsWhileSendersComeAndGoKeepOneReceiver) {
     EXPECT_EQ(orders, expected);
 }
 
-TEST_F(PipeProof, TwoHundredLoadUnloadCyclesOnEachSideReturnHandlesAndThreads) {
+// Hosts reload the library whenever a trader recompiles a strategy, so
+// nothing may stay behind per load. The one exception is outside the
+// library's reach: on 32-bit, the runtime's unwinder registers the DLL's
+// frame tables at every load under a lock whose semaphore it never closes.
+TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
+    constexpr int kReceivingCycles = 200, kSendingCycles = 5000;
+    const bool unwinderKeepsSemaphore = sizeof(void *) == 4;
     writeIni(settingIni(folder, "varnexMode=True\r\nsignalMode=False\r\n"));
     // Receiving side: each cycle registers, relays to itself and waits for it.
     HostResult receiving =
-        runHost(folder,
-                "unload|0\nrepeat|3\nload\nregister\nprocess|today|W|1|1\nwaitorders|#|5000\nunload|0\nend\n"
-                "counts|before\nresetorders\n"
-                "repeat|200\nload\nregister\nprocess|today|C#|1|1\nwaitorders|#|5000\nunload|0\nend\n"
-                "counts|after\n");
-    const auto rb = countsIn(receiving.output, "before"), ra = countsIn(receiving.output, "after");
+        runHost(folder, "unload|0\nrepeat|3\nload\nregister\nprocess|today|W|1|1\nwaitorders|#|5000\nunload|0\nend\n"
+                        "counts|before\nresetorders\nrepeat|" +
+                            n(kReceivingCycles) +
+                            "\nload\nregister\nprocess|today|C#|1|1\nwaitorders|#|5000\nunload|0\nend\n"
+                            "counts|after\n");
     const size_t receivedOwn = ordersIn(receiving.output).size() - 3;
-    // Sending side: each cycle relays one order to a receiver in another process.
+    // Sending side: each cycle relays one order to a receiver in another
+    // process, fails a TCP relay on a refused port and writes a signal file.
     auto receiver = startReceiver("register");
-    HostResult sending =
-        runHost(folder,
-                "unload|0\nrepeat|3\nload\nprocess|today|W#|1|1\nunload|0\nend\ncounts|before\n"
-                "repeat|200\nload\nprocess|today|C#|1|1\nunload|0\nend\ncounts|after\n");
-    const auto sb = countsIn(sending.output, "before"), sa = countsIn(sending.output, "after");
-    ASSERT_TRUE(receiver->waitForOutput("ORDER C200,1,1\r\n", 20000));
+    writeIni(settingIni(folder, "varnexMode=True\r\nsocketClient=True\r\n") +
+             "[SocketClient]\r\nclientID=R\r\n[SC-R]\r\nserverPort=" + n(closedPort()) + "\r\n");
+    HostResult sending = runHost(folder, "unload|0\nrepeat|3\nload\nprocess|today|R|#|1\nunload|0\nend\ncounts|before\n"
+                                         "repeat|" +
+                                             n(kSendingCycles) +
+                                             "\nload\nprocess|today|R|#|1\nunload|0\nend\ncounts|after\n");
+    ASSERT_TRUE(receiver->waitForOutput("ORDER R," + n(kSendingCycles) + ",1\r\n", 60000));
     stopReceivers();
     const Lines orders = ordersIn(receiver->finish().output);
-    recordFigures("pipe reload cycles", "receiving side: 200 cycles, " + n(receivedOwn) +
-                                            " orders received, handles " + n(rb.first) + "->" + n(ra.first) +
-                                            ", threads " + n(rb.second) + "->" + n(ra.second) +
-                                            "; sending side: 200 cycles, " + n(orders.size() - 3) +
-                                            " orders received elsewhere, handles " + n(sb.first) + "->" +
-                                            n(sa.first) + ", threads " + n(sb.second) + "->" + n(sa.second));
-    EXPECT_EQ(receiving.exitCode, 0u);
-    EXPECT_EQ(receivedOwn, 200u);
-    EXPECT_GT(rb.first, 0);
-    EXPECT_EQ(ra, rb);
-    EXPECT_EQ(sending.exitCode, 0u);
-    EXPECT_GT(sb.first, 0);
-    EXPECT_EQ(sa, sb);
-    ASSERT_EQ(orders.size(), 203u);
-    for (int i = 1; i <= 200; ++i) EXPECT_EQ(orders[i + 2], "C" + n(i) + ",1,1");
+    // The receiving side's reader is ended by TerminateThread, whose thread
+    // stack Windows frees and Wine keeps (a megabyte a cycle): its memory is
+    // reported, not held to the bound.
+    auto figures = [&](const HostResult &side, int cycles, bool boundMemory) {
+        auto grew = [&](const char *figure) {
+            return countIn(side.output, "after", figure) - countIn(side.output, "before", figure);
+        };
+        const long long handles = grew("handles"), semaphores = grew("semaphores");
+        const std::string text = n(cycles) + " cycles: handles +" + std::to_string(handles) + " (semaphores +" +
+                                 std::to_string(semaphores) + "), TLS slots +" + std::to_string(grew("tls")) +
+                                 ", threads +" + std::to_string(grew("threads")) + ", memory +" +
+                                 std::to_string(grew("memory") / cycles) + " bytes a cycle, exit code " + n(side.exitCode);
+        EXPECT_EQ(side.exitCode, 0u) << text;
+        EXPECT_GT(countIn(side.output, "before", "handles"), 0) << text;
+        EXPECT_EQ(grew("tls"), 0) << text;
+        EXPECT_EQ(grew("threads"), 0) << text;
+        EXPECT_EQ(handles, unwinderKeepsSemaphore ? semaphores : 0) << text;
+        EXPECT_LE(semaphores, unwinderKeepsSemaphore ? cycles : 0) << text;
+        // Flat: under 1 KiB a cycle. Wine's own loading and unloading of
+        // ws2_32 and the C runtime costs a few hundred bytes; a dispatcher, a
+        // book or the C++ runtime's emergency exception pool left behind
+        // would cost 4 KiB and more.
+        if (boundMemory) EXPECT_LT(grew("memory"), cycles * 1024LL) << text;
+        return text;
+    };
+    recordFigures("reload cycles", "receiving side (register, relay to itself), " +
+                                       figures(receiving, kReceivingCycles, false) + ", " + n(receivedOwn) +
+                                       " orders received; sending side (pipe relay, refused TCP relay, "
+                                       "signal file), " +
+                                       figures(sending, kSendingCycles, true) + ", " + n(orders.size() - 3) +
+                                       " orders received elsewhere");
+    EXPECT_EQ(receivedOwn, size_t(kReceivingCycles));
+    ASSERT_EQ(orders.size(), size_t(kSendingCycles) + 3);
+    for (int i = 1; i <= kSendingCycles; ++i) EXPECT_EQ(orders[i + 2], "R," + n(i) + ",1");
+    EXPECT_NE(readFile(folder.file("R.txt")).find(" " + n(kSendingCycles) + " 1\r\n"), std::string::npos);
 }
 
 }  // namespace

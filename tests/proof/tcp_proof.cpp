@@ -84,11 +84,6 @@ Timings timingsOf(const std::string &output) {
     return timings;
 }
 
-int closedPort() {
-    varnex::TcpServerSocket probe(0, 1, 0);
-    return probe.boundPort();
-}
-
 struct Fault {
     std::string symbol;
     std::string host;

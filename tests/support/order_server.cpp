@@ -14,10 +14,7 @@ OrderServer::OrderServer(Answer answer)
 
 OrderServer::~OrderServer() {
     stopping_ = true;
-    try {
-        varnex::TcpClientSocket wake("127.0.0.1", port_, 2000);  // unblocks accept
-    } catch (...) {
-    }
+    varnex::TcpClientSocket wake("127.0.0.1", port_, 2000);  // unblocks accept
     thread_.join();
 }
 
@@ -28,12 +25,9 @@ std::vector<std::string> OrderServer::messages() {
 
 void OrderServer::serve() {
     while (!stopping_) {
-        std::unique_ptr<TcpSocket> connection;
-        try {
-            connection.reset(listener_.acceptConnection());
-        } catch (...) {
-            return;
-        }
+        std::string failure;
+        std::unique_ptr<TcpSocket> connection(listener_.acceptConnection(&failure));
+        if (!failure.empty()) return;
         if (!connection || stopping_) continue;
         SocketSelector ready(*connection, 5000u);
         const std::string message = connection->receiveAvailable();

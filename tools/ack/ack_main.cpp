@@ -139,30 +139,28 @@ int main(int argc, char **argv) {
     }
     catchStopSignals();
     Counts counts;
-    try {
-        std::unique_ptr<TcpServerSocket> listener;
-        try {
-            listener.reset(
-                new TcpServerSocket(static_cast<int32_t>(options.port), 8, 0, options.host.c_str()));
-        } catch (...) {
-            errorLine("varnex-ack: cannot listen on " + options.host + ":" + std::to_string(options.port) +
-                      " (is the port in use?)");
+    TcpServerSocket listener(static_cast<int32_t>(options.port), 8, 0, options.host.c_str());
+    if (listener.failed()) {
+        errorLine("varnex-ack: cannot listen on " + options.host + ":" + std::to_string(options.port) +
+                  " (is the port in use?)");
+        return 1;
+    }
+    outLine("varnex-ack: listening on " + options.host + ":" + std::to_string(listener.boundPort()) +
+            " (Ctrl+C ends)");
+    while (!stopRequested() && (options.count == 0 || counts.connections < options.count)) {
+        SocketSelector pending(listener, 200u);
+        if (pending.failed()) {
+            errorLine(std::string("varnex-ack: ") + varnex::kSelectFailedText);
             return 1;
         }
-        outLine("varnex-ack: listening on " + options.host + ":" + std::to_string(listener->boundPort()) +
-                " (Ctrl+C ends)");
-        while (!stopRequested() && (options.count == 0 || counts.connections < options.count)) {
-            SocketSelector pending(*listener, 200u);
-            if (!pending.isReady(*listener)) continue;
-            std::unique_ptr<TcpSocket> connection(listener->acceptConnection());
-            if (connection) serve(*connection, options, counts);
+        if (!pending.isReady(listener)) continue;
+        std::string failure;
+        std::unique_ptr<TcpSocket> connection(listener.acceptConnection(&failure));
+        if (connection) serve(*connection, options, counts);
+        if (!failure.empty()) {
+            errorLine("varnex-ack: " + failure);
+            return 1;
         }
-    } catch (const char *error) {
-        errorLine(std::string("varnex-ack: ") + error);
-        return 1;
-    } catch (const std::string &error) {
-        errorLine("varnex-ack: " + error);
-        return 1;
     }
     outLine("varnex-ack: " + std::to_string(counts.connections) + " connections, " +
             std::to_string(counts.orders) + " orders, " + std::to_string(counts.acknowledged) +
