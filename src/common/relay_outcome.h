@@ -1,0 +1,24 @@
+// What one destination step of the signal pipeline did. Steps report, the
+// pipeline decides: it owns the log and the position book, so it writes the
+// texts in the documented order and knows which destination got the position.
+#ifndef VARNEX_COMMON_RELAY_OUTCOME_H
+#define VARNEX_COMMON_RELAY_OUTCOME_H
+
+#include <string>
+#include <vector>
+
+namespace varnex {
+
+struct RelayOutcome {
+    // The destination holds the position now: the whole pipe message was
+    // written, the TCP server answered "OK", the file line was written.
+    bool reached = false;
+    // Texts for the log, each one log line (an empty text is a line too).
+    std::vector<std::string> log;
+    // What goes to standard error, with its own line ends; empty for none.
+    std::string console;
+};
+
+}  // namespace varnex
+
+#endif
