@@ -9,9 +9,7 @@ using varnex::getDispatcher;
 using varnex::releaseDispatcher;
 using varnex::SignalDispatcher;
 
-// A FreeLibrary that unmaps the library (reserved is null) releases all it
-// opened; at process exit (reserved is set) the system ends every thread and
-// handle itself, and nothing is touched.
+// The unload's whole story is in library_lifetime.cpp.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) releaseDispatcher();
     return TRUE;

@@ -1,15 +1,12 @@
 #include "api/signal_dispatcher.h"
 
 #include <ctime>
-#include <new>
 #include <optional>
 
 #include "api/number_text.h"
-#include "api/position_book.h"
 #include "api/signal_texts.h"
 #include "common/console.h"
 #include "common/locks.h"
-#include "common/runtime.h"
 #include "config/settings_file.h"
 #include "config/varnex_config.h"
 #include "output/file_names.h"
@@ -18,46 +15,9 @@
 
 namespace varnex {
 
-namespace {
-
-
-INIT_ONCE dispatcherOnce = INIT_ONCE_STATIC_INIT;
-SignalDispatcher *dispatcher = nullptr;
-
-BOOL CALLBACK createDispatcher(PINIT_ONCE, PVOID createdHere, PVOID *) {
-    try {
-        dispatcher = new SignalDispatcher();
-        *static_cast<bool *>(createdHere) = true;
-        return TRUE;
-    } catch (...) {
-        // FALSE leaves the one-time state unset, so a later call tries again.
-        return FALSE;
-    }
-}
-
-}  // namespace
-
-SignalDispatcher *getDispatcher() noexcept {
-    bool createdHere = false;
-    if (!InitOnceExecuteOnce(&dispatcherOnce, createDispatcher, &createdHere, nullptr)) return nullptr;
-    // Written by the creating thread once the others may go on: a console
-    // that nobody reads then holds this thread alone.
-    if (createdHere) writeConsole(ConsoleStream::Output, "_initial ... start.\r\n_initial ... end.\r\n");
-    return dispatcher;
-}
-
-void releaseDispatcher() noexcept {
-    if (dispatcher) dispatcher->prepareUnload();
-    delete dispatcher;
-    dispatcher = nullptr;
-    // A library kept mapped (its reader was stuck in the host's callback)
-    // creates a fresh dispatcher on its next use.
-    InitOnceInitialize(&dispatcherOnce);
-    releaseRuntimeAtUnload();
-}
-
 SignalDispatcher::SignalDispatcher()
-    : initialised(false),
+    : pipeRelay(kOrderPipeBaseName),
+      initialised(false),
       varnexMode(false),
       signalMode(false),
       signalDebugMode(false),
@@ -80,19 +40,19 @@ void SignalDispatcher::initial() noexcept {
 void SignalDispatcher::readConfiguration() {
     if (initialised) return;
     const VarnexConfig config = readVarnexConfig(SettingsFile(kVarnexIniName));
-    driverName = configText(config.driverName.value);
+    driverName = config.driverName.value;
     varnexMode = config.varnexMode.on;
     signalMode = config.signalMode.on;
-    if (config.signalFile.read) signalFile = configText(config.signalFile.value);
+    if (config.signalFile.read) signalFile = config.signalFile.value;
     signalDebugMode = config.signalDebugMode.on;
-    if (config.signalDebugFile.read) signalDebugFile = configText(config.signalDebugFile.value);
+    if (config.signalDebugFile.read) signalDebugFile = config.signalDebugFile.value;
     socketClient = config.socketClient.on;
     if (socketClient) {
-        varnex::loadEndpoints(config.endpoints, endpoints);
+        loadEndpoints(config.endpoints, endpoints);
         socketsStarted.acquire();
     }
     logMode = config.logMode.on;
-    if (config.logFile.read) logFile = configText(config.logFile.value);
+    if (config.logFile.read) logFile = config.logFile.value;
     initialised = true;
 }
 
@@ -112,15 +72,15 @@ void SignalDispatcher::registerOrderFunc(OrderCallback callback) noexcept {
 void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const char *symbol,
                                int32_t quantity, double price) noexcept {
     if (!symbol) return;  // a host's null would otherwise crash its own process
-    std::string consoleText;
+    std::string console;
     try {
         if (!isToday(year, month, day)) return;
         ExclusiveLock guard(symbolLock(symbol));
-        runPipeline(symbol, quantity, price, consoleText);
+        runPipeline(symbol, quantity, price, console);
     } catch (...) {
         // Out of memory part-way: the signal is dropped rather than crash the host.
     }
-    writeConsole(ConsoleStream::Error, consoleText);
+    writeConsole(ConsoleStream::Error, console);
 }
 
 SRWLOCK &SignalDispatcher::symbolLock(const std::string &symbol) {
@@ -133,15 +93,23 @@ SRWLOCK &SignalDispatcher::symbolLock(const std::string &symbol) {
     return symbolLocks[symbol].lock;
 }
 
-void SignalDispatcher::runPipeline(const char *symbol, int32_t quantity, double price,
-                                   std::string &consoleText) {
-    writeLog(signalLogText(symbol, quantity, price).c_str());
+void SignalDispatcher::runPipeline(const char *symbol, int32_t quantity, double price, std::string &console) {
     const std::string quantityText = toText(quantity);
     const std::string priceText = toText(price);
-    const bool unchanged = checkPosition(symbol, quantity);
-    if (varnexMode && !unchanged) relayPipe(pipeMessage(symbol, quantityText, priceText));
-    if (socketClient && !unchanged) relayTcp(symbol, tcpMessage(quantityText, priceText), consoleText);
-    if (signalMode && !unchanged) writeSignal(symbol, signalText(quantityText, priceText).c_str());
+    writeLog(signalLogText(symbol, quantityText, priceText).c_str());
+    if (checkPosition(symbol, quantity)) return;
+    if (varnexMode) report(relayPipe(pipeMessage(symbol, quantityText, priceText)), console);
+    if (socketClient) report(relayTcp(symbol, tcpMessage(quantityText, priceText)), console);
+    if (signalMode) {
+        const std::string text = signalText(quantityText, priceText);
+        report(writeSignalFile(symbol, text), console);
+        if (signalDebugMode) report(writeSignalDebugFile(symbol, text), console);
+    }
+}
+
+void SignalDispatcher::report(const RelayOutcome &outcome, std::string &console) {
+    for (const std::string &text : outcome.log) writeLog(text.c_str());
+    console += outcome.console;
 }
 
 bool SignalDispatcher::isToday(int32_t year, int32_t month, int32_t day) const {
@@ -169,45 +137,41 @@ bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
     return previous && *previous == quantity;
 }
 
-void SignalDispatcher::relayPipe(const std::string &message) {
+RelayOutcome SignalDispatcher::relayPipe(const std::string &message) {
+    // Logged before the send, so a host that dies inside it leaves the line.
     writeLog(checkSignalText(message).c_str());
-    bool ok;
-    {
-        ExclusiveLock guard(pipeLock);
-        clientChannel.configure(pipeBaseName, ".");
-        // The connection of an earlier relay is kept and used as long as it
-        // works; only a relay without one, or whose send failed (a receiver that
-        // restarted has fresh pipes), opens the pipes again, and then sends once more.
-        if (!clientChannel.isConnected()) clientChannel.open(false, "QUIT", nullptr);
-        ok = clientChannel.send(message);
-        if (!ok && clientChannel.open(false, "QUIT", nullptr)) ok = clientChannel.send(message);
-    }
-    writeLog(callbackResultText(message, ok).c_str());
+    return pipeRelay.relay(message);
 }
 
-void SignalDispatcher::relayTcp(const char *symbol, const std::string &message, std::string &consoleText) {
-    const RelayOutcome outcome = relayOrder(endpoints, symbol, message);
-    writeLog(outcome.log.c_str());
-    if (!outcome.failure.empty()) consoleText += outcome.failure + "\r\n";
+RelayOutcome SignalDispatcher::relayTcp(const std::string &symbol, const std::string &message) {
+    const TcpRelayOutcome relayed = relayOrder(endpoints, symbol, message);
+    RelayOutcome outcome;
+    outcome.reached = !relayed.log.empty() && relayed.failure.empty();
+    outcome.log.push_back(relayed.log);
+    if (!relayed.failure.empty()) outcome.console = relayed.failure + "\r\n";
+    return outcome;
 }
 
-void SignalDispatcher::loadEndpoints(const SettingsFile &settings) { varnex::loadEndpoints(settings, endpoints); }
+RelayOutcome SignalDispatcher::writeSignalFile(const char *symbol, const std::string &text) {
+    RelayOutcome outcome;
+    outcome.reached = writeStampedLine(signalPath(driverName.c_str(), symbol, signalFile.c_str()),
+                                       LineMode::Rewrite, ' ', text.c_str());
+    return outcome;
+}
+
+RelayOutcome SignalDispatcher::writeSignalDebugFile(const char *symbol, const std::string &text) {
+    RelayOutcome outcome;
+    outcome.reached = writeStampedLine(signalDebugPath(driverName.c_str(), symbol, signalDebugFile.c_str()),
+                                       LineMode::Append, ' ', text.c_str());
+    return outcome;
+}
 
 void SignalDispatcher::writeLog(const char *text) noexcept {
     if (!logMode || !text) return;
     try {
-        writeStampedLine(logPath(driverName.get(), logFile.get()), LineMode::Append, '\t', text);
+        writeStampedLine(logPath(driverName.c_str(), logFile.c_str()), LineMode::Append, '\t', text);
     } catch (...) {
     }
-}
-
-void SignalDispatcher::writeSignal(const char *symbol, const char *text) {
-    if (signalMode)
-        writeStampedLine(signalPath(driverName.get(), symbol, signalFile.get()), LineMode::Rewrite, ' ',
-                         text);
-    if (signalDebugMode)
-        writeStampedLine(signalDebugPath(driverName.get(), symbol, signalDebugFile.get()),
-                         LineMode::Append, ' ', text);
 }
 
 void SignalDispatcher::makeTimestamp(char *buffer) const { varnex::makeTimestamp(buffer); }

@@ -1,5 +1,5 @@
-// The one process-wide object behind the exports: configuration, pipeline,
-// position book and the relays.
+// The one process-wide object behind the exports: the configuration, the
+// signal pipeline with its position book, and the destinations it relays to.
 #ifndef VARNEX_API_SIGNAL_DISPATCHER_H
 #define VARNEX_API_SIGNAL_DISPATCHER_H
 
@@ -10,10 +10,11 @@
 #include <unordered_map>
 
 #include "api/position_book.h"
-#include "config/settings_file.h"
+#include "common/relay_outcome.h"
 #include "net/tcp_relay.h"
 #include "net/tcp_socket.h"
 #include "pipe/pipe_channel.h"
+#include "pipe/pipe_relay.h"
 #include "varnex.h"
 
 namespace varnex {
@@ -33,34 +34,37 @@ public:
 
     bool isToday(int32_t year, int32_t month, int32_t day) const;
     bool checkPosition(const char *symbol, int32_t quantity);
-    void relayPipe(const std::string &message);
-    // A failure line for standard error goes to `consoleText`, to be written
-    // once no lock is held.
-    void relayTcp(const char *symbol, const std::string &message, std::string &consoleText);
-    void writeSignal(const char *symbol, const char *text);
     void makeTimestamp(char *buffer) const;
-    void loadEndpoints(const SettingsFile &settings);
 
     // Before the dispatcher is destroyed under the loader lock: what must not
-    // be undone there (Windows Sockets' start-up) is let go instead.
+    // be undone there is let go instead (see library_lifetime.cpp).
     void prepareUnload() noexcept { socketsStarted.leaveStarted(); }
 
 private:
     void readConfiguration();
-    void runPipeline(const char *symbol, int32_t quantity, double price, std::string &consoleText);
+    // Runs the steps of one signal of today; the lines for standard error
+    // are gathered in `console`, to be written once no lock is held.
+    void runPipeline(const char *symbol, int32_t quantity, double price, std::string &console);
+    // The destination steps. Each reports what it did; runPipeline writes
+    // the reports in order.
+    RelayOutcome relayPipe(const std::string &message);
+    RelayOutcome relayTcp(const std::string &symbol, const std::string &message);
+    RelayOutcome writeSignalFile(const char *symbol, const std::string &text);
+    RelayOutcome writeSignalDebugFile(const char *symbol, const std::string &text);
+    void report(const RelayOutcome &outcome, std::string &console);
     SRWLOCK &symbolLock(const std::string &symbol);
 
     struct SymbolLock {
         SRWLOCK lock = SRWLOCK_INIT;
     };
 
-    PipeChannel clientChannel;
+    PipeRelay pipeRelay;  // owns the client channel
     PipeChannel serverChannel;
     EndpointTable endpoints;
-    ConfigText driverName;
-    ConfigText signalFile;
-    ConfigText signalDebugFile;
-    ConfigText logFile;
+    std::string driverName;
+    std::string signalFile;
+    std::string signalDebugFile;
+    std::string logFile;
     bool initialised;
     bool varnexMode;
     bool signalMode;
@@ -77,15 +81,13 @@ private:
     // symbol's signals run one at a time in the order they take it while
     // other symbols run at once; it may be held across bounded waits on peers
     // (pipe send, TCP exchange) and file writes, and while it is held only
-    // bookLock, pipeLock and the output files' own lock may be taken, one at
-    // a time. bookLock guards the position book and the symbolLocks table
-    // (entries are added, never removed, so a held lock outlives its lookup);
-    // it covers map operations only. pipeLock guards clientChannel for one
-    // open-and-send, whose writes are bounded by PipeChannel::kSendLimitMs.
-    // No lock is held while writing to the console or calling into the host.
+    // bookLock, the pipe relay's lock and the output files' own lock may be
+    // taken, one at a time. bookLock guards the position book and the
+    // symbolLocks table (entries are added, never removed, so a held lock
+    // outlives its lookup); it covers map operations only. No lock is held
+    // while writing to the console or calling into the host.
     SRWLOCK bookLock = SRWLOCK_INIT;
     std::unordered_map<std::string, SymbolLock> symbolLocks;
-    SRWLOCK pipeLock = SRWLOCK_INIT;
     // Registrations from several host threads must not open the server channel at once.
     SRWLOCK registerLock = SRWLOCK_INIT;
 };
@@ -95,10 +97,8 @@ private:
 // only when the dispatcher could not be created, and then the next call tries again.
 SignalDispatcher *getDispatcher() noexcept;
 
-// Releases the dispatcher and everything it opened (pipes, the reader thread,
-// events), so that the next load starts afresh: configuration read anew, an
-// empty position book, no registration. Called when the library is unloaded,
-// under the loader lock, on whatever thread unloads it; the host no longer calls.
+// The unload: releases the dispatcher and all it opened so that the next
+// load starts afresh. Called from DllMain under the loader lock.
 void releaseDispatcher() noexcept;
 
 }  // namespace varnex

@@ -4,8 +4,9 @@
 
 namespace varnex {
 
-std::string signalLogText(const std::string &symbol, int32_t quantity, double price) {
-    return symbol + ": " + toText(quantity) + "," + toText(price);
+std::string signalLogText(const std::string &symbol, const std::string &quantityText,
+                          const std::string &priceText) {
+    return symbol + ": " + quantityText + "," + priceText;
 }
 
 std::string pipeMessage(const std::string &symbol, const std::string &quantityText,

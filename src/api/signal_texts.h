@@ -9,7 +9,8 @@
 namespace varnex {
 
 // symbol + ": " + quantity + "," + price
-std::string signalLogText(const std::string &symbol, int32_t quantity, double price);
+std::string signalLogText(const std::string &symbol, const std::string &quantityText,
+                          const std::string &priceText);
 // symbol + "," + quantity + "," + price
 std::string pipeMessage(const std::string &symbol, const std::string &quantityText,
                         const std::string &priceText);

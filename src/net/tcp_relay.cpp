@@ -54,9 +54,9 @@ void loadEndpoints(const std::vector<EndpointSettings> &settings, EndpointTable 
     }
 }
 
-RelayOutcome relayOrder(const EndpointTable &endpoints, const std::string &symbol,
+TcpRelayOutcome relayOrder(const EndpointTable &endpoints, const std::string &symbol,
                         const std::string &message) {
-    RelayOutcome outcome;
+    TcpRelayOutcome outcome;
     std::string &log = outcome.log;
     // The socket layer reports failures as values; this guard is only the
     // last line against an allocation failing.

@@ -29,7 +29,7 @@ using EndpointTable = std::map<std::string, ClientEndpoint>;
 void loadEndpoints(const SettingsFile &settings, EndpointTable &endpoints);
 void loadEndpoints(const std::vector<EndpointSettings> &settings, EndpointTable &endpoints);
 
-struct RelayOutcome {
+struct TcpRelayOutcome {
     std::string log;      // empty when the symbol has no server
     std::string failure;  // the line for standard error; empty when "OK" came
 };
@@ -37,7 +37,7 @@ struct RelayOutcome {
 // Sends `message` to the symbol's server and waits for exactly "OK". Writes
 // nothing itself: the caller logs the log text and writes the failure to
 // standard error once it holds no lock. Never throws.
-RelayOutcome relayOrder(const EndpointTable &endpoints, const std::string &symbol,
+TcpRelayOutcome relayOrder(const EndpointTable &endpoints, const std::string &symbol,
                         const std::string &message);
 
 }  // namespace varnex

@@ -1,27 +1,19 @@
 // One end of the one-way pipe pair <base>_IN / <base>_OUT. The server end
-// creates the pipes and a reader thread that hands every received message to
-// a callback; the client end opens them and sends.
+// creates the pipes and a reader that hands every received message to a
+// callback; the client end opens them and sends.
 #ifndef VARNEX_PIPE_PIPE_CHANNEL_H
 #define VARNEX_PIPE_PIPE_CHANNEL_H
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 
 #include "common/handles.h"
+#include "pipe/pipe_names.h"
+#include "pipe/pipe_reader.h"
 #include "varnex.h"
 
 namespace varnex {
-
-// The base name of the order pipes, <base>_IN and <base>_OUT, on the local
-// machine: every sender and receiver on it meets there.
-constexpr const char *kOrderPipeBaseName = "kelvor.ts.guicl";
-
-struct PipeReaderTask;
-
-// Why a reader stopped serving (STILL_ACTIVE while it serves).
-enum ReaderExit : DWORD { kReaderStopWord = 0, kReaderNoTask = 1, kReaderReadFailed = 2, kReaderStopped = 3 };
 
 class PipeChannel {
 public:
@@ -30,8 +22,6 @@ public:
     // How long a client that holds no connection waits for a receiver that
     // is busy taking leave of its previous sender.
     static constexpr DWORD kBusyWaitMs = 500;
-    // How long closing waits for the reader to leave the host's callback.
-    static constexpr DWORD kStopLimitMs = 2000;
 
     PipeChannel();
     virtual ~PipeChannel();
@@ -55,7 +45,7 @@ public:
     bool isConnected() const { return static_cast<bool>(writeHandle); }
 
     // Why the reader stopped serving, STILL_ACTIVE while it serves; for tests.
-    DWORD readerResult() const;
+    DWORD readerResult() const { return reader.result(); }
 
 private:
     bool openClient();
@@ -66,10 +56,8 @@ private:
     std::string basePath;
     UniqueHandle writeHandle;
     UniqueHandle readHandle;
-    UniqueHandle readerThread;
-    DWORD readerThreadId;
     UniqueHandle sendDone;  // event for the bounded client-side write
-    std::unique_ptr<PipeReaderTask> task;
+    PipeReader reader;
 };
 
 }  // namespace varnex

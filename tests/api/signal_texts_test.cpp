@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "api/position_book.h"
+#include "api/number_text.h"
 #include "api/signal_texts.h"
 
 using namespace varnex;
@@ -8,8 +9,8 @@ using namespace varnex;
 namespace {
 
 TEST(SignalTexts, MessagesJoinTheRenderedNumbers) {
-    EXPECT_EQ(signalLogText("ABC", 1, 12.5), "ABC: 1,12.5");
-    EXPECT_EQ(signalLogText("", -3, 1234567.0), ": -3,1.23457e+006");
+    EXPECT_EQ(signalLogText("ABC", toText(1), toText(12.5)), "ABC: 1,12.5");
+    EXPECT_EQ(signalLogText("", toText(-3), toText(1234567.0)), ": -3,1.23457e+006");
     EXPECT_EQ(pipeMessage("ABC", "1", "12.5"), "ABC,1,12.5");
     EXPECT_EQ(tcpMessage("-1", "12.5"), "Order,-1,12.5");
     EXPECT_EQ(signalText("2", "3050"), "2 3050");

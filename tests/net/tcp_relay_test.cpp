@@ -65,7 +65,7 @@ protected:
         endpoint.port = port;
         endpoint.ackTimeout = ackTimeout;
         table.emplace("XYZ", std::move(endpoint));
-        const RelayOutcome outcome = relayOrder(table, "XYZ", "Order,3,101.5");
+        const TcpRelayOutcome outcome = relayOrder(table, "XYZ", "Order,3,101.5");
         failure = outcome.failure;
         return outcome.log;
     }
@@ -146,7 +146,7 @@ TEST_F(RelayTest, RefusedPortAndPortZeroAreLoggedAfterTheFirstLine) {
 
 TEST_F(RelayTest, SymbolWithoutServerSendsNothing) {
     EndpointTable table;
-    const RelayOutcome outcome = relayOrder(table, "XYZ", "Order,1,1");
+    const TcpRelayOutcome outcome = relayOrder(table, "XYZ", "Order,1,1");
     EXPECT_EQ(outcome.log, "");
     EXPECT_EQ(outcome.failure, "");
 }

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "common/tool_text.h"
-#include "pipe/pipe_channel.h"
 
 namespace varnex_tools {
 
@@ -70,11 +69,5 @@ void catchStopSignals() { SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
 HANDLE stopEvent() { return stopped; }
 
 bool stopRequested() { return WaitForSingleObject(stopped, 0) == WAIT_OBJECT_0; }
-
-std::string orderPipePath(bool in) {
-    varnex::PipeChannel channel;
-    channel.configure(varnex::kOrderPipeBaseName, ".");
-    return channel.pipePath(in);
-}
 
 }  // namespace varnex_tools

@@ -40,9 +40,6 @@ void catchStopSignals();
 HANDLE stopEvent();
 bool stopRequested();
 
-// \\.\pipe\<base>_IN or _OUT, named as the library's pipe channel names them.
-std::string orderPipePath(bool in);
-
 }  // namespace varnex_tools
 
 #endif

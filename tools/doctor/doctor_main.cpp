@@ -12,6 +12,7 @@
 #include "doctor/doctor_rules.h"
 #include "net/tcp_relay.h"
 #include "output/file_names.h"
+#include "pipe/pipe_names.h"
 
 using namespace varnex_tools;
 using varnex::NumberSetting;
@@ -98,7 +99,7 @@ void showSymbol(const std::string &symbol, const varnex::VarnexConfig &config) {
     else
         outLine("  log nothing (logMode is off)");
     if (config.varnexMode.on)
-        outLine("  go through the pipe            " + orderPipePath(true) +
+        outLine("  go through the pipe            " + varnex::orderPipePath(true) +
                 " to the process that registered its order function");
     else
         outLine("  not go to the order pipe (varnexMode is off)");

@@ -36,7 +36,7 @@ int usage(const std::string &problem) {
 // The pipes have a single instance: if they exist, someone else receives.
 // Creating them for a moment tells, without touching that receiver's connection.
 bool pipesHeldElsewhere(DWORD &error) {
-    HANDLE probe = CreateNamedPipeA(orderPipePath(true).c_str(), PIPE_ACCESS_INBOUND,
+    HANDLE probe = CreateNamedPipeA(varnex::orderPipePath(true).c_str(), PIPE_ACCESS_INBOUND,
                                     PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1024, 1024, 0, nullptr);
     if (probe == INVALID_HANDLE_VALUE) {
         error = GetLastError();
@@ -54,7 +54,7 @@ int sendQuit() {
     const ULONGLONG deadline = GetTickCount64() + 3000;
     while (!channel.open(false, "QUIT", nullptr)) {
         if (GetTickCount64() >= deadline) {
-            errorLine("varnex-orders: no receiver to stop: " + orderPipePath(true) +
+            errorLine("varnex-orders: no receiver to stop: " + varnex::orderPipePath(true) +
                       " cannot be opened (none running, or another sender holds it)");
             return 1;
         }
@@ -92,13 +92,13 @@ int main(int argc, char **argv) {
     DWORD pipeError = 0;
     if (pipesHeldElsewhere(pipeError)) {
         errorLine("varnex-orders: the order pipes are already held by another receiver (" +
-                  orderPipePath(true) + ", error " + std::to_string(pipeError) +
+                  varnex::orderPipePath(true) + ", error " + std::to_string(pipeError) +
                   "): stop the other varnex-orders, or the host that registered its order function, first");
         return 1;
     }
     catchStopSignals();
     varnex.registerOrderFunc(printOrder);
-    outLine("varnex-orders: waiting for orders on " + orderPipePath(true) + " (Ctrl+C or QUIT ends)");
+    outLine("varnex-orders: waiting for orders on " + varnex::orderPipePath(true) + " (Ctrl+C or QUIT ends)");
     if (csv) outLine("time,symbol,quantity,price");
     WaitForSingleObject(stopEvent(), INFINITE);
     outLine("varnex-orders: " + std::to_string(received.load()) + " orders received");

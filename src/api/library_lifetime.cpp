@@ -1,0 +1,82 @@
+// The library's life inside a host process, told in one place.
+//
+// Load. Loading does nothing of the library's own: DllMain has no work at
+// attach and no static object does work in its constructor. The first call
+// of any export creates the one SignalDispatcher through a one-time
+// initialisation (concurrent first callers wait for it), which reads
+// Varnex.ini; the "_initial" console lines are written by that caller once
+// the others may go on.
+//
+// Unload. A reload is a fresh library: when the host's FreeLibrary takes the
+// last reference, DllMain (DLL_PROCESS_DETACH, reserved null) calls
+// releaseDispatcher, on the unloading thread and under the loader lock, and
+// everything the dispatcher opened goes with it. What that lock forbids
+// shapes each step:
+// - Windows Sockets stays started (SocketsStarted::leaveStarted): WSACleanup
+//   may unload its protocol helpers and deadlock on the loader lock; the
+//   next load's start-up only counts up.
+// - The pipe relay's client handles are closed, so a receiver elsewhere is
+//   free for its next sender at once.
+// - The receiving reader cannot be joined: an ending thread needs the loader
+//   lock. It serves with no lock held at one point only, its parking point,
+//   where it waits once asked to stop; PipeReader::stop cancels its I/O,
+//   waits up to PipeReader::kStopLimitMs for it to park and ends it there
+//   with TerminateThread. If the host's order function has not returned by
+//   then, the module is pinned instead (mapped until the process ends) so
+//   that the function can return into it; its pipes are closed all the same.
+// - A name look-up still running holds a reference to the module and ends
+//   with FreeLibraryAndExitThread, so the module is not unmapped under it:
+//   while one runs, the host's FreeLibrary does not unload, and the unload
+//   happens on the look-up's thread when it ends.
+// - The one-time initialisation is reset, so a library kept mapped by a
+//   pinned reader creates a fresh dispatcher on its next use.
+// - The C++ runtime's emergency exception pool is given back; nothing on
+//   the library's paths throws in normal operation, so no exception has
+//   taken the TLS slot that the runtime would keep for it.
+// What remains of a load is outside the library's reach: in the 32-bit DLL,
+// the semaphore of the unwinder's frame registration lock.
+//
+// Process exit (reserved set): nothing is done; the system ends every thread
+// and closes every handle itself.
+#include "api/signal_dispatcher.h"
+#include "common/console.h"
+#include "common/runtime.h"
+
+namespace varnex {
+
+namespace {
+
+INIT_ONCE dispatcherOnce = INIT_ONCE_STATIC_INIT;
+SignalDispatcher *dispatcher = nullptr;
+
+BOOL CALLBACK createDispatcher(PINIT_ONCE, PVOID createdHere, PVOID *) {
+    try {
+        dispatcher = new SignalDispatcher();
+        *static_cast<bool *>(createdHere) = true;
+        return TRUE;
+    } catch (...) {
+        // FALSE leaves the one-time state unset, so a later call tries again.
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+SignalDispatcher *getDispatcher() noexcept {
+    bool createdHere = false;
+    if (!InitOnceExecuteOnce(&dispatcherOnce, createDispatcher, &createdHere, nullptr)) return nullptr;
+    // Written by the creating thread once the others may go on: a console
+    // that nobody reads then holds this thread alone.
+    if (createdHere) writeConsole(ConsoleStream::Output, "_initial ... start.\r\n_initial ... end.\r\n");
+    return dispatcher;
+}
+
+void releaseDispatcher() noexcept {
+    if (dispatcher) dispatcher->prepareUnload();
+    delete dispatcher;
+    dispatcher = nullptr;
+    InitOnceInitialize(&dispatcherOnce);
+    releaseRuntimeAtUnload();
+}
+
+}  // namespace varnex

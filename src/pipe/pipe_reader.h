@@ -1,0 +1,53 @@
+// The receiving end's reader: a thread that serves one sender after another
+// on the pipe pair and hands every whole message to the host's callback.
+// Who owns it can stop it at any time, also from inside the loader lock.
+#ifndef VARNEX_PIPE_PIPE_READER_H
+#define VARNEX_PIPE_PIPE_READER_H
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "common/handles.h"
+#include "varnex.h"
+
+namespace varnex {
+
+struct PipeReaderTask;
+
+// Why a reader stopped serving (STILL_ACTIVE while it serves).
+enum ReaderExit : DWORD { kReaderStopWord = 0, kReaderNoTask = 1, kReaderReadFailed = 2, kReaderStopped = 3 };
+
+class PipeReader {
+public:
+    // How long stop() waits for the reader to leave the host's callback.
+    static constexpr DWORD kStopLimitMs = 2000;
+
+    PipeReader();
+    ~PipeReader();
+    PipeReader(const PipeReader &) = delete;
+    PipeReader &operator=(const PipeReader &) = delete;
+
+    // Creates both pipes and starts the thread; returns once it runs. A
+    // reader starts at most once in its life.
+    bool start(const std::string &inPath, const std::string &outPath, std::string stopWord,
+               OrderCallback callback);
+    bool started() const { return static_cast<bool>(task_); }
+    // Writes to the "_OUT" pipe, bounded by `limitMs`.
+    bool send(const std::string &bytes, DWORD limitMs);
+    // Closes the pipes and ends the thread. A thread still inside the host's
+    // callback after kStopLimitMs (or this very call, made from the
+    // callback) is left to return from it: the module is pinned for it.
+    void stop() noexcept;
+    DWORD result() const;
+
+private:
+    std::unique_ptr<PipeReaderTask> task_;
+    UniqueHandle thread_;
+    DWORD threadId_ = 0;
+};
+
+}  // namespace varnex
+
+#endif

@@ -1,0 +1,37 @@
+// The sending side of the order pipes: every changed position of this
+// library goes through its one client channel, kept connected between relays.
+#ifndef VARNEX_PIPE_PIPE_RELAY_H
+#define VARNEX_PIPE_PIPE_RELAY_H
+
+#include <windows.h>
+
+#include <string>
+
+#include "common/relay_outcome.h"
+#include "pipe/pipe_channel.h"
+
+namespace varnex {
+
+class PipeRelay {
+public:
+    explicit PipeRelay(std::string pipeBaseName) : baseName_(std::move(pipeBaseName)) {}
+    PipeRelay(const PipeRelay &) = delete;
+    PipeRelay &operator=(const PipeRelay &) = delete;
+
+    // Writes `message` + NUL to the receiver; reached when all of it was
+    // written. The log holds the line that reports it. Bounded: one busy
+    // wait for a receiver between senders and PipeChannel::kSendLimitMs per write.
+    RelayOutcome relay(const std::string &message);
+
+    void close() noexcept { channel_.close(); }
+
+private:
+    const std::string baseName_;
+    // Guards channel_ for one open-and-send; several symbols relay at once.
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    PipeChannel channel_;
+};
+
+}  // namespace varnex
+
+#endif
