@@ -22,7 +22,8 @@ SignalDispatcher::SignalDispatcher()
       signalMode(false),
       signalDebugMode(false),
       socketClient(false),
-      logMode(false) {
+      logMode(false),
+      resendMode(false) {
     pipeBaseName = kOrderPipeBaseName;
     readConfiguration();
 }
@@ -53,6 +54,7 @@ void SignalDispatcher::readConfiguration() {
     }
     logMode = config.logMode.on;
     if (config.logFile.read) logFile = config.logFile.value;
+    resendMode = config.resendMode.on;
     initialised = true;
 }
 
@@ -69,41 +71,73 @@ void SignalDispatcher::registerOrderFunc(OrderCallback callback) noexcept {
     }
 }
 
-void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const char *symbol,
-                               int32_t quantity, double price) noexcept {
+void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const char *symbol, int32_t quantity,
+                               double price) noexcept {
     if (!symbol) return;  // a host's null would otherwise crash its own process
     std::string console;
     try {
         if (!isToday(year, month, day)) return;
-        ExclusiveLock guard(symbolLock(symbol));
-        runPipeline(symbol, quantity, price, console);
+        SymbolState &state = symbolState(symbol);
+        ExclusiveLock guard(state.lock);
+        runPipeline(state, symbol, quantity, price, console);
     } catch (...) {
         // Out of memory part-way: the signal is dropped rather than crash the host.
     }
     writeConsole(ConsoleStream::Error, console);
 }
 
-SRWLOCK &SignalDispatcher::symbolLock(const std::string &symbol) {
+SignalDispatcher::SymbolState &SignalDispatcher::symbolState(const std::string &symbol) {
     {
         SharedLock guard(bookLock);
-        const auto found = symbolLocks.find(symbol);
-        if (found != symbolLocks.end()) return found->second.lock;
+        const auto found = symbols.find(symbol);
+        if (found != symbols.end()) return found->second;
     }
     ExclusiveLock guard(bookLock);
-    return symbolLocks[symbol].lock;
+    return symbols[symbol];
 }
 
-void SignalDispatcher::runPipeline(const char *symbol, int32_t quantity, double price, std::string &console) {
+Destinations SignalDispatcher::owedBy(const std::string &symbol) const {
+    Destinations owed;
+    if (varnexMode) owed.add(Destination::Pipe);
+    // A symbol without a server has no TCP destination to make good.
+    if (socketClient && endpoints.count(symbol)) owed.add(Destination::Tcp);
+    if (signalMode) owed.add(Destination::SignalFile);
+    if (signalMode && signalDebugMode) owed.add(Destination::SignalDebugFile);
+    return owed;
+}
+
+void SignalDispatcher::runPipeline(SymbolState &state, const char *symbol, int32_t quantity, double price,
+                                   std::string &console) {
     const std::string quantityText = toText(quantity);
     const std::string priceText = toText(price);
     writeLog(signalLogText(symbol, quantityText, priceText).c_str());
-    if (checkPosition(symbol, quantity)) return;
-    if (varnexMode) report(relayPipe(pipeMessage(symbol, quantityText, priceText)), console);
-    if (socketClient) report(relayTcp(symbol, tcpMessage(quantityText, priceText)), console);
-    if (signalMode) {
+    const bool unchanged = checkPosition(symbol, quantity);
+    const Destinations owed = owedBy(symbol);
+    Destinations due = owed;
+    if (!unchanged) {
+        state.delivery.positionChanged();
+        // A changed position runs the TCP step for every symbol, which logs
+        // an empty text for one without a server.
+        if (socketClient) due.add(Destination::Tcp);
+    } else {
+        if (!resendMode) return;
+        due = state.delivery.dueAt(owed, GetTickCount64());
+        if (due.empty()) return;
+        writeLog(resendText(symbol, due).c_str());
+    }
+    auto settle = [&](Destination d, const RelayOutcome &outcome) {
+        report(outcome, console);
+        if (owed.has(d)) state.delivery.record(d, outcome.reached, GetTickCount64());
+    };
+    if (due.has(Destination::Pipe))
+        settle(Destination::Pipe, relayPipe(pipeMessage(symbol, quantityText, priceText)));
+    if (due.has(Destination::Tcp))
+        settle(Destination::Tcp, relayTcp(symbol, tcpMessage(quantityText, priceText)));
+    if (due.has(Destination::SignalFile) || due.has(Destination::SignalDebugFile)) {
         const std::string text = signalText(quantityText, priceText);
-        report(writeSignalFile(symbol, text), console);
-        if (signalDebugMode) report(writeSignalDebugFile(symbol, text), console);
+        if (due.has(Destination::SignalFile)) settle(Destination::SignalFile, writeSignalFile(symbol, text));
+        if (due.has(Destination::SignalDebugFile))
+            settle(Destination::SignalDebugFile, writeSignalDebugFile(symbol, text));
     }
 }
 

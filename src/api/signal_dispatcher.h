@@ -9,6 +9,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "api/delivery_state.h"
 #include "api/position_book.h"
 #include "common/relay_outcome.h"
 #include "net/tcp_relay.h"
@@ -41,10 +42,19 @@ public:
     void prepareUnload() noexcept { socketsStarted.leaveStarted(); }
 
 private:
+    // What the dispatcher keeps per symbol, all of it guarded by `lock`.
+    struct SymbolState {
+        SRWLOCK lock = SRWLOCK_INIT;
+        DeliveryState delivery;
+    };
+
     void readConfiguration();
     // Runs the steps of one signal of today; the lines for standard error
     // are gathered in `console`, to be written once no lock is held.
-    void runPipeline(const char *symbol, int32_t quantity, double price, std::string &console);
+    void runPipeline(SymbolState &state, const char *symbol, int32_t quantity, double price,
+                     std::string &console);
+    // The destinations that should hold `symbol`'s position.
+    Destinations owedBy(const std::string &symbol) const;
     // The destination steps. Each reports what it did; runPipeline writes
     // the reports in order.
     RelayOutcome relayPipe(const std::string &message);
@@ -52,11 +62,7 @@ private:
     RelayOutcome writeSignalFile(const char *symbol, const std::string &text);
     RelayOutcome writeSignalDebugFile(const char *symbol, const std::string &text);
     void report(const RelayOutcome &outcome, std::string &console);
-    SRWLOCK &symbolLock(const std::string &symbol);
-
-    struct SymbolLock {
-        SRWLOCK lock = SRWLOCK_INIT;
-    };
+    SymbolState &symbolState(const std::string &symbol);
 
     PipeRelay pipeRelay;  // owns the client channel
     PipeChannel serverChannel;
@@ -71,23 +77,25 @@ private:
     bool signalDebugMode;
     bool socketClient;
     bool logMode;
+    bool resendMode;
     std::string pipeBaseName;
     // Goes with the dispatcher, so a reloaded library starts with an empty
     // book. (A function-local static would also leave the runtime's guard
     // handles behind on every unload.)
     PositionBook book;
     SocketsStarted socketsStarted;
-    // Locks. A symbol's lock is held for its signal's whole pipeline, so one
+    // Locks. A symbol's lock is held for its signal's whole pipeline (its
+    // delivery state included), so one
     // symbol's signals run one at a time in the order they take it while
     // other symbols run at once; it may be held across bounded waits on peers
     // (pipe send, TCP exchange) and file writes, and while it is held only
     // bookLock, the pipe relay's lock and the output files' own lock may be
     // taken, one at a time. bookLock guards the position book and the
-    // symbolLocks table (entries are added, never removed, so a held lock
+    // symbols table (entries are added, never removed, so a held lock
     // outlives its lookup); it covers map operations only. No lock is held
     // while writing to the console or calling into the host.
     SRWLOCK bookLock = SRWLOCK_INIT;
-    std::unordered_map<std::string, SymbolLock> symbolLocks;
+    std::unordered_map<std::string, SymbolState> symbols;
     // Registrations from several host threads must not open the server channel at once.
     SRWLOCK registerLock = SRWLOCK_INIT;
 };

@@ -94,6 +94,7 @@ VarnexConfig readVarnexConfig(const SettingsFile &settings) {
     if (config.socketClient.on) config.endpoints = readEndpointSettings(settings, &config.clientID);
     config.logMode = readSwitch(settings, "logMode", false);
     if (config.logMode.on) config.logFile = readText(settings, kSettingSection, "logFile", "VarnexMsg.txt");
+    config.resendMode = readSwitch(settings, "resendMode", true);
     return config;
 }
 

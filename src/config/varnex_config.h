@@ -57,6 +57,9 @@ struct VarnexConfig {
     std::vector<EndpointSettings> endpoints;  // first listing of an identifier wins
     SwitchSetting logMode;
     TextSetting logFile;
+    // A destination that missed a symbol's position gets it again on the
+    // symbol's next signal; off, nothing is retried.
+    SwitchSetting resendMode;
 };
 
 // Reads the keys in the library's order; a key behind a switch is read only

@@ -15,7 +15,8 @@ RelayOutcome PipeRelay::relay(const std::string &message) {
         // restarted has fresh pipes), opens the pipes again, and then sends once more.
         if (!channel_.isConnected()) channel_.open(false, "QUIT", nullptr);
         outcome.reached = channel_.send(message);
-        if (!outcome.reached && channel_.open(false, "QUIT", nullptr)) outcome.reached = channel_.send(message);
+        if (!outcome.reached && channel_.open(false, "QUIT", nullptr))
+            outcome.reached = channel_.send(message);
     }
     outcome.log.push_back(callbackResultText(message, outcome.reached));
     return outcome;

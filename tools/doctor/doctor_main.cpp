@@ -167,6 +167,7 @@ int main(int argc, char **argv) {
     showSwitch("socketClient", config.socketClient);
     showSwitch("logMode", config.logMode);
     showText("logFile", config.logFile, "logMode");
+    showSwitch("resendMode", config.resendMode);
     outLine("[SocketClient]");
     showText("clientID", config.clientID, "socketClient");
     if (config.socketClient.on) {

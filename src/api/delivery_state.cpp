@@ -1,0 +1,63 @@
+#include "api/delivery_state.h"
+
+namespace varnex {
+
+const char *destinationName(Destination d) {
+    switch (d) {
+        case Destination::Pipe:
+            return "pipe";
+        case Destination::Tcp:
+            return "tcp";
+        case Destination::SignalFile:
+            return "signal file";
+        case Destination::SignalDebugFile:
+            return "signal debug file";
+    }
+    return "";
+}
+
+std::string resendText(const std::string &symbol, Destinations due) {
+    std::string text = symbol + " resend:";
+    const char *separator = " ";
+    for (int i = 0; i < kDestinationCount; ++i) {
+        const auto d = static_cast<Destination>(i);
+        if (!due.has(d)) continue;
+        text += separator;
+        text += destinationName(d);
+        separator = ", ";
+    }
+    return text;
+}
+
+void DeliveryState::positionChanged() {
+    for (Slot &slot : slots_) slot.holds = false;
+}
+
+Destinations DeliveryState::dueAt(Destinations enabled, uint64_t nowMs) const {
+    Destinations due;
+    for (int i = 0; i < kDestinationCount; ++i) {
+        const auto d = static_cast<Destination>(i);
+        if (enabled.has(d) && !slots_[i].holds && nowMs >= slots_[i].notBeforeMs) due.add(d);
+    }
+    return due;
+}
+
+void DeliveryState::record(Destination d, bool reached, uint64_t nowMs) {
+    Slot &slot = slots_[static_cast<int>(d)];
+    slot.holds = reached;
+    if (reached) {
+        slot.misses = 0;
+        slot.notBeforeMs = 0;
+        return;
+    }
+    ++slot.misses;
+    uint64_t pauseMs = 0;
+    if (slot.misses >= 2) {
+        pauseMs = 1000;
+        for (uint32_t i = 2; i < slot.misses && pauseMs < kLongestPauseMs; ++i) pauseMs *= 2;
+        if (pauseMs > kLongestPauseMs) pauseMs = kLongestPauseMs;
+    }
+    slot.notBeforeMs = nowMs + pauseMs;
+}
+
+}  // namespace varnex

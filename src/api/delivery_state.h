@@ -1,0 +1,66 @@
+// Which destinations hold a symbol's current position. The quantity is the
+// strategy's whole position, so a message is a target: a destination that
+// missed it (no receiver, a refused or silent server, a blocked file) gets
+// it again with the symbol's next signal, and one that holds it gets nothing
+// more. Pure: no Win32 types, the clock is passed in.
+#ifndef VARNEX_API_DELIVERY_STATE_H
+#define VARNEX_API_DELIVERY_STATE_H
+
+#include <cstdint>
+#include <string>
+
+namespace varnex {
+
+// In the order the pipeline serves them.
+enum class Destination { Pipe, Tcp, SignalFile, SignalDebugFile };
+constexpr int kDestinationCount = 4;
+
+// A set of destinations.
+class Destinations {
+public:
+    Destinations &add(Destination d) {
+        bits_ |= bit(d);
+        return *this;
+    }
+    bool has(Destination d) const { return (bits_ & bit(d)) != 0; }
+    bool empty() const { return bits_ == 0; }
+    bool operator==(const Destinations &other) const { return bits_ == other.bits_; }
+
+private:
+    static unsigned bit(Destination d) { return 1u << static_cast<int>(d); }
+    unsigned bits_ = 0;
+};
+
+// The name a destination has in the log's resend line.
+const char *destinationName(Destination d);
+// symbol + " resend: " + the names, in pipeline order, joined by ", ".
+std::string resendText(const std::string &symbol, Destinations due);
+
+class DeliveryState {
+public:
+    // The longest pause between two tries of a destination that keeps failing.
+    static constexpr uint64_t kLongestPauseMs = 60000;
+
+    // A new quantity: no destination holds it yet.
+    void positionChanged();
+    // Of `enabled`, the destinations that lack the current position and may
+    // be tried at `nowMs`.
+    Destinations dueAt(Destinations enabled, uint64_t nowMs) const;
+    // What one try of `d` at `nowMs` did. A miss is tried again with the
+    // next signal, a second one after a 1 s pause, and each further one
+    // after twice the pause before, up to kLongestPauseMs; a delivery ends it.
+    void record(Destination d, bool reached, uint64_t nowMs);
+    bool holds(Destination d) const { return slots_[static_cast<int>(d)].holds; }
+
+private:
+    struct Slot {
+        bool holds = false;
+        uint32_t misses = 0;
+        uint64_t notBeforeMs = 0;
+    };
+    Slot slots_[kDestinationCount];
+};
+
+}  // namespace varnex
+
+#endif
