@@ -29,6 +29,23 @@ bool PipeChannel::open(bool server, std::string stopWord, OrderCallback callback
     return reader.start(pipePath(true), pipePath(false), std::move(stopWord), callback);
 }
 
+DWORD PipeChannel::openOnce() {
+    UniqueHandle newRead(CreateFileA(pipePath(false).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!newRead) return GetLastError();
+    UniqueHandle newWrite(CreateFileA(pipePath(true).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
+    if (!newWrite) return GetLastError();
+    readHandle = std::move(newRead);
+    writeHandle = std::move(newWrite);
+    return ERROR_SUCCESS;
+}
+
+void PipeChannel::disconnect() noexcept {
+    writeHandle.reset();
+    readHandle.reset();
+}
+
 bool PipeChannel::openClient() {
     // While our earlier connection lives, the single instances are ours and
     // opening fails at once; that connection stays in use. Without one, a
@@ -38,22 +55,8 @@ bool PipeChannel::openClient() {
     const ULONGLONG deadline = GetTickCount64() + (writeHandle ? 0 : kBusyWaitMs);
     bool sawBusy = false;
     for (;;) {
-        DWORD error = ERROR_SUCCESS;
-        UniqueHandle newRead(CreateFileA(pipePath(false).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!newRead) {
-            error = GetLastError();
-        } else {
-            UniqueHandle newWrite(CreateFileA(pipePath(true).c_str(), GENERIC_WRITE, 0, nullptr,
-                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED,
-                                              nullptr));
-            if (newWrite) {
-                readHandle = std::move(newRead);
-                writeHandle = std::move(newWrite);
-                return true;
-            }
-            error = GetLastError();
-        }
+        const DWORD error = openOnce();
+        if (error == ERROR_SUCCESS) return true;
         if (error == ERROR_PIPE_BUSY)
             sawBusy = true;
         else if (!(sawBusy && error == ERROR_FILE_NOT_FOUND))
@@ -67,7 +70,9 @@ bool PipeChannel::send(std::string text) {
     text.push_back('\0');
     if (serverMode && reader.started()) return reader.send(text, kSendLimitMs);
     if (!sendDone) sendDone.reset(createEvent());
-    return boundedWrite(writeHandle.get(), sendDone.get(), text, kSendLimitMs);
+    const WriteResult result = boundedWrite(writeHandle.get(), sendDone.get(), text, kSendLimitMs);
+    sendTimedOut_ = result == WriteResult::TimedOut;
+    return result == WriteResult::Written;
 }
 
 }  // namespace varnex

@@ -43,6 +43,15 @@ public:
 
     // Client side: holds an opened pipe pair (which may since have broken).
     bool isConnected() const { return static_cast<bool>(writeHandle); }
+    // Client side: one attempt to open both pipes, without waiting; the
+    // system's error when it fails (ERROR_PIPE_BUSY: held by a sender, or
+    // not yet let go by the receiver; ERROR_FILE_NOT_FOUND: no receiver, or
+    // one between two senders). A success replaces an earlier connection.
+    DWORD openOnce();
+    // Client side: lets the connection go.
+    void disconnect() noexcept;
+    // Client side: the last send failed because the receiver did not read.
+    bool sendTimedOut() const { return sendTimedOut_; }
 
     // Why the reader stopped serving, STILL_ACTIVE while it serves; for tests.
     DWORD readerResult() const { return reader.result(); }
@@ -57,6 +66,7 @@ private:
     UniqueHandle writeHandle;
     UniqueHandle readHandle;
     UniqueHandle sendDone;  // event for the bounded client-side write
+    bool sendTimedOut_ = false;
     PipeReader reader;
 };
 

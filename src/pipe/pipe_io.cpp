@@ -21,19 +21,21 @@ HANDLE createPipe(const std::string &path, DWORD access) {
 
 HANDLE createEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 
-bool boundedWrite(HANDLE pipe, HANDLE event, const std::string &bytes, DWORD limitMs) {
-    if (!holdsHandle(pipe) || !holdsHandle(event)) return false;
+WriteResult boundedWrite(HANDLE pipe, HANDLE event, const std::string &bytes, DWORD limitMs) {
+    if (!holdsHandle(pipe) || !holdsHandle(event)) return WriteResult::Failed;
     // The system resets the OVERLAPPED's event when the request starts.
     OVERLAPPED pending = {};
     pending.hEvent = event;
     const DWORD size = clampToUint32(bytes.size());
     DWORD written = 0;
+    bool gaveUp = false;
     if (!WriteFile(pipe, bytes.data(), size, nullptr, &pending)) {
-        if (GetLastError() != ERROR_IO_PENDING) return false;
-        if (WaitForSingleObject(event, limitMs) != WAIT_OBJECT_0) CancelIoEx(pipe, &pending);
+        if (GetLastError() != ERROR_IO_PENDING) return WriteResult::Failed;
+        if (WaitForSingleObject(event, limitMs) != WAIT_OBJECT_0) gaveUp = CancelIoEx(pipe, &pending) != FALSE;
     }
-    if (!GetOverlappedResult(pipe, &pending, &written, TRUE)) return false;
-    return written == bytes.size();
+    const bool done = GetOverlappedResult(pipe, &pending, &written, TRUE) != FALSE;
+    if (done && written == bytes.size()) return WriteResult::Written;
+    return gaveUp ? WriteResult::TimedOut : WriteResult::Failed;
 }
 
 }  // namespace varnex

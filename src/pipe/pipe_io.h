@@ -15,9 +15,12 @@ HANDLE createPipe(const std::string &path, DWORD access);
 // A manual-reset event, not set.
 HANDLE createEvent();
 
-// One overlapped write of all of `bytes` that gives up after `limitMs`; a
-// write given up on delivers nothing. True only when every byte was written.
-bool boundedWrite(HANDLE pipe, HANDLE event, const std::string &bytes, DWORD limitMs);
+enum class WriteResult { Written, TimedOut, Failed };
+
+// One overlapped write of all of `bytes` that gives up after `limitMs` (the
+// reader does not read). Written only when every byte was written. A write
+// given up on may have left part of its bytes in the pipe.
+WriteResult boundedWrite(HANDLE pipe, HANDLE event, const std::string &bytes, DWORD limitMs);
 
 }  // namespace varnex
 

@@ -17,6 +17,9 @@ constexpr DWORD kBufferSize = 1024;
 // to the limit while the failure lasts (another process holds the names).
 constexpr DWORD kRetryFirstMs = 10;
 constexpr DWORD kRetryLimitMs = 500;
+// How long a reader asked to stop goes on handing over what its senders had
+// already written; below PipeReader::kStopLimitMs, so that it parks in time.
+constexpr ULONGLONG kDrainLimitMs = 1500;
 
 // Keeps this library mapped until the process ends, whatever FreeLibrary calls follow.
 void pinModule() {
@@ -158,8 +161,9 @@ public:
                 skipping_ = nul == nullptr;
                 continue;
             }
+            // Every whole message goes to the host, also once asked to stop:
+            // its sender was told it was delivered.
             for (const std::string &message : messages) {
-                if (task_.stopping) return false;
                 try {
                     task_.callback(message.c_str());
                 } catch (...) {
@@ -183,6 +187,28 @@ private:
     bool skipping_ = false;
 };
 
+// Asked to stop: what the sender has already written into the pipe was
+// reported to it as delivered, so it is read (without waiting: only the
+// bytes the pipe holds) and handed over before the reader parks, for at
+// most kDrainLimitMs. True when the stop word was among it.
+bool drain(PipeReaderTask &task, Delivery &delivery, char *buffer) {
+    HANDLE pipe = task.inPipe.get();
+    const ULONGLONG deadline = GetTickCount64() + kDrainLimitMs;
+    while (GetTickCount64() < deadline) {
+        DWORD waiting = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr) || waiting == 0) return false;
+        OVERLAPPED pending = {};
+        pending.hEvent = task.ioDone.get();
+        DWORD got = 0;
+        const DWORD size = waiting < kBufferSize ? waiting : kBufferSize;
+        if (!ReadFile(pipe, buffer, size, nullptr, &pending) && GetLastError() != ERROR_IO_PENDING) return false;
+        // The bytes are there, so the read completes at once.
+        if (!GetOverlappedResult(pipe, &pending, &got, TRUE) || got == 0) return false;
+        if (delivery.deliver(buffer, got)) return true;
+    }
+    return false;
+}
+
 // Serves one sender after another until the stop word or the order to stop.
 DWORD serve(PipeReaderTask &task) noexcept {
     try {
@@ -197,9 +223,9 @@ DWORD serve(PipeReaderTask &task) noexcept {
                 for (;;) {
                     DWORD got = 0;
                     const Step read = readSome(task, buffer, got);
-                    if (read == Step::Stopped) return kReaderStopped;
                     if (got > 0 && delivery.deliver(buffer, got)) return kReaderStopWord;
-                    if (task.stopping) return kReaderStopped;
+                    if (read == Step::Stopped || task.stopping)
+                        return drain(task, delivery, buffer) ? kReaderStopWord : kReaderStopped;
                     if (read == Step::Failed) break;
                 }
                 retryMs = kRetryFirstMs;
@@ -261,7 +287,7 @@ bool PipeReader::start(const std::string &inPath, const std::string &outPath, st
 bool PipeReader::send(const std::string &bytes, DWORD limitMs) {
     if (!task_) return false;
     ExclusiveLock guard(task_->lock);
-    return boundedWrite(task_->outPipe.get(), task_->outEvent.get(), bytes, limitMs);
+    return boundedWrite(task_->outPipe.get(), task_->outEvent.get(), bytes, limitMs) == WriteResult::Written;
 }
 
 void PipeReader::stop() noexcept {

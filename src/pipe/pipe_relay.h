@@ -15,17 +15,25 @@ namespace varnex {
 class PipeRelay {
 public:
     explicit PipeRelay(std::string pipeBaseName) : baseName_(std::move(pipeBaseName)) {}
+    ~PipeRelay();
     PipeRelay(const PipeRelay &) = delete;
     PipeRelay &operator=(const PipeRelay &) = delete;
 
     // Writes `message` + NUL to the receiver; reached when all of it was
-    // written. The log holds the line that reports it. Bounded: one busy
-    // wait for a receiver between senders and PipeChannel::kSendLimitMs per write.
+    // written. The log holds the line that reports it. A receiver held by
+    // another process fails it at once; one between two senders of this
+    // process is waited for once, at most PipeChannel::kBusyWaitMs, and each
+    // write is bounded by PipeChannel::kSendLimitMs.
     RelayOutcome relay(const std::string &message);
 
-    void close() noexcept { channel_.close(); }
+    void close() noexcept;
 
 private:
+    // One send on the connection, or on a new one; `openError` is why the
+    // pipes could not be opened (ERROR_SUCCESS when they were, or when the
+    // existing connection took the message).
+    bool attempt(const std::string &message, DWORD &openError);
+
     const std::string baseName_;
     // Guards channel_ for one open-and-send; several symbols relay at once.
     SRWLOCK lock_ = SRWLOCK_INIT;
