@@ -66,17 +66,21 @@
 //   touch|PATH                          creates the empty file PATH
 //   memory|LABEL                        prints "MEMORY LABEL bytes=B", the process's
 //                                       PagefileUsage (Wine 8 reads PrivateUsage as 0)
-//   spread|FIRST|LAST|SYMBOLS|PREFIX|CHANGING
+//   spread|FIRST|LAST|SYMBOLS|PREFIX|CHANGING[|STEP]
 //                                       rounds FIRST..LAST; in round r, one signal
 //                                       for each of PREFIX0..PREFIX<SYMBOLS-1> in
 //                                       turn, quantity r for the first CHANGING
-//                                       symbols and 1 for the others, price r+0.5
+//                                       symbols and 1 for the others, plus s*STEP
+//                                       for symbol s (STEP 0 unless given), price
+//                                       r+0.5; then prints "SPREAD max=MS", the
+//                                       longest single _process
 // Exit code 0 when the script ran, 2 on a usage or loading error.
 #include <windows.h>
 // After windows.h, which they need.
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <clocale>
 #include <cstdio>
@@ -366,7 +370,8 @@ int runLine(const std::string &line) {
         } else if (cmd == "send" && f.size() == 3) {
             int year, month, day;
             dateOf("today", year, month, day);
-            for (int i = 1; i <= std::stoi(f[1]); ++i) dll.process(year, month, day, f[2].c_str(), i, i + 0.25);
+            for (int i = 1; i <= std::stoi(f[1]); ++i)
+                dll.process(year, month, day, f[2].c_str(), i, i + 0.25);
         } else if (cmd == "processfile" && f.size() == 4) {
             std::ifstream in(f[1], std::ios::binary);
             std::ostringstream symbol;
@@ -401,8 +406,9 @@ int runLine(const std::string &line) {
         } else if (cmd == "load") {
             if (!loadVarnex()) return 2;
         } else if (cmd == "counts" && f.size() == 2) {
-            std::printf("COUNTS %s handles=%lu threads=%lu semaphores=%lu tls=%lu memory=%llu\n", f[1].c_str(),
-                        handleCount(), threadCount(), semaphoreCount(), lowestFreeTls(), pagefileUsage());
+            std::printf("COUNTS %s handles=%lu threads=%lu semaphores=%lu tls=%lu memory=%llu\n",
+                        f[1].c_str(), handleCount(), threadCount(), semaphoreCount(), lowestFreeTls(),
+                        pagefileUsage());
             std::fflush(stdout);
         } else if (cmd == "registerslow" && f.size() == 2) {
             slowOrderMs = std::stoul(f[1]);
@@ -478,15 +484,23 @@ int runLine(const std::string &line) {
         } else if (cmd == "memory" && f.size() == 2) {
             std::printf("MEMORY %s bytes=%llu\n", f[1].c_str(), pagefileUsage());
             std::fflush(stdout);
-        } else if (cmd == "spread" && f.size() == 6) {
+        } else if (cmd == "spread" && (f.size() == 6 || f.size() == 7)) {
             const int symbols = std::stoi(f[3]), changing = std::stoi(f[5]);
+            const int step = f.size() == 7 ? std::stoi(f[6]) : 0;
             std::vector<std::string> names;
             for (int s = 0; s < symbols; ++s) names.push_back(f[4] + std::to_string(s));
             int year, month, day;
             dateOf("today", year, month, day);
+            ULONGLONG longest = 0;
             for (int r = std::stoi(f[1]); r <= std::stoi(f[2]); ++r)
-                for (int s = 0; s < symbols; ++s)
-                    dll.process(year, month, day, names[s].c_str(), s < changing ? r : 1, r + 0.5);
+                for (int s = 0; s < symbols; ++s) {
+                    const ULONGLONG start = GetTickCount64();
+                    dll.process(year, month, day, names[s].c_str(), s * step + (s < changing ? r : 1),
+                                r + 0.5);
+                    longest = std::max(longest, GetTickCount64() - start);
+                }
+            std::printf("SPREAD max=%llu\n", longest);
+            std::fflush(stdout);
         } else if (cmd == "touch" && f.size() == 2) {
             CloseHandle(CreateFileA(f[1].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         } else {

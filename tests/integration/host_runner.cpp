@@ -1,11 +1,14 @@
 #include "integration/host_runner.h"
-#include "net/tcp_socket.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
+
+#include "net/tcp_socket.h"
 
 namespace varnex_test {
 
@@ -105,6 +108,21 @@ long long countIn(const std::string &output, const std::string &label, const std
     const size_t at = output.find(" " + figure + "=", line);
     if (at == std::string::npos || at > end) return -1;
     return std::atoll(output.c_str() + at + figure.size() + 2);
+}
+
+Timings timingsOf(const std::string &output) {
+    Timings timings;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, 6, "TIMED ") != 0) continue;
+        std::istringstream fields(line.substr(6));
+        std::string symbol, quantity;
+        unsigned long ms = 0;
+        fields >> symbol >> quantity >> ms;
+        timings.longest[symbol] = std::max(timings.longest[symbol], ms);
+        ++timings.count[symbol];
+    }
+    return timings;
 }
 
 int closedPort() {

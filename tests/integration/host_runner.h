@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -51,6 +52,13 @@ std::vector<std::string> ordersIn(const std::string &output);
 
 // The handle and thread counts of a host's "COUNTS <label> handles=H threads=T"
 // line; {-1, -1} when it printed none.
+// The host's "TIMED SYMBOL QTY MS" lines: the longest time per symbol, and how many.
+struct Timings {
+    std::map<std::string, unsigned long> longest;
+    std::map<std::string, int> count;
+};
+Timings timingsOf(const std::string &output);
+
 // A loopback port that nothing listens on (bound once, then let go).
 int closedPort();
 

@@ -159,8 +159,8 @@ TEST_F(ConcurrencyProof, EightThreadsOnSharedAndOwnSymbolsLoseNothingAndKeepEach
     writeIni(settingIni(folder, "logMode=True\r\n" + relays) + "[SocketClient]\r\nclientID=" + ids + "\r\n" +
              sections);
     const ULONGLONG start = GetTickCount64();
-    HostResult sender = runHost(folder, "threadmix|" + std::to_string(kThreads) + "|" + std::to_string(kSignals) +
-                                            "|" + std::to_string(kShared) + "\n");
+    HostResult sender = runHost(folder, "threadmix|" + std::to_string(kThreads) + "|" +
+                                            std::to_string(kSignals) + "|" + std::to_string(kShared) + "\n");
     const ULONGLONG took = GetTickCount64() - start;
     ASSERT_EQ(sender.exitCode, 0u) << sender.output;
     const HostResult received = receiver.finish();

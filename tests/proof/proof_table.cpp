@@ -1,8 +1,7 @@
 #include "proof/proof_table.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <mutex>

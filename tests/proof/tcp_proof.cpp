@@ -9,6 +9,8 @@
 #include <winsock2.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <string>
@@ -62,27 +64,6 @@ private:
     std::string address_;
     bool bound_ = false;
 };
-
-// "TIMED SYMBOL QTY MS" lines: the longest time per symbol, and how many.
-struct Timings {
-    std::map<std::string, unsigned long> longest;
-    std::map<std::string, int> count;
-};
-
-Timings timingsOf(const std::string &output) {
-    Timings timings;
-    std::istringstream in(output);
-    for (std::string line; std::getline(in, line);) {
-        if (line.compare(0, 6, "TIMED ") != 0) continue;
-        std::istringstream fields(line.substr(6));
-        std::string symbol, quantity;
-        unsigned long ms = 0;
-        fields >> symbol >> quantity >> ms;
-        timings.longest[symbol] = std::max(timings.longest[symbol], ms);
-        ++timings.count[symbol];
-    }
-    return timings;
-}
 
 struct Fault {
     std::string symbol;
@@ -191,6 +172,75 @@ TEST_F(TcpProof, EveryFailingServerCostsAtMostItsBoundAndHoldsOnlyItsOwnSymbol) 
                       std::to_string(kHealthyRelays) + " healthy relays beside them, longest " +
                       std::to_string(healthiest) + " ms; 7 of 7 signal files written; " +
                       std::to_string(took) + " ms in all");
+}
+
+// A server that goes down and comes back again and again while 20 symbols
+// trade, half of them changing position every round: every symbol's last
+// position reaches it, and no position it acknowledged is sent to it again.
+TEST_F(TcpProof, AFlappingServerEndsWithEverySymbolsLastPositionAndGetsNoneTwice) {
+    constexpr int kSymbols = 20, kChanging = 10, kRounds = 100, kStep = 1000, kAckTimeoutMs = 1000;
+    FlappingServer server(300, 150);
+    std::string ids, sections;
+    for (int s = 0; s < kSymbols; ++s) {
+        ids += (s ? ",F" : "F") + std::to_string(s);
+        sections += "[SC-F" + std::to_string(s) + "]\r\nserverPort=" + std::to_string(server.port()) +
+                    "\r\nackTimeout=" + std::to_string(kAckTimeoutMs) + "\r\n";
+    }
+    writeIni(settingIni(folder, "logMode=True\r\nsocketClient=True\r\n") +
+             "[SocketClient]\r\nclientID=" + ids + "\r\n" + sections);
+    // Symbol s trades quantities s*kStep + q, so each order names its symbol.
+    const std::string round = "|20|F|" + std::to_string(kChanging) + "|" + std::to_string(kStep) + "\n";
+    // The flapping rounds, then the last round's signals again, as the day's
+    // next bars would bring them, while the server stays up.
+    HostProcess host(folder, "flap.txt",
+                     "repeat|" + std::to_string(kRounds) + "\nspread|#|#" + round +
+                         "sleep|10\nend\necho|FLAPPED\n" + "waitfile|" + folder.file("settled") +
+                         "|60000\nrepeat|40\nspread|" + std::to_string(kRounds) + "|" +
+                         std::to_string(kRounds) + round + "sleep|250\nend\n");
+    ASSERT_TRUE(host.waitForOutput("FLAPPED", 180000));
+    server.settle();
+    writeFile(folder.file("settled"), "");
+    const HostResult result = host.finish();
+    EXPECT_EQ(result.exitCode, 0u);
+
+    std::map<int, std::vector<int>> received;  // per symbol, the acknowledged quantities in order
+    size_t orders = 0, sentAgain = 0;
+    for (const std::string &order : server.acknowledged()) {
+        int quantity = 0;
+        ASSERT_EQ(std::sscanf(order.c_str(), "Order,%d,", &quantity), 1) << order;
+        std::vector<int> &mine = received[quantity / kStep];
+        if (!mine.empty() && mine.back() == quantity % kStep) ++sentAgain;
+        mine.push_back(quantity % kStep);
+        ++orders;
+    }
+    size_t converged = 0;
+    for (int s = 0; s < kSymbols; ++s) {
+        const int last = s < kChanging ? kRounds : 1;
+        if (!received[s].empty() && received[s].back() == last) ++converged;
+        // The file got each position once, with the price of the signal that brought it.
+        const std::vector<std::string> file =
+            unstampedLines(readFile(folder.file("F" + std::to_string(s) + ".txt")), ' ');
+        ASSERT_EQ(file.size(), 1u);
+        EXPECT_EQ(file[0].rfind(std::to_string(s * kStep + last) + " ", 0), 0u) << file[0];
+    }
+    unsigned long longest = 0;
+    for (size_t at = result.output.find("SPREAD max="); at != std::string::npos;
+         at = result.output.find("SPREAD max=", at + 1))
+        longest = std::max(longest, std::strtoul(result.output.c_str() + at + 11, nullptr, 10));
+    const std::string log = readFile(folder.file("VarnexMsg.txt"));
+    recordFigures("TCP server flapping",
+                  std::to_string(kSymbols) + " symbols, " + std::to_string(kSymbols * (kRounds + 40)) +
+                      " signals: " + std::to_string(converged) + " of " + std::to_string(kSymbols) +
+                      " symbols' last positions at the server, " + std::to_string(orders) +
+                      " orders acknowledged, " + std::to_string(sentAgain) + " sent again after an OK, " +
+                      std::to_string(countOf(log, " resend: ")) + " resends; longest _process " +
+                      std::to_string(longest) + " ms against " + std::to_string(2 * kAckTimeoutMs) +
+                      " ms for a connect and an acknowledgement");
+    EXPECT_EQ(converged, size_t(kSymbols));
+    EXPECT_EQ(sentAgain, 0u);
+    EXPECT_GT(countOf(log, " resend: tcp"), 0u);
+    // Connect and acknowledgement each bounded by ackTimeout, with room for a loaded machine.
+    EXPECT_LT(longest, 2ul * kAckTimeoutMs + 1000);
 }
 
 }  // namespace

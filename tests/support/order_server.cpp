@@ -10,7 +10,10 @@ using varnex::SocketSelector;
 using varnex::TcpSocket;
 
 OrderServer::OrderServer(Answer answer)
-    : answer_(std::move(answer)), listener_(0, 8, 0), port_(listener_.boundPort()), thread_([this] { serve(); }) {}
+    : answer_(std::move(answer)),
+      listener_(0, 8, 0),
+      port_(listener_.boundPort()),
+      thread_([this] { serve(); }) {}
 
 OrderServer::~OrderServer() {
     stopping_ = true;
@@ -50,8 +53,48 @@ OrderServer::Answer OrderServer::replies(std::vector<std::string> parts, int pau
     };
 }
 
-void OrderServer::silent(const TcpSocket &connection) {
-    SocketSelector closed(connection, 10000u);
+void OrderServer::silent(const TcpSocket &connection) { SocketSelector closed(connection, 10000u); }
+
+FlappingServer::FlappingServer(int upMs, int downMs)
+    : upMs_(upMs), downMs_(downMs), port_(0), thread_([this] { run(); }) {
+    while (port_.load() == 0) Sleep(1);
+}
+
+FlappingServer::~FlappingServer() {
+    stopping_ = true;
+    thread_.join();
+}
+
+std::vector<std::string> FlappingServer::acknowledged() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return acknowledged_;
+}
+
+void FlappingServer::run() {
+    varnex::TcpServerSocket listener(0, 8, 1, "127.0.0.1");
+    port_ = listener.failed() ? -1 : listener.boundPort();
+    ULONGLONG phaseEnd = GetTickCount64() + downMs_;
+    bool up = false;
+    while (!stopping_ && !listener.failed()) {
+        if (!settled_ && GetTickCount64() >= phaseEnd) {
+            up = !up;
+            phaseEnd = GetTickCount64() + (up ? upMs_ : downMs_);
+        }
+        SocketSelector pending(listener, 20u);
+        if (!pending.isReady(listener)) continue;
+        std::unique_ptr<TcpSocket> connection(listener.acceptConnection());
+        if (!connection) continue;
+        if (!up && !settled_) continue;  // closed unread
+        SocketSelector arrived(*connection, 2000u);
+        const std::string order = connection->receiveAvailable();
+        if (order.empty()) continue;
+        connection->sendBytes("OK");
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            acknowledged_.push_back(order);
+        }
+        SocketSelector closed(*connection, 2000u);
+    }
 }
 
 }  // namespace varnex_test

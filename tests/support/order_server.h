@@ -39,6 +39,31 @@ private:
     std::thread thread_;
 };
 
+// An order server that is down (closing every connection unanswered) for
+// `downMs`, then up (answering every order "OK") for `upMs`, again and again,
+// until settle() keeps it up for good. (Listening anew on the same port
+// after a close leaves Wine refusing nothing and accepting nothing.)
+class FlappingServer {
+public:
+    FlappingServer(int upMs, int downMs);
+    ~FlappingServer();
+
+    int port() const { return port_; }
+    void settle() { settled_ = true; }
+    // Every order it answered "OK", in order.
+    std::vector<std::string> acknowledged();
+
+private:
+    void run();
+    const int upMs_, downMs_;
+    std::atomic<int> port_;
+    std::atomic<bool> settled_{false};
+    std::atomic<bool> stopping_{false};
+    std::mutex mutex_;
+    std::vector<std::string> acknowledged_;
+    std::thread thread_;
+};
+
 }  // namespace varnex_test
 
 #endif

@@ -1,0 +1,55 @@
+#include "api/delivery_state.h"
+
+#include <gtest/gtest.h>
+
+using namespace varnex;
+
+namespace {
+
+Destinations all() {
+    return Destinations()
+        .add(Destination::Pipe)
+        .add(Destination::Tcp)
+        .add(Destination::SignalFile)
+        .add(Destination::SignalDebugFile);
+}
+
+TEST(DeliveryState, OnlyDestinationsThatMissedTheCurrentPositionAreDue) {
+    DeliveryState state;
+    state.positionChanged();
+    state.record(Destination::Pipe, true, 0);
+    state.record(Destination::Tcp, false, 0);
+    state.record(Destination::SignalFile, true, 0);
+    EXPECT_EQ(state.dueAt(all(), 0), Destinations().add(Destination::Tcp).add(Destination::SignalDebugFile));
+    // A destination switched off is never due.
+    EXPECT_EQ(state.dueAt(Destinations().add(Destination::Pipe), 0), Destinations());
+    state.positionChanged();
+    EXPECT_EQ(state.dueAt(all(), 0), all());
+}
+
+TEST(DeliveryState, MissesAreTriedOnTheNextSignalThenAfterDoublingPausesUpToAMinute) {
+    // The pause after each miss in a row: none, then 1 s doubling to 60 s.
+    const uint64_t pauses[] = {0, 1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000};
+    DeliveryState state;
+    uint64_t now = 5000;
+    for (uint64_t pause : pauses) {
+        state.record(Destination::Tcp, false, now);
+        if (pause > 0) EXPECT_FALSE(state.dueAt(all(), now + pause - 1).has(Destination::Tcp)) << pause;
+        EXPECT_TRUE(state.dueAt(all(), now + pause).has(Destination::Tcp)) << pause;
+        now += pause;
+    }
+    // A delivery ends the back-off: the next miss is tried with the next signal again.
+    state.record(Destination::Tcp, true, now);
+    EXPECT_FALSE(state.dueAt(all(), now).has(Destination::Tcp));
+    state.positionChanged();
+    state.record(Destination::Tcp, false, now);
+    EXPECT_TRUE(state.dueAt(all(), now).has(Destination::Tcp));
+}
+
+TEST(DeliveryState, TheResendLineNamesTheDueDestinationsInPipelineOrder) {
+    EXPECT_EQ(resendText("ABC", Destinations().add(Destination::Tcp).add(Destination::Pipe)),
+              "ABC resend: pipe, tcp");
+    EXPECT_EQ(resendText("", all()), " resend: pipe, tcp, signal file, signal debug file");
+}
+
+}  // namespace
