@@ -54,6 +54,7 @@ void SignalDispatcher::readConfiguration() {
     }
     logMode = config.logMode.on;
     if (config.logFile.read) logFile = config.logFile.value;
+    if (logMode) logFilePath = logPath(driverName.c_str(), logFile.c_str());
     resendMode = config.resendMode.on;
     initialised = true;
 }
@@ -79,7 +80,8 @@ void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const c
         if (!isToday(year, month, day)) return;
         SymbolState &state = symbolState(symbol);
         ExclusiveLock guard(state.lock);
-        runPipeline(state, symbol, quantity, price, console);
+        LogBatch log(*this);
+        runPipeline(state, symbol, quantity, price, log, console);
     } catch (...) {
         // Out of memory part-way: the signal is dropped rather than crash the host.
     }
@@ -106,12 +108,22 @@ Destinations SignalDispatcher::owedBy(const std::string &symbol) const {
     return owed;
 }
 
+void SignalDispatcher::LogBatch::add(const std::string &text) {
+    if (owner_.logMode) lines_ += stampedLine('\t', text.c_str());
+}
+
+void SignalDispatcher::LogBatch::flush() noexcept {
+    if (lines_.empty()) return;
+    appendStampedLines(owner_.logFilePath, lines_);
+    lines_.clear();
+}
+
 void SignalDispatcher::runPipeline(SymbolState &state, const char *symbol, int32_t quantity, double price,
-                                   std::string &console) {
+                                   LogBatch &log, std::string &console) {
     const std::string quantityText = toText(quantity);
     const std::string priceText = toText(price);
-    writeLog(signalLogText(symbol, quantityText, priceText).c_str());
-    const bool unchanged = checkPosition(symbol, quantity);
+    log.add(signalLogText(symbol, quantityText, priceText));
+    const bool unchanged = checkPosition(symbol, quantity, log);
     const Destinations owed = owedBy(symbol);
     Destinations due = owed;
     if (!unchanged) {
@@ -123,16 +135,16 @@ void SignalDispatcher::runPipeline(SymbolState &state, const char *symbol, int32
         if (!resendMode) return;
         due = state.delivery.dueAt(owed, GetTickCount64());
         if (due.empty()) return;
-        writeLog(resendText(symbol, due).c_str());
+        log.add(resendText(symbol, due));
     }
     auto settle = [&](Destination d, const RelayOutcome &outcome) {
-        report(outcome, console);
+        report(outcome, log, console);
         if (owed.has(d)) state.delivery.record(d, outcome.reached, GetTickCount64());
     };
     if (due.has(Destination::Pipe))
-        settle(Destination::Pipe, relayPipe(pipeMessage(symbol, quantityText, priceText)));
+        settle(Destination::Pipe, relayPipe(pipeMessage(symbol, quantityText, priceText), log));
     if (due.has(Destination::Tcp))
-        settle(Destination::Tcp, relayTcp(symbol, tcpMessage(quantityText, priceText)));
+        settle(Destination::Tcp, relayTcp(symbol, tcpMessage(quantityText, priceText), log));
     if (due.has(Destination::SignalFile) || due.has(Destination::SignalDebugFile)) {
         const std::string text = signalText(quantityText, priceText);
         if (due.has(Destination::SignalFile)) settle(Destination::SignalFile, writeSignalFile(symbol, text));
@@ -141,8 +153,8 @@ void SignalDispatcher::runPipeline(SymbolState &state, const char *symbol, int32
     }
 }
 
-void SignalDispatcher::report(const RelayOutcome &outcome, std::string &console) {
-    for (const std::string &text : outcome.log) writeLog(text.c_str());
+void SignalDispatcher::report(const RelayOutcome &outcome, LogBatch &log, std::string &console) {
+    for (const std::string &text : outcome.log) log.add(text);
     console += outcome.console;
 }
 
@@ -154,7 +166,11 @@ bool SignalDispatcher::isToday(int32_t year, int32_t month, int32_t day) const {
 }
 
 bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
-    const std::string key(symbol);
+    LogBatch log(*this);
+    return checkPosition(symbol, quantity, log);
+}
+
+bool SignalDispatcher::checkPosition(const std::string &key, int32_t quantity, LogBatch &log) {
     // The caller holds the symbol's lock, so no other thread changes this
     // entry between the look-up and the update; bookLock keeps the map whole
     // while other symbols are added.
@@ -163,7 +179,7 @@ bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
         SharedLock guard(bookLock);
         previous = book.find(key);
     }
-    writeLog(positionLogText(key, quantity, previous).c_str());
+    log.add(positionLogText(key, quantity, previous));
     {
         ExclusiveLock guard(bookLock);
         book.record(key, quantity);
@@ -171,13 +187,15 @@ bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
     return previous && *previous == quantity;
 }
 
-RelayOutcome SignalDispatcher::relayPipe(const std::string &message) {
-    // Logged before the send, so a host that dies inside it leaves the line.
-    writeLog(checkSignalText(message).c_str());
+RelayOutcome SignalDispatcher::relayPipe(const std::string &message, LogBatch &log) {
+    log.add(checkSignalText(message));
+    log.flush();
     return pipeRelay.relay(message);
 }
 
-RelayOutcome SignalDispatcher::relayTcp(const std::string &symbol, const std::string &message) {
+RelayOutcome SignalDispatcher::relayTcp(const std::string &symbol, const std::string &message,
+                                        LogBatch &log) {
+    log.flush();
     const TcpRelayOutcome relayed = relayOrder(endpoints, symbol, message);
     RelayOutcome outcome;
     outcome.reached = !relayed.log.empty() && relayed.failure.empty();
@@ -203,7 +221,7 @@ RelayOutcome SignalDispatcher::writeSignalDebugFile(const char *symbol, const st
 void SignalDispatcher::writeLog(const char *text) noexcept {
     if (!logMode || !text) return;
     try {
-        writeStampedLine(logPath(driverName.c_str(), logFile.c_str()), LineMode::Append, '\t', text);
+        writeStampedLine(logFilePath, LineMode::Append, '\t', text);
     } catch (...) {
     }
 }

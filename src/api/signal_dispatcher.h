@@ -48,20 +48,39 @@ private:
         DeliveryState delivery;
     };
 
+    // The log lines of one process call, stamped as they come and appended
+    // together: before each wait on a peer (a pipe send, a TCP exchange), so
+    // that a host dying inside one leaves every line before it on disk, and
+    // when the call returns. Nothing is held between calls.
+    class LogBatch {
+    public:
+        explicit LogBatch(const SignalDispatcher &owner) : owner_(owner) {}
+        ~LogBatch() { flush(); }
+        LogBatch(const LogBatch &) = delete;
+        LogBatch &operator=(const LogBatch &) = delete;
+        void add(const std::string &text);
+        void flush() noexcept;
+
+    private:
+        const SignalDispatcher &owner_;
+        std::string lines_;
+    };
+
     void readConfiguration();
     // Runs the steps of one signal of today; the lines for standard error
     // are gathered in `console`, to be written once no lock is held.
-    void runPipeline(SymbolState &state, const char *symbol, int32_t quantity, double price,
+    void runPipeline(SymbolState &state, const char *symbol, int32_t quantity, double price, LogBatch &log,
                      std::string &console);
+    bool checkPosition(const std::string &symbol, int32_t quantity, LogBatch &log);
     // The destinations that should hold `symbol`'s position.
     Destinations owedBy(const std::string &symbol) const;
     // The destination steps. Each reports what it did; runPipeline writes
     // the reports in order.
-    RelayOutcome relayPipe(const std::string &message);
-    RelayOutcome relayTcp(const std::string &symbol, const std::string &message);
+    RelayOutcome relayPipe(const std::string &message, LogBatch &log);
+    RelayOutcome relayTcp(const std::string &symbol, const std::string &message, LogBatch &log);
     RelayOutcome writeSignalFile(const char *symbol, const std::string &text);
     RelayOutcome writeSignalDebugFile(const char *symbol, const std::string &text);
-    void report(const RelayOutcome &outcome, std::string &console);
+    static void report(const RelayOutcome &outcome, LogBatch &log, std::string &console);
     SymbolState &symbolState(const std::string &symbol);
 
     PipeRelay pipeRelay;  // owns the client channel
@@ -71,6 +90,7 @@ private:
     std::string signalFile;
     std::string signalDebugFile;
     std::string logFile;
+    std::string logFilePath;  // driverName + logFile, while logMode is on
     bool initialised;
     bool varnexMode;
     bool signalMode;

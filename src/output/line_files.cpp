@@ -62,13 +62,7 @@ bool writeAll(HANDLE file, const std::string &bytes) {
            written == bytes.size();
 }
 
-std::string stampedLine(char separator, const char *text) {
-    char stamp[80];
-    makeTimestamp(stamp);
-    return outputLine(stamp, separator, text);
-}
-
-bool appendLine(const std::string &path, char separator, const char *text) {
+bool appendBytes(const std::string &path, const std::string &bytes) {
     // Without FILE_WRITE_DATA every write goes to the end of the file; read
     // access is there because LockFileEx requires read or write access.
     UniqueHandle file(CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE, kShareAll,
@@ -77,7 +71,7 @@ bool appendLine(const std::string &path, char separator, const char *text) {
     // Measured under Wine: append-only handles alone lose and tear lines
     // between processes; with this lock none is lost or torn.
     FarRegionLock lock(file.get());
-    return writeAll(file.get(), stampedLine(separator, text));
+    return writeAll(file.get(), bytes);
 }
 
 std::string folderOf(const std::string &path) {
@@ -140,9 +134,21 @@ void makeTimestamp(char *buffer) {
     buffer[stamp.size() < 79 ? stamp.size() : 79] = '\0';
 }
 
+std::string stampedLine(char separator, const char *text) {
+    char stamp[80];
+    makeTimestamp(stamp);
+    return outputLine(stamp, separator, text);
+}
+
 bool writeStampedLine(const std::string &path, LineMode mode, char separator, const char *text) {
     ExclusiveLock guard(stripeOf(path));
-    return mode == LineMode::Append ? appendLine(path, separator, text) : rewriteLine(path, separator, text);
+    return mode == LineMode::Append ? appendBytes(path, stampedLine(separator, text))
+                                    : rewriteLine(path, separator, text);
+}
+
+bool appendStampedLines(const std::string &path, const std::string &lines) {
+    ExclusiveLock guard(stripeOf(path));
+    return appendBytes(path, lines);
 }
 
 }  // namespace varnex

@@ -28,6 +28,12 @@ enum class LineMode { Append, Rewrite };
 // again. Returns whether the line was written.
 bool writeStampedLine(const std::string &path, LineMode mode, char separator, const char *text);
 
+// One line as writeStampedLine writes it, stamped now.
+std::string stampedLine(char separator, const char *text);
+// Appends lines made by stampedLine in one locked write, as an Append of
+// writeStampedLine does one line: several lines cost one file operation.
+bool appendStampedLines(const std::string &path, const std::string &lines);
+
 }  // namespace varnex
 
 #endif

@@ -64,6 +64,11 @@
 //                                       runtime, whose stream lock it would hold)
 //   sleep|MS                            pauses this thread
 //   touch|PATH                          creates the empty file PATH
+//   countfiles|PREFIX                   from now on counts the files Varnex.dll
+//                                       opens (CreateFileA/W) whose path starts
+//                                       with PREFIX
+//   files|LABEL                         prints "FILES LABEL n", the count since
+//                                       countfiles or the last files line
 //   memory|LABEL                        prints "MEMORY LABEL bytes=B", the process's
 //                                       PagefileUsage (Wine 8 reads PrivateUsage as 0)
 //   spread|FIRST|LAST|SYMBOLS|PREFIX|CHANGING[|STEP]
@@ -84,6 +89,7 @@
 #include <atomic>
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <limits>
@@ -252,6 +258,54 @@ void runThreads(int count, Fn fn) {
     std::vector<std::thread> threads;
     for (int t = 0; t < count; ++t) threads.emplace_back(fn, t);
     for (auto &thread : threads) thread.join();
+}
+
+// Varnex.dll's file opens, counted by pointing its import address table
+// entries for CreateFileA and CreateFileW at wrappers.
+std::string countedPrefix;
+std::atomic<long> filesOpened{0};
+decltype(&CreateFileA) realCreateFileA = nullptr;
+decltype(&CreateFileW) realCreateFileW = nullptr;
+
+HANDLE WINAPI countingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE model) {
+    if (name && std::string(name).rfind(countedPrefix, 0) == 0) ++filesOpened;
+    return realCreateFileA(name, access, share, security, disposition, flags, model);
+}
+
+HANDLE WINAPI countingCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE model) {
+    // Long paths come as \\?\ + the absolute path: compared without the prefix.
+    std::wstring wide = name ? name : L"";
+    if (wide.rfind(L"\\\\?\\", 0) == 0) wide = wide.substr(4);
+    if (std::string(wide.begin(), wide.end()).rfind(countedPrefix, 0) == 0) ++filesOpened;
+    return realCreateFileW(name, access, share, security, disposition, flags, model);
+}
+
+// Points `module`'s import of `function` from KERNEL32 at `wrapper`; the real one goes to `real`.
+bool redirectImport(HMODULE module, const char *function, void *wrapper, void **real) {
+    auto *base = reinterpret_cast<unsigned char *>(module);
+    auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
+    auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto *imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress); imp->Name;
+         ++imp) {
+        if (lstrcmpiA(reinterpret_cast<char *>(base + imp->Name), "KERNEL32.dll") != 0) continue;
+        auto *names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->OriginalFirstThunk);
+        auto *slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto *byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<char *>(byName->Name), function) != 0) continue;
+            DWORD old;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old);
+            *real = reinterpret_cast<void *>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<decltype(slots->u1.Function)>(wrapper);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+            return true;
+        }
+    }
+    return false;
 }
 
 HMODULE varnexModule = nullptr;
@@ -500,6 +554,15 @@ int runLine(const std::string &line) {
                     longest = std::max(longest, GetTickCount64() - start);
                 }
             std::printf("SPREAD max=%llu\n", longest);
+            std::fflush(stdout);
+        } else if (cmd == "countfiles" && f.size() == 2) {
+            countedPrefix = f[1];
+            redirectImport(varnexModule, "CreateFileA", reinterpret_cast<void *>(&countingCreateFileA),
+                           reinterpret_cast<void **>(&realCreateFileA));
+            redirectImport(varnexModule, "CreateFileW", reinterpret_cast<void *>(&countingCreateFileW),
+                           reinterpret_cast<void **>(&realCreateFileW));
+        } else if (cmd == "files" && f.size() == 2) {
+            std::printf("FILES %s %ld\n", f[1].c_str(), filesOpened.exchange(0));
             std::fflush(stdout);
         } else if (cmd == "touch" && f.size() == 2) {
             CloseHandle(CreateFileA(f[1].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));

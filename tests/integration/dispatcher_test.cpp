@@ -1,8 +1,7 @@
 // The exports in a real host process: first use, configuration, console lines
 // and the log, each run in a fresh process with its own Varnex.ini.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "integration/host_runner.h"
 
@@ -31,7 +30,8 @@ TEST_F(DispatcherTest, FirstWritelogReadsConfigurationBeforeLogging) {
     HostResult run = runHost(folder, "echo|before\nwritelog|hello\necho|after\ninitial\ninitial\n");
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.output, "before\r\n_initial ... start.\r\n_initial ... end.\r\nafter\r\n");
-    EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'), std::vector<std::string>{"hello"});
+    EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'),
+              std::vector<std::string>{"hello"});
 }
 
 TEST_F(DispatcherTest, InitialFirstThenLogTextWithLineBreakIsWrittenUnchanged) {
@@ -74,14 +74,16 @@ TEST_F(DispatcherTest, NullTextsFromTheHostAreIgnored) {
     HostResult run = runHost(folder, "nullcalls\nwritelog|after\necho|alive\n");
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_NE(run.output.find("alive"), std::string::npos);
-    EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'), std::vector<std::string>{"after"});
+    EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'),
+              std::vector<std::string>{"after"});
 }
 
 TEST_F(DispatcherTest, HostWithoutConsoleStillLogs) {
     writeIni(settingIni(folder, "logMode=True\r\n"));
     HostResult run = runHost(folder, "initial\nwritelog|quiet host\n", false);
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'), std::vector<std::string>{"quiet host"});
+    EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'),
+              std::vector<std::string>{"quiet host"});
 }
 
 TEST_F(DispatcherTest, ConcurrentFirstCallsConfigureOnce) {

@@ -21,20 +21,31 @@ TEST_F(TcpRelayHostTest, ChangedPositionsAreAcknowledgedAndFailuresDoNotStopTheS
         closedPort = probe.boundPort();
     }
     const std::string port = std::to_string(server.port()), closed = std::to_string(closedPort);
-    writeIni(settingIni(folder, "logMode=True\r\nsocketClient=True\r\n") +
-             "[SocketClient]\r\nclientID=ABC,DEAD\r\n[SC-ABC]\r\nserverPort=" + port + "\r\n[SC-DEAD]\r\nserverPort=" +
-             closed + "\r\n");
-    HostResult run = runHost(folder,
-                             "process|today|ABC|3|101.5\n"
-                             "process|today|ABC|3|101.5\n"
-                             "process|today|ABC|-1|12.5\n"
-                             "process|today|DEAD|1|2\n"
-                             "process|today|NONE|1|2\n");
+    // Every destination on (no pipe receiver), nothing made good afterwards.
+    writeIni(settingIni(folder,
+                        "logMode=True\r\nsocketClient=True\r\nvarnexMode=True\r\nsignalDebugMode=True\r\n"
+                        "resendMode=False\r\n") +
+             "[SocketClient]\r\nclientID=ABC,DEAD\r\n[SC-ABC]\r\nserverPort=" + port +
+             "\r\n[SC-DEAD]\r\nserverPort=" + closed + "\r\n");
+    HostResult run = runHost(folder, "countfiles|" + folder.path() +
+                                         "\nprocess|today|ABC|3|101.5\nfiles|changed\n"
+                                         "process|today|ABC|3|101.5\nfiles|unchanged\n"
+                                         "process|today|ABC|-1|12.5\n"
+                                         "process|today|DEAD|1|2\n"
+                                         "process|today|NONE|1|2\n");
     ASSERT_EQ(run.exitCode, 0u) << run.output;
+    // The log's lines go in one append before each wait on a peer and one at
+    // the end: three for a changed position (then the signal file's new copy
+    // and the debug file's append), one for an unchanged one.
+    EXPECT_NE(run.output.find("FILES changed 5\r\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("FILES unchanged 1\r\n"), std::string::npos) << run.output;
     EXPECT_EQ(server.messages(), (std::vector<std::string>{"Order,3,101.5", "Order,-1,12.5"}));
     const std::string log = readFile(folder.file("VarnexMsg.txt"));
-    EXPECT_NE(log.find("\tABC, tcp://127.0.0.1:" + port + "\r\nOrder,3,101.5\r\nOK\r\n\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("\tABC, tcp://127.0.0.1:" + port + "\r\nOrder,-1,12.5\r\nOK\r\n\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\tABC, tcp://127.0.0.1:" + port + "\r\nOrder,3,101.5\r\nOK\r\n\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("\tABC, tcp://127.0.0.1:" + port + "\r\nOrder,-1,12.5\r\nOK\r\n\r\n"),
+              std::string::npos);
     EXPECT_NE(log.find("\tDEAD, tcp://127.0.0.1:" + closed +
                        "\r\nconnect failed: WSAECONNREFUSED (10061) Connection refused.\r\n\r\n"),
               std::string::npos);
@@ -48,7 +59,8 @@ TEST_F(TcpRelayHostTest, ChangedPositionsAreAcknowledgedAndFailuresDoNotStopTheS
 TEST_F(TcpRelayHostTest, WithTheSwitchOffNoOrderIsSent) {
     OrderServer server(OrderServer::replies({"OK"}));
     writeIni(settingIni(folder, "logMode=True\r\nsocketClient=False\r\n") +
-             "[SocketClient]\r\nclientID=ABC\r\n[SC-ABC]\r\nserverPort=" + std::to_string(server.port()) + "\r\n");
+             "[SocketClient]\r\nclientID=ABC\r\n[SC-ABC]\r\nserverPort=" + std::to_string(server.port()) +
+             "\r\n");
     runHost(folder, "process|today|ABC|3|101.5\n");
     EXPECT_TRUE(server.messages().empty());
     EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'),
