@@ -28,11 +28,13 @@ WriteResult boundedWrite(HANDLE pipe, HANDLE event, const std::string &bytes, DW
     pending.hEvent = event;
     const DWORD size = clampToUint32(bytes.size());
     DWORD written = 0;
+    // A pipe with room takes the bytes at once: then the count is final and
+    // there is nothing to wait for.
+    if (WriteFile(pipe, bytes.data(), size, &written, &pending))
+        return written == bytes.size() ? WriteResult::Written : WriteResult::Failed;
+    if (GetLastError() != ERROR_IO_PENDING) return WriteResult::Failed;
     bool gaveUp = false;
-    if (!WriteFile(pipe, bytes.data(), size, nullptr, &pending)) {
-        if (GetLastError() != ERROR_IO_PENDING) return WriteResult::Failed;
-        if (WaitForSingleObject(event, limitMs) != WAIT_OBJECT_0) gaveUp = CancelIoEx(pipe, &pending) != FALSE;
-    }
+    if (WaitForSingleObject(event, limitMs) != WAIT_OBJECT_0) gaveUp = CancelIoEx(pipe, &pending) != FALSE;
     const bool done = GetOverlappedResult(pipe, &pending, &written, TRUE) != FALSE;
     if (done && written == bytes.size()) return WriteResult::Written;
     return gaveUp ? WriteResult::TimedOut : WriteResult::Failed;

@@ -49,7 +49,6 @@ void PipeRelay::close() noexcept {
 
 bool PipeRelay::attempt(const std::string &message, DWORD &openError) {
     ExclusiveLock guard(lock_);
-    channel_.configure(baseName_, ".");
     // The connection of an earlier relay is kept and used as long as it
     // works. One whose send failed is let go: the receiver went or restarted
     // with fresh pipes, or it stopped reading and a write given up on may

@@ -14,7 +14,7 @@ namespace varnex {
 
 class PipeRelay {
 public:
-    explicit PipeRelay(std::string pipeBaseName) : baseName_(std::move(pipeBaseName)) {}
+    explicit PipeRelay(const std::string &pipeBaseName) { channel_.configure(pipeBaseName, "."); }
     ~PipeRelay();
     PipeRelay(const PipeRelay &) = delete;
     PipeRelay &operator=(const PipeRelay &) = delete;
@@ -34,7 +34,6 @@ private:
     // existing connection took the message).
     bool attempt(const std::string &message, DWORD &openError);
 
-    const std::string baseName_;
     // Guards channel_ for one open-and-send; several symbols relay at once.
     SRWLOCK lock_ = SRWLOCK_INIT;
     PipeChannel channel_;
