@@ -4,7 +4,6 @@
 #include <new>
 #include <optional>
 
-#include "api/number_text.h"
 #include "api/position_book.h"
 #include "api/signal_texts.h"
 #include "common/console.h"
@@ -15,6 +14,7 @@
 #include "output/file_names.h"
 #include "output/line_files.h"
 #include "pipe/pipe_texts.h"
+#include "text/number_text.h"
 
 namespace varnex {
 

@@ -1,4 +1,4 @@
-#include "api/number_text.h"
+#include "text/number_text.h"
 
 #include <cstring>
 #include <vector>
