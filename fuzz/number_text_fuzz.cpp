@@ -14,8 +14,8 @@
 #include <cstring>
 #include <string>
 
-#include "api/number_text.h"
 #include "fuzz_check.h"
+#include "text/number_text.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "net/text_splitter.h"
+#include "text/text_splitter.h"
 
 using varnex_fuzz::shown;
 

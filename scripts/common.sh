@@ -7,7 +7,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
-arch_toolchain() { case $1 in x86) echo "$ROOT/cmake/mingw-i686$2.cmake" ;; x64) echo "$ROOT/cmake/mingw-x86_64$2.cmake" ;; esac; }
+arch_toolchain() { case $1 in x86) echo "$ROOT/cmake/mingw-i686${2:-}.cmake" ;; x64) echo "$ROOT/cmake/mingw-x86_64${2:-}.cmake" ;; esac; }
 arch_loader() { case $1 in x86) echo /usr/lib/wine/wine ;; x64) echo /usr/lib/wine/wine64 ;; esac; }
 arch_bits() { case $1 in x86) echo 32 ;; x64) echo 64 ;; esac; }
 

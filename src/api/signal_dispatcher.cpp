@@ -3,7 +3,7 @@
 #include <ctime>
 #include <optional>
 
-#include "api/number_text.h"
+#include "text/number_text.h"
 #include "api/signal_texts.h"
 #include "common/console.h"
 #include "common/locks.h"
@@ -12,6 +12,7 @@
 #include "output/file_names.h"
 #include "output/line_files.h"
 #include "pipe/pipe_texts.h"
+#include "text/number_text.h"
 
 namespace varnex {
 

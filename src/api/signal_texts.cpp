@@ -1,6 +1,6 @@
 #include "api/signal_texts.h"
 
-#include "api/number_text.h"
+#include "text/number_text.h"
 
 namespace varnex {
 

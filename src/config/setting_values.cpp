@@ -3,7 +3,7 @@
 #include <cstring>
 #include <set>
 
-#include "net/text_splitter.h"
+#include "text/text_splitter.h"
 
 namespace varnex {
 

@@ -3,6 +3,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "text/digits.h"
+
 namespace varnex {
 
 namespace {
@@ -72,10 +74,8 @@ std::string visibleBytes(const std::string &bytes) {
         } else if (c == '\n') {
             out += "\\n";
         } else if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
-            static const char hex[] = "0123456789ABCDEF";
             out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
+            appendHex(out, c, 2);
         } else {
             out += static_cast<char>(c);
         }

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "api/number_text.h"
 #include "net/socket_errors.h"
 #include "net/tcp_socket.h"
+#include "text/number_text.h"
 
 namespace varnex {
 

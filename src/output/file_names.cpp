@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "text/digits.h"
+
 namespace varnex {
 
 namespace {
@@ -57,8 +59,6 @@ bool isOrdinary(const std::string &symbol) {
     return !isDeviceName(symbol);
 }
 
-const char kHex[] = "0123456789ABCDEF";
-
 std::string escaped(const std::string &symbol) {
     std::string out = "%";
     out.reserve(symbol.size() + 1);
@@ -66,8 +66,7 @@ std::string escaped(const std::string &symbol) {
         const unsigned char byte = static_cast<unsigned char>(c);
         if (isUnsafeByte(byte) || byte == '%' || byte == '~') {
             out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
+            appendHex(out, byte, 2);
         } else {
             out += c;
         }
@@ -84,22 +83,6 @@ uint64_t fnv1a64(const std::string &text) {
     return hash;
 }
 
-void appendDigits(std::string &out, int number, int width) {
-    long long value = number;
-    if (value < 0) {
-        out += '-';
-        value = -value;
-    }
-    char digits[24];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value > 0);
-    for (int pad = count; pad < width; ++pad) out += '0';
-    while (count > 0) out += digits[--count];
-}
-
 }  // namespace
 
 std::string signalFileStem(const std::string &symbol) {
@@ -114,8 +97,7 @@ std::string signalFileStem(const std::string &symbol) {
         cut -= 2;
     stem.resize(cut);
     stem += '~';
-    const uint64_t hash = fnv1a64(symbol);
-    for (int shift = 60; shift >= 0; shift -= 4) stem += kHex[(hash >> shift) & 0x0F];
+    appendHex(stem, fnv1a64(symbol), 16);
     return stem;
 }
 
@@ -134,17 +116,17 @@ std::string signalDebugPath(const char *driverName, const char *symbol, const ch
 std::string stampText(const LocalTime &time) {
     std::string out;
     out.reserve(19);
-    appendDigits(out, time.year, 4);
+    appendDecimal(out, time.year, 4);
     out += '/';
-    appendDigits(out, time.month, 2);
+    appendDecimal(out, time.month, 2);
     out += '/';
-    appendDigits(out, time.day, 2);
+    appendDecimal(out, time.day, 2);
     out += ' ';
-    appendDigits(out, time.hour, 2);
+    appendDecimal(out, time.hour, 2);
     out += ':';
-    appendDigits(out, time.minute, 2);
+    appendDecimal(out, time.minute, 2);
     out += ':';
-    appendDigits(out, time.second, 2);
+    appendDecimal(out, time.second, 2);
     return out;
 }
 

@@ -1,11 +1,12 @@
 #include "pipe/pipe_texts.h"
 
+#include "text/digits.h"
+
 namespace varnex {
 
 std::string pointerText(uintptr_t address, size_t width) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out(width * 2, '0');
-    for (size_t i = out.size(); i-- > 0 && address != 0; address >>= 4) out[i] = hex[address & 15];
+    std::string out;
+    appendHex(out, address, static_cast<int>(width * 2));
     return out;
 }
 

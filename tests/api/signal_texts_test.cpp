@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "api/position_book.h"
-#include "api/number_text.h"
+#include "text/number_text.h"
 #include "api/signal_texts.h"
 
 using namespace varnex;

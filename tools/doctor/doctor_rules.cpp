@@ -4,8 +4,8 @@
 #include <cctype>
 #include <map>
 
-#include "net/text_splitter.h"
 #include "output/file_names.h"
+#include "text/text_splitter.h"
 
 namespace varnex_tools {
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "net/text_splitter.h"
+#include "text/text_splitter.h"
 
 using varnex::TextSplitter;
 

@@ -1,7 +1,7 @@
 // Splits a text at every occurrence of a delimiter. Empty tokens are kept, so
 // N delimiters always give N+1 tokens.
-#ifndef VARNEX_NET_TEXT_SPLITTER_H
-#define VARNEX_NET_TEXT_SPLITTER_H
+#ifndef VARNEX_TEXT_TEXT_SPLITTER_H
+#define VARNEX_TEXT_TEXT_SPLITTER_H
 
 #include <string>
 #include <vector>

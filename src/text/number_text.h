@@ -1,8 +1,8 @@
 // Numbers as the Windows C runtime prints them ("%d" and "%g"), computed
 // without printf, streams or locale, so a host's regional settings cannot
 // turn a decimal point into a comma inside an order.
-#ifndef VARNEX_API_NUMBER_TEXT_H
-#define VARNEX_API_NUMBER_TEXT_H
+#ifndef VARNEX_TEXT_NUMBER_TEXT_H
+#define VARNEX_TEXT_NUMBER_TEXT_H
 
 #include <cstdint>
 #include <string>

@@ -9,7 +9,7 @@
 #include <limits>
 #include <random>
 
-#include "api/number_text.h"
+#include "text/number_text.h"
 
 using varnex::toText;
 

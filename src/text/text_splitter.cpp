@@ -1,4 +1,4 @@
-#include "net/text_splitter.h"
+#include "text/text_splitter.h"
 
 #include <stdexcept>
 
