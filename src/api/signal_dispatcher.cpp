@@ -4,6 +4,7 @@
 #include <new>
 #include <optional>
 
+#include "api/endpoint_table.h"
 #include "api/number_text.h"
 #include "api/position_book.h"
 #include "api/signal_texts.h"
@@ -88,7 +89,7 @@ void SignalDispatcher::readConfiguration() {
     if (config.signalDebugFile.read) signalDebugFile = configText(config.signalDebugFile.value);
     socketClient = config.socketClient.on;
     if (socketClient) {
-        varnex::loadEndpoints(config.endpoints, endpoints);
+        endpoints = endpointTable(config.endpoints);
         socketsStarted.acquire();
     }
     logMode = config.logMode.on;
@@ -186,12 +187,12 @@ void SignalDispatcher::relayPipe(const std::string &message) {
 }
 
 void SignalDispatcher::relayTcp(const char *symbol, const std::string &message, std::string &consoleText) {
-    const RelayOutcome outcome = relayOrder(endpoints, symbol, message);
-    writeLog(outcome.log.c_str());
-    if (!outcome.failure.empty()) consoleText += outcome.failure + "\r\n";
+    const auto found = endpoints.find(symbol);
+    const RelayOutcome outcome =
+        found == endpoints.end() ? noEndpointOutcome() : relayOrder(found->second, symbol, message);
+    for (const std::string &text : outcome.log) writeLog(text.c_str());
+    consoleText += outcome.console;
 }
-
-void SignalDispatcher::loadEndpoints(const SettingsFile &settings) { varnex::loadEndpoints(settings, endpoints); }
 
 void SignalDispatcher::writeLog(const char *text) noexcept {
     if (!logMode || !text) return;

@@ -12,7 +12,7 @@
 #include "api/position_book.h"
 #include "config/settings_file.h"
 #include "net/tcp_relay.h"
-#include "net/tcp_socket.h"
+#include "net/winsock_startup.h"
 #include "pipe/pipe_channel.h"
 #include "varnex.h"
 
@@ -39,7 +39,6 @@ public:
     void relayTcp(const char *symbol, const std::string &message, std::string &consoleText);
     void writeSignal(const char *symbol, const char *text);
     void makeTimestamp(char *buffer) const;
-    void loadEndpoints(const SettingsFile &settings);
 
     // Before the dispatcher is destroyed under the loader lock: what must not
     // be undone there (Windows Sockets' start-up) is let go instead.
