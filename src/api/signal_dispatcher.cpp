@@ -3,6 +3,7 @@
 #include <ctime>
 #include <optional>
 
+#include "api/endpoint_table.h"
 #include "text/number_text.h"
 #include "api/signal_texts.h"
 #include "common/console.h"
@@ -50,7 +51,7 @@ void SignalDispatcher::readConfiguration() {
     if (config.signalDebugFile.read) signalDebugFile = config.signalDebugFile.value;
     socketClient = config.socketClient.on;
     if (socketClient) {
-        loadEndpoints(config.endpoints, endpoints);
+        endpoints = endpointTable(config.endpoints);
         socketsStarted.acquire();
     }
     logMode = config.logMode.on;
@@ -196,13 +197,11 @@ RelayOutcome SignalDispatcher::relayPipe(const std::string &message, LogBatch &l
 
 RelayOutcome SignalDispatcher::relayTcp(const std::string &symbol, const std::string &message,
                                         LogBatch &log) {
+    const auto found = endpoints.find(symbol);
+    if (found == endpoints.end()) return noEndpointOutcome();
+    // The exchange waits on the server: the lines before it are written first.
     log.flush();
-    const TcpRelayOutcome relayed = relayOrder(endpoints, symbol, message);
-    RelayOutcome outcome;
-    outcome.reached = !relayed.log.empty() && relayed.failure.empty();
-    outcome.log.push_back(relayed.log);
-    if (!relayed.failure.empty()) outcome.console = relayed.failure + "\r\n";
-    return outcome;
+    return relayOrder(found->second, symbol, message);
 }
 
 RelayOutcome SignalDispatcher::writeSignalFile(const char *symbol, const std::string &text) {

@@ -13,7 +13,7 @@
 #include "api/position_book.h"
 #include "common/relay_outcome.h"
 #include "net/tcp_relay.h"
-#include "net/tcp_socket.h"
+#include "net/winsock_startup.h"
 #include "pipe/pipe_channel.h"
 #include "pipe/pipe_relay.h"
 #include "varnex.h"

@@ -56,13 +56,6 @@ NumberSetting readNumber(const SettingsFile &settings, const char *section, cons
 
 }  // namespace
 
-ConfigText configText(const std::string &value) {
-    char *buffer = static_cast<char *>(std::calloc(255, 1));
-    if (!buffer) throw std::bad_alloc();
-    value.copy(buffer, 254);
-    return ConfigText(buffer);
-}
-
 std::vector<EndpointSettings> readEndpointSettings(const SettingsFile &settings, TextSetting *clientID) {
     const TextSetting ids = readText(settings, kSocketClientSection, "clientID", "");
     if (clientID) *clientID = ids;

@@ -66,9 +66,6 @@ struct VarnexConfig {
 // when that switch is on, and the endpoint sections right after socketClient.
 VarnexConfig readVarnexConfig(const SettingsFile &settings);
 
-// A text as the library keeps it: a 255-byte buffer from malloc (values are
-// at most 254 characters already).
-ConfigText configText(const std::string &value);
 
 // "SocketClient"/clientID and each listed identifier's "SC-" section.
 std::vector<EndpointSettings> readEndpointSettings(const SettingsFile &settings,

@@ -38,52 +38,46 @@ Acknowledgement awaitAcknowledgement(const TcpSocket &socket, int32_t limitMs) {
     return {false, timedOutText(NetStep::Acknowledgement, limitMs, reply)};
 }
 
+// The exchange after the first log line: appends the message and reply lines
+// to `log` and returns whether "OK" came, or the failure text.
+Acknowledgement exchange(const ClientEndpoint &endpoint, const std::string &message, std::string &log) {
+    // Non-blocking: every wait below is a bounded select, so the socket
+    // need not be switched back to blocking mode.
+    TcpClientSocket connection(endpoint.host, endpoint.port, endpoint.ackTimeout, SocketMode::NonBlocking);
+    if (connection.failed()) return {false, connection.failure()};
+    connection.sendBytes(message);
+    log += message + "\n";
+    Acknowledgement ack = awaitAcknowledgement(connection, endpoint.ackTimeout);
+    connection.close();
+    return ack;
+}
+
 }  // namespace
 
-void loadEndpoints(const SettingsFile &settings, EndpointTable &endpoints) {
-    loadEndpoints(readEndpointSettings(settings), endpoints);
-}
-
-void loadEndpoints(const std::vector<EndpointSettings> &settings, EndpointTable &endpoints) {
-    for (const EndpointSettings &entry : settings) {
-        ClientEndpoint endpoint;
-        endpoint.host = configText(entry.serverIp.value);
-        endpoint.port = entry.serverPort.value;
-        endpoint.ackTimeout = entry.ackTimeout.value;
-        endpoints.emplace(entry.id, std::move(endpoint));
-    }
-}
-
-TcpRelayOutcome relayOrder(const EndpointTable &endpoints, const std::string &symbol,
+RelayOutcome relayOrder(const ClientEndpoint &endpoint, const std::string &symbol,
                         const std::string &message) {
-    TcpRelayOutcome outcome;
-    std::string &log = outcome.log;
+    RelayOutcome outcome;
+    std::string log;
     // The socket layer reports failures as values; this guard is only the
     // last line against an allocation failing.
     try {
-        const auto found = endpoints.find(symbol);
-        if (found == endpoints.end()) return outcome;
-        const ClientEndpoint &endpoint = found->second;
-        log += symbol + ", tcp://" + endpoint.host.get() + ":" + toText(endpoint.port) + "\n";
-        // Non-blocking: every wait below is a bounded select, so the socket
-        // need not be switched back to blocking mode.
-        TcpClientSocket connection(endpoint.host.get(), endpoint.port, endpoint.ackTimeout,
-                                   SocketMode::NonBlocking);
-        if (connection.failed()) {
-            outcome.failure = connection.failure();
-            log += connection.failure() + "\n";
-            return outcome;
-        }
-        connection.sendBytes(message);
-        log += message + "\n";
-        const Acknowledgement ack = awaitAcknowledgement(connection, endpoint.ackTimeout);
-        if (!ack.received) outcome.failure = ack.replyLine;
+        log += symbol + ", tcp://" + endpoint.host + ":" + toText(endpoint.port) + "\n";
+        const Acknowledgement ack = exchange(endpoint, message, log);
         log += ack.replyLine + "\n";
-        connection.close();
+        if (!ack.received) outcome.console = ack.replyLine + "\r\n";
+        outcome.log.push_back(std::move(log));
+        outcome.reached = ack.received;
     } catch (...) {
-        outcome.failure = kUnhandledText;
-        log += std::string(kUnhandledText) + "\n";
+        outcome.reached = false;
+        outcome.console = std::string(kUnhandledText) + "\r\n";
+        outcome.log.assign(1, log + kUnhandledText + "\n");
     }
+    return outcome;
+}
+
+RelayOutcome noEndpointOutcome() {
+    RelayOutcome outcome;
+    outcome.log.emplace_back();
     return outcome;
 }
 

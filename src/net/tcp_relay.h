@@ -1,5 +1,5 @@
-// The TCP order relay: the table of servers per client identifier, and one
-// order exchange with its acknowledgement.
+// The TCP order relay: one order exchange with its acknowledgement, and the
+// table of servers per client identifier that the caller looks symbols up in.
 #ifndef VARNEX_NET_TCP_RELAY_H
 #define VARNEX_NET_TCP_RELAY_H
 
@@ -7,14 +7,12 @@
 #include <map>
 #include <string>
 
-#include "config/setting_values.h"
-#include "config/settings_file.h"
-#include "config/varnex_config.h"
+#include "common/relay_outcome.h"
 
 namespace varnex {
 
 struct ClientEndpoint {
-    ConfigText host;
+    std::string host;
     int32_t port;
     // Bounds each step on its own: the name look-up, the connection attempt
     // and the wait for "OK".
@@ -24,21 +22,16 @@ struct ClientEndpoint {
 // Client identifier (byte-wise, case-sensitive, untrimmed) to its server.
 using EndpointTable = std::map<std::string, ClientEndpoint>;
 
-// Reads "SocketClient"/clientID and each identifier's "SC-" section; the
-// first listing of an identifier wins.
-void loadEndpoints(const SettingsFile &settings, EndpointTable &endpoints);
-void loadEndpoints(const std::vector<EndpointSettings> &settings, EndpointTable &endpoints);
-
-struct TcpRelayOutcome {
-    std::string log;      // empty when the symbol has no server
-    std::string failure;  // the line for standard error; empty when "OK" came
-};
-
-// Sends `message` to the symbol's server and waits for exactly "OK". Writes
-// nothing itself: the caller logs the log text and writes the failure to
-// standard error once it holds no lock. Never throws.
-TcpRelayOutcome relayOrder(const EndpointTable &endpoints, const std::string &symbol,
+// Sends `message` to the endpoint and waits for exactly "OK". Writes nothing
+// itself: `log` holds one text of three lines (the symbol and server, the
+// message, the reply or failure); `console` the failure line for standard
+// error, empty when "OK" came. Never throws.
+RelayOutcome relayOrder(const ClientEndpoint &endpoint, const std::string &symbol,
                         const std::string &message);
+
+// For a symbol that has no server: nothing is sent, and the log still gets
+// one empty text, as the relay has always logged it.
+RelayOutcome noEndpointOutcome();
 
 }  // namespace varnex
 

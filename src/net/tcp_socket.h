@@ -12,6 +12,10 @@
 #include <cstdint>
 #include <string>
 
+#include "common/handles.h"
+#include "net/socket_calls.h"
+#include "net/winsock_startup.h"
+
 namespace varnex {
 
 // The layer's fixed failure texts, as the log and standard error show them.
@@ -22,34 +26,6 @@ constexpr const char *kSelectFailedText = "Error in select";
 // What an allocation that failed inside the layer is reported as.
 constexpr const char *kUnhandledText = "unhandled exception";
 
-// Windows Sockets is started with the first socket object and cleaned up
-// with the last; every live socket object (each copy too) holds one unit.
-// False (and no unit taken) when WSAStartup fails; the next call tries again.
-bool acquireSockets() noexcept;
-void releaseSockets() noexcept;
-// The number of units held, for tests.
-int32_t socketUsers() noexcept;
-
-// Holds one unit from acquire() until destruction, so that sockets made one
-// after another do not start and clean up Windows Sockets around each one.
-class SocketsStarted {
-public:
-    SocketsStarted() = default;
-    ~SocketsStarted();
-    SocketsStarted(const SocketsStarted &) = delete;
-    SocketsStarted &operator=(const SocketsStarted &) = delete;
-    // True when a unit is held; a failed start is left for the next socket to report.
-    bool acquire() noexcept;
-    // Lets the unit go without cleaning up. WSACleanup must not run inside
-    // DllMain (it may unload the protocol helpers and deadlock on the loader
-    // lock), so an unload leaves Windows Sockets started; the process's next
-    // start-up only counts up.
-    void leaveStarted() noexcept { held = false; }
-
-private:
-    bool held = false;
-};
-
 // What one bounded receive found.
 struct Received {
     enum Status { Data, Closed, TimedOut, Failed } status;
@@ -57,9 +33,11 @@ struct Received {
     int error;  // the Winsock error of a failed read
 };
 
+// Every live socket object, each copy too, holds one unit of the
+// Windows Sockets start-up count (net/winsock_startup.h).
 class TcpSocket {
 public:
-    TcpSocket() noexcept;                       // a new stream socket
+    TcpSocket() noexcept;                        // a new stream socket
     explicit TcpSocket(SOCKET handle) noexcept;  // takes over an existing handle
     TcpSocket(const TcpSocket &other) noexcept;
     TcpSocket &operator=(const TcpSocket &other) noexcept;
@@ -91,16 +69,16 @@ protected:
 
 private:
     struct Shared;
+    void adopt(UniqueSocket handle) noexcept;
     void share(const TcpSocket &other) noexcept;
     void giveUp() noexcept;
 
     // The handle and the number of objects holding it, shared by all copies,
     // so that close() on one is seen by the others; null when failed.
     Shared *shared;
+    SocketsStarted unit_;
     std::string failure_;
 };
-
-enum class SocketMode { Blocking, NonBlocking };
 
 class TcpClientSocket : public TcpSocket {
 public:
@@ -118,7 +96,8 @@ class TcpServerSocket : public TcpSocket {
 public:
     // Binds every local interface, or only the dotted IPv4 `address` when
     // one is given; port 0 takes a free port (see boundPort).
-    TcpServerSocket(int32_t port, int32_t backlog, int32_t nonBlocking, const char *address = nullptr) noexcept;
+    TcpServerSocket(int32_t port, int32_t backlog, int32_t nonBlocking,
+                    const char *address = nullptr) noexcept;
     ~TcpServerSocket() override;
 
     // A connected socket owned by the caller, or null: when a non-blocking

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "api/endpoint_table.h"
 #include "common/tool_win.h"
 #include "config/settings_file.h"
 #include "config/varnex_config.h"
@@ -103,15 +104,15 @@ void showSymbol(const std::string &symbol, const varnex::VarnexConfig &config) {
                 " to the process that registered its order function");
     else
         outLine("  not go to the order pipe (varnexMode is off)");
-    varnex::EndpointTable table;
-    if (config.socketClient.on) varnex::loadEndpoints(config.endpoints, table);
+    const varnex::EndpointTable table =
+        config.socketClient.on ? varnex::endpointTable(config.endpoints) : varnex::EndpointTable();
     const auto found = table.find(symbol);
     if (!config.socketClient.on)
         outLine("  not go to a TCP server (socketClient is off)");
     else if (found == table.end())
         outLine("  not go to a TCP server (" + symbol + " is not a client identifier in clientID)");
     else
-        outLine("  go to the TCP server           " + std::string(found->second.host.get()) + ":" +
+        outLine("  go to the TCP server           " + found->second.host + ":" +
                 std::to_string(found->second.port) + " as Order,<quantity>,<price>, waiting at most " +
                 std::to_string(found->second.ackTimeout) + " ms to connect and again for \"OK\"");
 }

@@ -1,0 +1,24 @@
+// Host names to IPv4 addresses, with a bound on how long a resolver that
+// does not answer may hold the caller.
+#ifndef VARNEX_NET_NAME_LOOKUP_H
+#define VARNEX_NET_NAME_LOOKUP_H
+
+#include <cstdint>
+#include <string>
+
+namespace varnex {
+
+struct FoundAddress {
+    uint32_t address;     // in network byte order, as in_addr holds it
+    std::string failure;  // empty when found; the log's and standard error's text otherwise
+};
+
+// A dotted address needs no resolver. A name is looked up within `limitMs`,
+// or for as long as the system takes when the limit is negative. The caller
+// holds a Windows Sockets start-up unit. Only building a text can throw, and
+// only for want of memory.
+FoundAddress lookUpAddress(const std::string &host, int32_t limitMs);
+
+}  // namespace varnex
+
+#endif
