@@ -68,8 +68,8 @@ done
 ls "$RUNS"/*.txt >/dev/null 2>&1 || { pick_arch >/dev/null; exit 1; }
 
 # --- the report ---------------------------------------------------------------
-# One table row from a ROW line: figure, Varnex, floor, ratio, goal, met.
-TABLE_AWK='
+# Number formatting shared by both tables.
+NUM_AWK='
 function num(v) { return v + 0 }
 function fmt(v,   a) {
   a = v < 0 ? -v : v
@@ -78,6 +78,9 @@ function fmt(v,   a) {
   if (a >= 1) return sprintf("%.2f", v)
   return sprintf("%.3g", v)
 }
+'
+# One table row from a ROW line: figure, Varnex, floor, ratio, goal, met.
+TABLE_AWK="$NUM_AWK"'
 function cell(med, lo, hi, unit) {
   if (lo == hi) return fmt(med) " " unit
   return fmt(med) " " unit " (" fmt(lo) "–" fmt(hi) ")"
@@ -103,15 +106,7 @@ $1 == "ROW" {
 
 # The README's table: every figure of each bitness's run side by side, one
 # column pair per run (32-bit first), rows in the order the runs printed them.
-SIDE_AWK='
-function num(v) { return v + 0 }
-function fmt(v,   a) {
-  a = v < 0 ? -v : v
-  if (a >= 1000) return sprintf("%.0f", v)
-  if (a >= 100) return sprintf("%.1f", v)
-  if (a >= 1) return sprintf("%.2f", v)
-  return sprintf("%.3g", v)
-}
+SIDE_AWK="$NUM_AWK"'
 BEGIN { FS = "\t" }
 FNR == 1 { run++ }
 $1 == "MACHINE" && $2 == "bits" { bits[run] = $3 }

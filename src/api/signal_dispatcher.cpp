@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "api/endpoint_table.h"
-#include "text/number_text.h"
 #include "api/signal_texts.h"
 #include "common/console.h"
 #include "common/locks.h"
@@ -111,12 +110,12 @@ Destinations SignalDispatcher::owedBy(const std::string &symbol) const {
 }
 
 void SignalDispatcher::LogBatch::add(const std::string &text) {
-    if (owner_.logMode) lines_ += stampedLine('\t', text.c_str());
+    if (owner_.logMode) lines_.push_back(text);
 }
 
 void SignalDispatcher::LogBatch::flush() noexcept {
     if (lines_.empty()) return;
-    appendStampedLines(owner_.logFilePath, lines_);
+    appendStampedLines(owner_.logFilePath, '\t', lines_);
     lines_.clear();
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "api/delivery_state.h"
 #include "api/position_book.h"
@@ -48,8 +49,8 @@ private:
         DeliveryState delivery;
     };
 
-    // The log lines of one process call, stamped as they come and appended
-    // together: before each wait on a peer (a pipe send, a TCP exchange), so
+    // The log lines of one process call, appended together (each stamped
+    // as it is written): before each wait on a peer (a pipe send, a TCP exchange), so
     // that a host dying inside one leaves every line before it on disk, and
     // when the call returns. Nothing is held between calls.
     class LogBatch {
@@ -63,7 +64,7 @@ private:
 
     private:
         const SignalDispatcher &owner_;
-        std::string lines_;
+        std::vector<std::string> lines_;
     };
 
     void readConfiguration();

@@ -62,7 +62,13 @@ bool writeAll(HANDLE file, const std::string &bytes) {
            written == bytes.size();
 }
 
-bool appendBytes(const std::string &path, const std::string &bytes) {
+std::string stampedLine(char separator, const char *text) {
+    char stamp[80];
+    makeTimestamp(stamp);
+    return outputLine(stamp, separator, text);
+}
+
+bool appendLines(const std::string &path, char separator, const std::string *texts, size_t count) {
     // Without FILE_WRITE_DATA every write goes to the end of the file; read
     // access is there because LockFileEx requires read or write access.
     UniqueHandle file(CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE, kShareAll,
@@ -71,6 +77,10 @@ bool appendBytes(const std::string &path, const std::string &bytes) {
     // Measured under Wine: append-only handles alone lose and tear lines
     // between processes; with this lock none is lost or torn.
     FarRegionLock lock(file.get());
+    // Stamped while the lock is held, so that the stamp order is the file
+    // order across every process that writes the file.
+    std::string bytes;
+    for (size_t i = 0; i < count; ++i) bytes += stampedLine(separator, texts[i].c_str());
     return writeAll(file.get(), bytes);
 }
 
@@ -134,21 +144,16 @@ void makeTimestamp(char *buffer) {
     buffer[stamp.size() < 79 ? stamp.size() : 79] = '\0';
 }
 
-std::string stampedLine(char separator, const char *text) {
-    char stamp[80];
-    makeTimestamp(stamp);
-    return outputLine(stamp, separator, text);
-}
-
 bool writeStampedLine(const std::string &path, LineMode mode, char separator, const char *text) {
     ExclusiveLock guard(stripeOf(path));
-    return mode == LineMode::Append ? appendBytes(path, stampedLine(separator, text))
-                                    : rewriteLine(path, separator, text);
+    if (mode == LineMode::Rewrite) return rewriteLine(path, separator, text);
+    const std::string line = text;
+    return appendLines(path, separator, &line, 1);
 }
 
-bool appendStampedLines(const std::string &path, const std::string &lines) {
+bool appendStampedLines(const std::string &path, char separator, const std::vector<std::string> &texts) {
     ExclusiveLock guard(stripeOf(path));
-    return appendBytes(path, lines);
+    return appendLines(path, separator, texts.data(), texts.size());
 }
 
 }  // namespace varnex

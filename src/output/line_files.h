@@ -6,6 +6,7 @@
 #define VARNEX_OUTPUT_LINE_FILES_H
 
 #include <string>
+#include <vector>
 
 namespace varnex {
 
@@ -28,11 +29,9 @@ enum class LineMode { Append, Rewrite };
 // again. Returns whether the line was written.
 bool writeStampedLine(const std::string &path, LineMode mode, char separator, const char *text);
 
-// One line as writeStampedLine writes it, stamped now.
-std::string stampedLine(char separator, const char *text);
-// Appends lines made by stampedLine in one locked write, as an Append of
-// writeStampedLine does one line: several lines cost one file operation.
-bool appendStampedLines(const std::string &path, const std::string &lines);
+// Appends one stamped line per text in one locked write, each as an Append
+// of writeStampedLine writes it: several lines cost one file operation.
+bool appendStampedLines(const std::string &path, char separator, const std::vector<std::string> &texts);
 
 }  // namespace varnex
 

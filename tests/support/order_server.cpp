@@ -73,10 +73,11 @@ std::vector<std::string> FlappingServer::acknowledged() {
 void FlappingServer::run() {
     varnex::TcpServerSocket listener(0, 8, 1, "127.0.0.1");
     port_ = listener.failed() ? -1 : listener.boundPort();
-    ULONGLONG phaseEnd = GetTickCount64() + downMs_;
+    // Down from the first connection on, so the first orders always miss.
+    ULONGLONG phaseEnd = 0;
     bool up = false;
     while (!stopping_ && !listener.failed()) {
-        if (!settled_ && GetTickCount64() >= phaseEnd) {
+        if (!settled_ && phaseEnd != 0 && GetTickCount64() >= phaseEnd) {
             up = !up;
             phaseEnd = GetTickCount64() + (up ? upMs_ : downMs_);
         }
@@ -84,6 +85,7 @@ void FlappingServer::run() {
         if (!pending.isReady(listener)) continue;
         std::unique_ptr<TcpSocket> connection(listener.acceptConnection());
         if (!connection) continue;
+        if (phaseEnd == 0) phaseEnd = GetTickCount64() + downMs_;
         if (!up && !settled_) continue;  // closed unread
         SocketSelector arrived(*connection, 2000u);
         const std::string order = connection->receiveAvailable();
