@@ -1,5 +1,6 @@
 #include "net/winsock_startup.h"
 
+#include <windows.h>
 #include <winsock2.h>
 
 #include "common/locks.h"
@@ -18,6 +19,13 @@ int32_t startupCount = 0;
 bool acquireSockets() noexcept {
     ExclusiveLock guard(startupLock);
     if (startupCount == 0) {
+        // An unload leaves Windows Sockets started (no WSACleanup under the
+        // loader lock), so ws2_32 must not be unloaded with this library
+        // either: unloaded and loaded again under a start-up it never saw
+        // cleaned up, Wine's ws2_32 fails every socket after a reload
+        // (WSAENOTSOCK). Pinned, it stays for the process, as its start-up does.
+        HMODULE sockets = nullptr;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, "ws2_32.dll", &sockets);
         WSADATA data;
         if (WSAStartup(MAKEWORD(2, 0), &data) != 0) return false;
     }

@@ -12,6 +12,7 @@
 #include "integration/host_runner.h"
 #include "pipe/pipe_channel.h"
 #include "proof/proof_table.h"
+#include "support/order_server.h"
 
 using namespace varnex_test;
 using Lines = std::vector<std::string>;
@@ -288,14 +289,20 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
     // Sending side: each cycle relays one order to a receiver in another
     // process, fails a TCP relay on a refused port and writes a signal file.
     auto receiver = startReceiver("register");
+    // After the cycles, one more load relays to a live server: every reload
+    // must still reach one.
+    OrderServer live(OrderServer::replies({"OK"}));
     writeIni(settingIni(folder, "varnexMode=True\r\nsocketClient=True\r\n") +
-             "[SocketClient]\r\nclientID=R\r\n[SC-R]\r\nserverPort=" + n(closedPort()) + "\r\n");
+             "[SocketClient]\r\nclientID=R,L\r\n[SC-R]\r\nserverPort=" + n(closedPort()) +
+             "\r\n[SC-L]\r\nserverPort=" + n(live.port()) + "\r\n");
     HostResult sending =
         runHost(folder,
                 "unload|0\nrepeat|3\nload\nprocess|today|R|#|1\nunload|0\nend\ncounts|before\n"
                 "repeat|" +
-                    n(kSendingCycles) + "\nload\nprocess|today|R|#|1\nunload|0\nend\ncounts|after\n");
-    ASSERT_TRUE(receiver->waitForOutput("ORDER R," + n(kSendingCycles) + ",1\r\n", 60000));
+                    n(kSendingCycles) +
+                    "\nload\nprocess|today|R|#|1\nunload|0\nend\ncounts|after\nload\nprocess|today|L|1|"
+                    "1\nunload|0\n");
+    ASSERT_TRUE(receiver->waitForOutput("ORDER L,1,1\r\n", 60000));
     stopReceivers();
     const Lines orders = ordersIn(receiver->finish().output);
     // The receiving side's reader is ended by TerminateThread, whose thread
@@ -328,11 +335,13 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
                                        figures(receiving, kReceivingCycles, false) + ", " + n(receivedOwn) +
                                        " orders received; sending side (pipe relay, refused TCP relay, "
                                        "signal file), " +
-                                       figures(sending, kSendingCycles, true) + ", " + n(orders.size() - 3) +
-                                       " orders received elsewhere");
+                                       figures(sending, kSendingCycles, true) + ", " + n(orders.size() - 4) +
+                                       " orders received elsewhere, then " + n(live.messages().size()) +
+                                       " of 1 acknowledged by a live server after them");
     EXPECT_EQ(receivedOwn, size_t(kReceivingCycles));
-    ASSERT_EQ(orders.size(), size_t(kSendingCycles) + 3);
+    ASSERT_EQ(orders.size(), size_t(kSendingCycles) + 4);
     for (int i = 1; i <= kSendingCycles; ++i) EXPECT_EQ(orders[i + 2], "R," + n(i) + ",1");
+    EXPECT_EQ(live.messages(), Lines{"Order,1,1"});
     EXPECT_NE(readFile(folder.file("R.txt")).find(" " + n(kSendingCycles) + " 1\r\n"), std::string::npos);
 }
 
