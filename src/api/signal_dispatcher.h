@@ -50,7 +50,7 @@ private:
 
     void readConfiguration();
     // Runs the steps of one signal of today; the lines for standard error
-    // are gathered in `console`, to be written once no lock is held.
+    // are gathered in `console`, to be queued once no lock is held.
     void runPipeline(SymbolState &state, const char *symbol, int32_t quantity, double price,
                      std::string &console);
     // The destinations that should hold `symbol`'s position.
