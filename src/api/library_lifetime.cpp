@@ -28,8 +28,23 @@
 //   with FreeLibraryAndExitThread, so the module is not unmapped under it:
 //   while one runs, the host's FreeLibrary does not unload, and the unload
 //   happens on the look-up's thread when it ends.
+// - The console writer (the library's thread that writes the lines host
+//   threads queued for standard output and error, see common/console.h)
+//   cannot be joined either. stopConsoleWriter lets it write what is
+//   queued for up to kConsoleFlushLimitMs; a writer still held then is in
+//   a WriteFile on a handle nobody drains, so the rest of the queue is
+//   dropped and the write cancelled (CancelSynchronousIo, repeated until it
+//   lands). The writer then parks in its only alertable wait, where two
+//   APCs queued by the unload run: SetEvent on its `parked` event, then
+//   ExitThread. Once `parked` is signalled the thread is leaving without a
+//   return into this module (its exit completes once the unload has let go
+//   of the loader lock). Unlike TerminateThread, this lets Wine free the
+//   thread's stack, so reloads do not pile up a megabyte each. A write that
+//   no cancel ends (a paused console may be one) pins the module instead;
+//   the writer parks and ends whenever the write returns.
 // - The one-time initialisation is reset, so a library kept mapped by a
-//   pinned reader creates a fresh dispatcher on its next use.
+//   pinned reader or writer creates a fresh dispatcher on its next use, and
+//   a fresh console writer with its first line.
 // - The C++ runtime's emergency exception pool is given back; nothing on
 //   the library's paths throws in normal operation, so no exception has
 //   taken the TLS slot that the runtime would keep for it.
@@ -37,7 +52,10 @@
 // the semaphore of the unwinder's frame registration lock.
 //
 // Process exit (reserved set): nothing is done; the system ends every thread
-// and closes every handle itself.
+// and closes every handle itself. The console writer is among the threads
+// ended before DllMain runs, so lines it had not yet written are lost then
+// (the log has them all); writing them from the exiting thread could hold
+// the exit for ever on a console nobody drains.
 #include "api/signal_dispatcher.h"
 #include "common/console.h"
 #include "common/runtime.h"
@@ -65,8 +83,7 @@ BOOL CALLBACK createDispatcher(PINIT_ONCE, PVOID createdHere, PVOID *) {
 SignalDispatcher *getDispatcher() noexcept {
     bool createdHere = false;
     if (!InitOnceExecuteOnce(&dispatcherOnce, createDispatcher, &createdHere, nullptr)) return nullptr;
-    // Written by the creating thread once the others may go on: a console
-    // that nobody reads then holds this thread alone.
+    // Queued by the creating thread once the others may go on.
     if (createdHere) writeConsole(ConsoleStream::Output, "_initial ... start.\r\n_initial ... end.\r\n");
     return dispatcher;
 }
@@ -75,6 +92,7 @@ void releaseDispatcher() noexcept {
     if (dispatcher) dispatcher->prepareUnload();
     delete dispatcher;
     dispatcher = nullptr;
+    stopConsoleWriter();
     InitOnceInitialize(&dispatcherOnce);
     releaseRuntimeAtUnload();
 }

@@ -69,7 +69,7 @@ private:
 
     void readConfiguration();
     // Runs the steps of one signal of today; the lines for standard error
-    // are gathered in `console`, to be written once no lock is held.
+    // are gathered in `console`, to be queued once no lock is held.
     void runPipeline(SymbolState &state, const char *symbol, int32_t quantity, double price, LogBatch &log,
                      std::string &console);
     bool checkPosition(const std::string &symbol, int32_t quantity, LogBatch &log);

@@ -1,27 +1,31 @@
-// Lines for the host's console, written with one WriteFile on the standard
-// handle. The C runtime's stream functions take a lock of their own that
-// every thread printing through them shares, so a console nobody drains
-// would hold those threads too; a direct write holds only the caller.
+// Lines for the host's console. A standard handle may block a writer for as
+// long as nobody drains it (a pipe nobody reads, a console window paused by
+// a mouse selection), so host threads only queue their lines; one thread of
+// the library, started on first use, writes them with WriteFile on the
+// standard handles (not through the C runtime's streams, whose lock every
+// printing thread of the host shares).
 #ifndef VARNEX_COMMON_CONSOLE_H
 #define VARNEX_COMMON_CONSOLE_H
 
-#include <windows.h>
-
 #include <string>
+
+#include "common/console_queue.h"
 
 namespace varnex {
 
-enum class ConsoleStream { Output, Error };
+// Queues `text` as it stands (the caller puts in its own CR LF) and returns
+// at once. Lines of one thread keep their order. While the writer is held,
+// up to ConsoleQueue's bound waits; beyond it lines are dropped and counted,
+// and the writer says how many once it can write again. A host without a
+// console has no standard handle, and then nothing is queued.
+void writeConsole(ConsoleStream stream, const std::string &text) noexcept;
 
-// Writes `text` as it stands (the caller puts in its own CR LF). A host
-// without a console has no standard handle, and then nothing is written.
-inline void writeConsole(ConsoleStream stream, const std::string &text) noexcept {
-    const HANDLE handle =
-        GetStdHandle(stream == ConsoleStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return;
-    DWORD written = 0;
-    WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
+// At unload, under the loader lock: what is queued is written for up to
+// kConsoleFlushLimitMs, then a write that still blocks is cancelled and the
+// rest dropped; the writer ends from its parking point. A writer stuck in a
+// write it cannot leave keeps the module mapped (see library_lifetime.cpp).
+constexpr unsigned long kConsoleFlushLimitMs = 500;
+void stopConsoleWriter() noexcept;
 
 }  // namespace varnex
 

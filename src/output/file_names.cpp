@@ -113,6 +113,14 @@ std::string signalDebugPath(const char *driverName, const char *symbol, const ch
     return std::string(driverName) + signalFileStem(symbol) + "_debug" + ".txt";
 }
 
+std::wstring extendedLengthPath(const std::wstring &absolute) {
+    const bool twoBackslashes = absolute.compare(0, 2, L"\\\\") == 0;
+    if (!twoBackslashes) return L"\\\\?\\" + absolute;
+    const bool prefixed =
+        absolute.size() >= 4 && (absolute[2] == L'?' || absolute[2] == L'.') && absolute[3] == L'\\';
+    return prefixed ? absolute : L"\\\\?\\UNC\\" + absolute.substr(2);
+}
+
 std::string stampText(const LocalTime &time) {
     std::string out;
     out.reserve(19);

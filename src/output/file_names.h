@@ -43,6 +43,18 @@ constexpr std::size_t kShortenedPrefixBytes = 64;
 // letter case, so symbols that differ only in case share their files.
 std::string signalFileStem(const std::string &symbol);
 
+// The ANSI file functions take paths of up to MAX_PATH characters, the NUL
+// included; longer ones fail (silently, for a writer that skips what it
+// cannot write) unless given to the wide functions in extended-length form.
+constexpr std::size_t kMaxPathWithNul = 260;
+inline bool passesMaxPath(const std::string &path) { return path.size() + 1 > kMaxPathWithNul; }
+// The extended-length form of an absolute path: "\\?\" before a drive
+// path, "\\?\UNC\server\share\..." for "\\server\share\...". Paths
+// in that form already, and device paths ("\\.\"), are returned as they
+// stand. The system no longer normalises such a path, so `absolute` must be
+// normalised already (GetFullPathNameW).
+std::wstring extendedLengthPath(const std::wstring &absolute);
+
 // Local time fields as the C library's struct tm gives them, month from 1.
 struct LocalTime {
     int year, month, day, hour, minute, second;

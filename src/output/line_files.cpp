@@ -8,6 +8,7 @@
 #include "common/handles.h"
 #include "common/locks.h"
 #include "output/file_names.h"
+#include "output/path_access.h"
 
 namespace varnex {
 
@@ -71,8 +72,8 @@ std::string stampedLine(char separator, const char *text) {
 bool appendLines(const std::string &path, char separator, const std::string *texts, size_t count) {
     // Without FILE_WRITE_DATA every write goes to the end of the file; read
     // access is there because LockFileEx requires read or write access.
-    UniqueHandle file(CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE, kShareAll,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(createFileAt(path, FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE, kShareAll,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     if (!file) return false;
     // Measured under Wine: append-only handles alone lose and tear lines
     // between processes; with this lock none is lost or torn.
@@ -90,14 +91,12 @@ std::string folderOf(const std::string &path) {
 }
 
 bool writeNewFile(const std::string &path, const std::string &line) {
-    UniqueHandle file(
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(createFileAt(path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     return file && writeAll(file.get(), line);
 }
 
 bool rewriteInPlace(const std::string &path, const std::string &line) {
-    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(createFileAt(path, GENERIC_WRITE, kShareAll, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     if (!file) return false;
     FarRegionLock lock(file.get());
     return SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0 && writeAll(file.get(), line) &&
@@ -116,14 +115,14 @@ bool rewriteLine(const std::string &path, char separator, const char *text) {
         // is retried for a while before the line is written in place.
         const ULONGLONG deadline = GetTickCount64() + kReplaceRetryMs;
         for (;;) {
-            if (MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+            if (replaceFileWith(temp, path)) return true;
             const DWORD error = GetLastError();
             if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
             if (GetTickCount64() >= deadline) break;
             Sleep(1);
         }
     }
-    DeleteFileA(temp.c_str());
+    deleteFileAt(temp);
     return rewriteInPlace(path, line);
 }
 

@@ -1,7 +1,8 @@
 // Writing one line to an output file. Each file is opened, written and closed
 // per line, shared so that users may open, copy, rename and delete it while
 // the host runs, and other processes that load the library may write the same
-// files at the same time.
+// files at the same time. Paths may be of any length the configuration
+// allows (see path_access.h).
 #ifndef VARNEX_OUTPUT_LINE_FILES_H
 #define VARNEX_OUTPUT_LINE_FILES_H
 

@@ -30,8 +30,9 @@
 //   mixed|COUNT|TAG|SYMBOL|STEP|PRICE   COUNT rounds of _writelog "TAG i" and a
 //                                       signal for SYMBOL (\ decoded) with
 //                                       quantity i*STEP and PRICE, i from 1
-//   sendtimed|COUNT|SYMBOL              as send, then prints "SENT max=MS" with the
-//                                       longest single _process call
+//   sendtimed|COUNT|SYMBOL[|PATH]       as send, then prints "SENT max=MS" with the
+//                                       longest single _process call (into the
+//                                       file PATH instead, for a console nobody reads)
 //   load                                LoadLibrary on Varnex.dll again, exports resolved anew
 //   repeat|N ... end                    runs the lines up to "end" N times; '#' in
 //                                       them becomes the round's number (1..N)
@@ -443,7 +444,7 @@ int runLine(const std::string &line) {
                 dll.writelog((f[2] + " " + std::to_string(i)).c_str());
                 dll.process(year, month, day, symbol.c_str(), i * step, price);
             }
-        } else if (cmd == "sendtimed" && f.size() == 3) {
+        } else if (cmd == "sendtimed" && (f.size() == 3 || f.size() == 4)) {
             int year, month, day;
             dateOf("today", year, month, day);
             ULONGLONG longest = 0;
@@ -453,7 +454,9 @@ int runLine(const std::string &line) {
                 const ULONGLONG took = GetTickCount64() - start;
                 if (took > longest) longest = took;
             }
-            std::printf("SENT max=%llu\n", longest);
+            std::FILE *out = f.size() == 4 ? std::fopen(f[3].c_str(), "wb") : stdout;
+            if (out) std::fprintf(out, "SENT max=%llu\n", longest);
+            if (out && out != stdout) std::fclose(out);
             std::fflush(stdout);
         } else if (cmd == "resetorders") {
             ordersReceived = 0;

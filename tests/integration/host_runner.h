@@ -39,6 +39,8 @@ public:
     bool waitForOutput(const std::string &text, unsigned limitMs) {
         return child_->waitForOutput(text, limitMs);
     }
+    // A host whose console nobody read so far (HostConsole::NeverRead) is read from now on.
+    void startReading() { child_->startReading(); }
     // Waits for the end (at most two minutes) and returns everything.
     HostResult finish();
 

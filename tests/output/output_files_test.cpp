@@ -26,6 +26,19 @@ TEST(FileNames, PathsArePlainConcatenations) {
     EXPECT_EQ(signalDebugPath("C:\\", "a:b", "SignalDebug.txt"), "C:\\%a%3Ab_debug.txt");
 }
 
+TEST(FileNames, PathsPastMaxPathTakeTheExtendedLengthForm) {
+    EXPECT_FALSE(passesMaxPath(std::string(259, 'a')));  // with its NUL, exactly MAX_PATH
+    EXPECT_TRUE(passesMaxPath(std::string(260, 'a')));
+    const std::vector<std::pair<std::wstring, std::wstring>> cases = {
+        {L"C:\\data\\ABC.txt", L"\\\\?\\C:\\data\\ABC.txt"},
+        {L"\\\\server\\share\\ABC.txt", L"\\\\?\\UNC\\server\\share\\ABC.txt"},
+        {L"\\\\?\\C:\\ABC.txt", L"\\\\?\\C:\\ABC.txt"},
+        {L"\\\\?\\UNC\\server\\share\\x", L"\\\\?\\UNC\\server\\share\\x"},
+        {L"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(extendedLengthPath(c.first), c.second);
+}
+
 TEST(FileNames, LinesReachTheDiskAsTextModeWroteThem) {
     EXPECT_EQ(outputLine("2019/03/04 14:05:09", '\t', "hello"), "2019/03/04 14:05:09\thello\r\n");
     EXPECT_EQ(outputLine("S", ' ', "two\nlines"), "S two\r\nlines\r\n");

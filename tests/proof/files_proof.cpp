@@ -46,12 +46,7 @@ std::string readShared(const std::string &path, bool shareDelete) {
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_SHARING_VIOLATION ? "<busy>" : "<missing>";
-    std::string content;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
-    CloseHandle(file);
-    return content;
+    return readAndClose(file);
 }
 
 struct Reader {
@@ -223,12 +218,18 @@ TEST_F(FilesProof, ProcessesWritingTheSameFilesLoseAndTearNothing) {
     EXPECT_EQ(names, (std::set<std::string>{"SHARED.txt", "SHARED_debug.txt", "VarnexMsg.txt"}));
 }
 
-TEST_F(FilesProof, HostileSymbolsGetReadableFilesInsideDriverNameOnly) {
-    // driverName is a folder of its own, so its parent can be checked too.
-    const std::string driver = folder.file("driver\\");
-    ASSERT_TRUE(CreateDirectoryA(driver.c_str(), nullptr));
+// With a driverName of 254 characters, the most the profile functions read,
+// every file's path is past MAX_PATH.
+class FilesProofDriverName : public HostTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(FilesProofDriverName, HostileSymbolsGetReadableFilesInsideDriverNameOnly) {
+    // driverName is a folder of its own, so its parent can be checked too;
+    // folders nested in it make up the length asked for.
+    const std::string driver = makeFolderOfLength(folder.path(), GetParam());
+    ASSERT_FALSE(driver.empty());
     writeIni("[Setting]\r\ndriverName=" + driver +
-             "\r\nsignalDebugMode=True\r\nsignalFile=Empty.sig\r\nsignalDebugFile=EmptyDebug.sig\r\n");
+             "\r\nsignalDebugMode=True\r\nsignalFile=Empty.sig\r\nsignalDebugFile=EmptyDebug.sig\r\n"
+             "logMode=True\r\n");
     const std::vector<std::string> symbols = {"CON",
                                               "prn",
                                               "Aux",
@@ -283,20 +284,29 @@ TEST_F(FilesProof, HostileSymbolsGetReadableFilesInsideDriverNameOnly) {
     EXPECT_TRUE(fileExists(driver + "ABC.txt") && fileExists(driver + "BRK.B_debug.txt") &&
                 fileExists(driver + "\xC4PFEL.txt") && fileExists(driver + "a b.txt"));
     EXPECT_EQ(expectedNames.size(), symbols.size() * 2);
+    const std::string log = readFile(driver + "VarnexMsg.txt");
+    EXPECT_NE(log.find("\tABC: 1,2\r\n"), std::string::npos) << log.substr(0, 300);
+    EXPECT_EQ(countOf(log, " qty=\t1\r\n"), symbols.size());
+    expectedNames.insert("VarnexMsg.txt");
     const std::set<std::string> inside = entriesOf(driver);
     EXPECT_EQ(inside, expectedNames);
-    std::set<std::string> outside = entriesOf(folder.path());
-    outside.erase("driver");
-    outside.erase("script.txt");
-    for (size_t i = 0; i < symbols.size(); ++i) outside.erase("symbol" + std::to_string(i) + ".bin");
+    const std::string parent = driver.substr(0, driver.find_last_of('\\', driver.size() - 2) + 1);
+    std::set<std::string> outside = entriesOf(parent);
+    outside.erase(driver.substr(parent.size(), driver.size() - parent.size() - 1));
+    if (parent == folder.path()) {
+        outside.erase("script.txt");
+        for (size_t i = 0; i < symbols.size(); ++i) outside.erase("symbol" + std::to_string(i) + ".bin");
+    }
     EXPECT_TRUE(outside.empty()) << *outside.begin();
-    recordFigures("hostile symbols", std::to_string(symbols.size()) + " tried, " + std::to_string(readable) +
-                                         " with both files readable inside driverName, " +
-                                         std::to_string(inside.size()) + " files there, " +
-                                         std::to_string(outside.size()) + " written outside");
-    for (const std::string &name : inside) DeleteFileA((driver + name).c_str());
-    RemoveDirectoryA(driver.c_str());
+    recordFigures("hostile symbols, driverName of " + std::to_string(driver.size()),
+                  std::to_string(symbols.size()) + " tried, " + std::to_string(readable) +
+                      " with both files readable inside driverName, " + std::to_string(inside.size()) +
+                      " files there (the log among them, " + std::to_string(countOf(log, " qty=\t1\r\n")) +
+                      " signals logged), " + std::to_string(outside.size()) + " written outside");
 }
+
+// 0: the temp folder's own length.
+INSTANTIATE_TEST_SUITE_P(Lengths, FilesProofDriverName, ::testing::Values(size_t(0), size_t(254)));
 
 TEST_F(FilesProof, StampsKeepTheirShapeWhateverTheHostLocale) {
     writeIni(settingIni(folder, "logMode=True\r\n"));

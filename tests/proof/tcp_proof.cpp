@@ -3,7 +3,8 @@
 // returns within its bound, says which step failed, and writes its signal
 // files; the healthy symbol goes on meanwhile. Name look-ups go to a resolver
 // on a loopback address inside the host's own mount namespace, one that
-// never answers, so nothing leaves the machine.
+// never answers, so nothing leaves the machine. And a console nobody reads
+// beside thousands of refused relays: no host thread waits for it.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winsock2.h>
@@ -93,8 +94,14 @@ Timings runFaults(const TempFolder &folder, const std::vector<Fault> &faults, co
     writeIni(iniFor(folder, faults, healthyPort));
     std::string script = "initial\n";
     for (const Fault &fault : faults) script += "spawn|timed|" + fault.symbol + "|1|1\n";
-    script += "sleep|200\ntimedsend|" + std::to_string(kHealthyRelays) + "|HEALTHY\njoin\necho|END\n";
+    // The library's writer puts the failure lines out after their _process
+    // returned; a host that ended at once could take them with it.
+    const std::string seen = folder.file("seen");
+    script += "sleep|200\ntimedsend|" + std::to_string(kHealthyRelays) + "|HEALTHY\njoin\nwaitfile|" + seen +
+              "|30000\necho|END\n";
     HostProcess host(folder, "faults.txt", script, HostConsole::Read, resolver);
+    for (const Fault &fault : faults) host.waitForOutput("\n" + fault.failure, 30000);
+    writeFile(seen, "");
     const HostResult result = host.finish();
     EXPECT_NE(result.output.find("END"), std::string::npos) << result.output;
     Timings timings = timingsOf(result.output);
@@ -242,5 +249,72 @@ TEST_F(TcpProof, AFlappingServerEndsWithEverySymbolsLastPositionAndGetsNoneTwice
     // Connect and acknowledgement each bounded by ackTimeout, with room for a loaded machine.
     EXPECT_LT(longest, 2ul * kAckTimeoutMs + 1000);
 }
+
+// A console nobody reads: the host's standard output and error are one pipe
+// that nobody reads, and a host thread of its own fills it before the
+// library's first call. Thousands of refused relays then each have a line for
+// standard error. The host either starts being read again, when the writer
+// writes what it queued and how many lines it dropped, or unloads the
+// library while the writer is still held.
+class ConsoleProof : public HostTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ConsoleProof, AConsoleNobodyReadsHoldsNoHostThread) {
+    const bool unloadWhileHeld = GetParam();
+    constexpr int kRefused = 2000, kHealthy = 20;
+    OrderServer server(OrderServer::replies({"OK"}));
+    writeIni(
+        settingIni(folder, "logMode=True\r\nsocketClient=True\r\n") +
+        "[SocketClient]\r\nclientID=GOOD,DEAD\r\n[SC-GOOD]\r\nserverPort=" + std::to_string(server.port()) +
+        "\r\n[SC-DEAD]\r\nserverPort=" + std::to_string(closedPort()) + "\r\n");
+    const std::string done = folder.file("done"), go = folder.file("go"), sent = folder.file("sent.txt");
+    HostProcess host(folder, "script.txt",
+                     "spawn|fill|300000\nsleep|1500\ninitial\nsendtimed|" + std::to_string(kRefused) +
+                         "|DEAD|" + sent + "\nsend|" + std::to_string(kHealthy) + "|GOOD\n" +
+                         (unloadWhileHeld ? "unload|0\n" : "") + "touch|" + done + "\nwaitfile|" + go +
+                         "|120000\n",
+                     HostConsole::NeverRead);
+    const ULONGLONG deadline = GetTickCount64() + 120000;
+    while (!fileExists(done) && GetTickCount64() < deadline) Sleep(20);
+    ASSERT_TRUE(fileExists(done)) << "a host thread is held; log:\n" << log().substr(0, 2000);
+    unsigned long longest = 0;
+    ASSERT_EQ(std::sscanf(readFile(sent).c_str(), "SENT max=%lu", &longest), 1) << readFile(sent);
+    // It used to block for ever from the 68th refused relay on.
+    EXPECT_LT(longest, 10000ul);
+    EXPECT_EQ(server.messages().size(), static_cast<size_t>(kHealthy));
+    EXPECT_EQ(countOf(log(), "connect failed: WSAECONNREFUSED"), static_cast<size_t>(kRefused));
+
+    // Read from now on: the host's own fill goes through, and so does what
+    // the library's writer still has, the notice of the drops last.
+    host.startReading();
+    if (!unloadWhileHeld) EXPECT_TRUE(host.waitForOutput(" console lines dropped\r\n", 60000));
+    writeFile(go, "");
+    const HostResult result = host.finish();
+    EXPECT_EQ(result.exitCode, 0u);
+    const std::string &output = result.output;
+    const size_t relayLines = countOf(output, "connect failed: WSAECONNREFUSED");
+    unsigned long long dropped = 0;
+    for (size_t at = output.find("varnex: "); at != std::string::npos; at = output.find("varnex: ", at + 1))
+        dropped += std::strtoull(output.c_str() + at + 8, nullptr, 10);
+    const size_t initialLines = countOf(output, "_initial ... ");
+    if (!unloadWhileHeld) {
+        EXPECT_EQ(initialLines, 2u);
+        EXPECT_GT(dropped, 0u);
+        // Every line of the library either reached the console or was counted.
+        EXPECT_EQ(relayLines + dropped, static_cast<unsigned long long>(kRefused));
+    }
+    recordFigures(std::string("console nobody reads, ") + (unloadWhileHeld ? "then unload" : "then read"),
+                  std::to_string(kRefused) + " refused relays: " + std::to_string(kRefused) +
+                      " _process returned, longest " + std::to_string(longest) + " ms; " +
+                      (unloadWhileHeld
+                           ? "FreeLibrary returned with the writer held, " +
+                                 std::to_string(relayLines + initialLines) + " library lines written after it"
+                           : std::to_string(relayLines) + " relay lines written once read, " +
+                                 std::to_string(dropped) + " dropped and counted") +
+                      "; " + std::to_string(server.messages().size()) +
+                      " healthy relays acknowledged; host exit " + std::to_string(result.exitCode));
+}
+
+// false: the console is read again; true: the library is unloaded while its writer is held.
+INSTANTIATE_TEST_SUITE_P(HowTheHostGoesOn, ConsoleProof, ::testing::Bool());
 
 }  // namespace

@@ -62,22 +62,25 @@ ChildProcess::ChildProcess(const std::string &commandLine, const ChildOptions &o
     }
     UniqueHandle thread(info.hThread);
     process_.reset(info.hProcess);
-    if (options.console == ChildConsole::Read) {
-        reader_ = std::thread([this] {
-            char buffer[4096];
-            DWORD got = 0;
-            while (ReadFile(output_.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                collected_.append(buffer, got);
-            }
-        });
-    }
+    if (options.console == ChildConsole::Read) startReading();
     if (options.input) {
         DWORD written = 0;
         const std::string &input = *options.input;
         if (!input.empty())
             WriteFile(inWrite.get(), input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
     }
+}
+
+void ChildProcess::startReading() {
+    if (reader_.joinable() || !output_) return;
+    reader_ = std::thread([this] {
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(output_.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            collected_.append(buffer, got);
+        }
+    });
 }
 
 ChildProcess::~ChildProcess() {

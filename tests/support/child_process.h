@@ -20,7 +20,8 @@ struct ChildResult {
 
 // How a child's standard output and error are connected: to a pipe this side
 // reads all along, to nothing (and the child gets no console either), or to a
-// pipe that nobody ever reads (so the child's writes block once it is full).
+// pipe that nobody reads (so the child's writes block once it is full) until
+// the test calls startReading.
 enum class ChildConsole { Read, None, NeverRead };
 
 struct ChildOptions {
@@ -47,6 +48,8 @@ public:
     ChildProcess &operator=(const ChildProcess &) = delete;
 
     bool started() const { return static_cast<bool>(process_); }
+    // A child whose output nobody read so far (NeverRead) is read from now on.
+    void startReading();
     std::string output();
     // Waits until the output holds `text` (at most `limitMs`).
     bool waitForOutput(const std::string &text, unsigned limitMs);

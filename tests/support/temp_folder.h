@@ -1,4 +1,4 @@
-// A fresh folder under the temp directory, removed with its files afterwards.
+// A fresh folder under the temp directory, removed with all it holds afterwards.
 #ifndef VARNEX_TESTS_TEMP_FOLDER_H
 #define VARNEX_TESTS_TEMP_FOLDER_H
 
@@ -22,6 +22,16 @@ public:
 private:
     std::string path_;
 };
+
+// The helpers below take absolute paths of any length: they go to the wide
+// functions as "\\?\" + the path, which lifts MAX_PATH.
+
+// Creates `parent` + "driver\\" and folders nested in it until the path (with
+// its trailing backslash) is `length` long, and returns it; empty on failure.
+std::string makeFolderOfLength(const std::string &parent, size_t length);
+
+// What is left to read of an open file (a HANDLE), which is then closed.
+std::string readAndClose(void *file);
 
 // The whole file in binary mode, so CR LF stays visible; "<missing>" if absent.
 std::string readFile(const std::string &path);

@@ -168,6 +168,40 @@ TEST_F(DoctorRulesTest, DriverNameNeedsItsBackslashAndAWritableFolder) {
     EXPECT_EQ(driverFolder("out"), "");
 }
 
+TEST_F(DoctorRulesTest, PathsPastMaxPathAreNamed) {
+    struct Case {
+        size_t driverBytes;
+        bool logOn, debugOn;
+        std::optional<std::string> symbol;
+        std::vector<std::string> named;  // what the warnings name, in order
+    };
+    const std::string longSymbol(60, 'S');
+    // clang-format off
+    const std::vector<Case> cases = {
+        // 246 + 13 = 259 bytes, exactly MAX_PATH with its NUL; 10 are left for a stem before ".txt".
+        {246, true, false, std::nullopt, {"symbols of 10 bytes or more"}},
+        {247, true, false, longSymbol, {"the path of the log file is 260 characters long",
+                                        "the signal file of " + longSymbol + " is 311", "symbols of 9 bytes or more"}},
+        {254, false, true, std::nullopt, {"the signal file of the empty symbol is 264",
+                                          "the signal debug file of the empty symbol is 269", "symbols of 1 byte or more"}},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.driverBytes);
+        config.driverName.value = "C:\\" + std::string(c.driverBytes - 4, 'd') + "\\";
+        config.logMode.on = c.logOn;
+        config.logFile.value = "VarnexMsg.txt";
+        config.signalDebugMode.on = c.debugOn;
+        config.signalDebugFile.value = "SignalDebug.txt";
+        std::vector<std::string> named;
+        for (const Finding &finding : checkConfiguration(config, sections, folder, c.symbol))
+            if (finding.text.find("MAX_PATH") != std::string::npos) named.push_back(finding.text);
+        ASSERT_EQ(named.size(), c.named.size()) << (named.empty() ? "" : named[0]);
+        for (size_t i = 0; i < named.size(); ++i)
+            EXPECT_NE(named[i].find(c.named[i]), std::string::npos) << named[i];
+    }
+}
+
 TEST_F(DoctorRulesTest, UnknownKeysAndSectionsAreLikelyTypos) {
     sections.push_back({"Settings", {{"logMode", "True"}}});
     sections[0].entries.push_back({"logMod", "True"});

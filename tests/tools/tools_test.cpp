@@ -221,6 +221,17 @@ TEST_F(ToolsTest, DoctorExitStatusFollowsItsFindings) {
     EXPECT_EQ(doctor.exitCode, 1u);
     EXPECT_NE(doctor.output.find("missing\\, does not exist"), std::string::npos) << doctor.output;
 
+    // A driverName of 254 characters: its folder is there and writable,
+    // though the doctor's probe file in it is past MAX_PATH too.
+    const std::string deep = makeFolderOfLength(folder.path(), 254);
+    writeFile(clean, "[Setting]\r\ndriverName=" + deep + "\r\nlogMode=True\r\n");
+    doctor = runTool(kDoctor, {"--ini", clean});
+    EXPECT_EQ(doctor.exitCode, 1u);
+    EXPECT_EQ(linesWith(doctor.output, "warning: ").size(), 3u) << doctor.output;
+    EXPECT_NE(doctor.output.find("warning: the path of the log file is 267 characters long, past MAX_PATH"),
+              std::string::npos);
+    EXPECT_EQ(doctor.output.find("cannot be written"), std::string::npos);
+
     doctor = runTool(kDoctor, {"--ini", folder.file("absent.ini")});
     EXPECT_EQ(doctor.exitCode, 2u);
     EXPECT_EQ(doctor.output,

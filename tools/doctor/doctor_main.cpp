@@ -13,6 +13,7 @@
 #include "doctor/doctor_rules.h"
 #include "net/tcp_relay.h"
 #include "output/file_names.h"
+#include "output/path_access.h"
 #include "pipe/pipe_names.h"
 
 using namespace varnex_tools;
@@ -75,8 +76,9 @@ FolderState inspectFolder(const std::string &folder) {
     state.exists = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     if (!state.exists) return state;
     const std::string probe = folder + "varnex-doctor-" + std::to_string(GetCurrentProcessId()) + ".tmp";
-    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    // Opened as the library opens its files: the probe's name may take it past MAX_PATH.
+    HANDLE file = varnex::createFileAt(probe, GENERIC_WRITE, 0, CREATE_NEW,
+                                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE);
     state.writable = file != INVALID_HANDLE_VALUE;
     if (state.writable) CloseHandle(file);
     return state;
@@ -187,7 +189,8 @@ int main(int argc, char **argv) {
     if (config.signalMode.on || config.logMode.on)
         folder = inspectFolder(driverFolder(config.driverName.value));
     const std::vector<Finding> findings =
-        checkConfiguration(config, exists ? rawSections(iniName) : std::vector<RawSection>(), folder);
+        checkConfiguration(config, exists ? rawSections(iniName) : std::vector<RawSection>(), folder,
+                           haveSymbol ? std::optional<std::string>(symbol) : std::nullopt);
     if (haveSymbol) showSymbol(symbol, config);
 
     long warnings = 0, errors = 0;

@@ -100,6 +100,46 @@ void checkKeys(std::vector<Finding> &out, const RawSection &section) {
     }
 }
 
+void checkPathLength(std::vector<Finding> &out, const std::string &file, const std::string &path) {
+    if (!varnex::passesMaxPath(path)) return;
+    warn(out, "the path of " + file + " is " + std::to_string(path.size()) +
+                  " characters long, past MAX_PATH (" + std::to_string(varnex::kMaxPathWithNul - 1) +
+                  "): the library writes it, but some programs cannot open such files");
+}
+
+// Symbols this short are everyday tickers, option and spread names; a
+// driverName that leaves less room than that for a stem is worth a word.
+constexpr size_t kEverydaySymbolBytes = 32;
+
+void checkPathLengths(std::vector<Finding> &out, const VarnexConfig &config,
+                      const std::optional<std::string> &symbol) {
+    const char *driver = config.driverName.value.c_str();
+    if (config.logMode.on)
+        checkPathLength(out, "the log file", varnex::logPath(driver, config.logFile.value.c_str()));
+    if (!config.signalMode.on) return;
+    const bool debug = config.signalDebugMode.on;
+    std::vector<std::string> symbols = {""};
+    if (symbol && !symbol->empty()) symbols.push_back(*symbol);
+    for (const std::string &s : symbols) {
+        const std::string whose = s.empty() ? "the empty symbol" : s;
+        checkPathLength(out, "the signal file of " + whose,
+                        varnex::signalPath(driver, s.c_str(), config.signalFile.value.c_str()));
+        if (debug)
+            checkPathLength(out, "the signal debug file of " + whose,
+                            varnex::signalDebugPath(driver, s.c_str(), config.signalDebugFile.value.c_str()));
+    }
+    // The shortest stem whose files pass MAX_PATH: driverName, stem and
+    // suffix take kMaxPathWithNul bytes or more.
+    const size_t suffix = std::string(debug ? "_debug.txt" : ".txt").size();
+    const size_t used = config.driverName.value.size() + suffix;
+    const size_t shortest = used + 1 >= varnex::kMaxPathWithNul ? 1 : varnex::kMaxPathWithNul - used;
+    if (shortest <= kEverydaySymbolBytes)
+        warn(out, "the signal files of symbols of " + std::to_string(shortest) +
+                      (shortest == 1 ? " byte" : " bytes") +
+                      " or more have paths past MAX_PATH: the library writes them, but some programs "
+                      "cannot open such files");
+}
+
 }  // namespace
 
 std::vector<RawEntry> parseSectionBlock(const char *block, size_t size) {
@@ -125,7 +165,7 @@ std::string driverFolder(const std::string &driverName) {
 }
 
 std::vector<Finding> checkConfiguration(const VarnexConfig &config, const std::vector<RawSection> &sections,
-                                        const FolderState &folder) {
+                                        const FolderState &folder, const std::optional<std::string> &symbol) {
     std::vector<Finding> out;
     for (const RawSection &section : sections) {
         if (knownKeys(section.name).empty())
@@ -156,6 +196,7 @@ std::vector<Finding> checkConfiguration(const VarnexConfig &config, const std::v
             warn(out, "the folder of driverName, " + shown +
                           ", cannot be written: no signal or log file will appear");
     }
+    checkPathLengths(out, config, symbol);
     if (config.signalDebugMode.on && !config.signalMode.on)
         warn(out, "signalDebugMode is on while signalMode is off: no signal debug line is ever written");
 

@@ -4,6 +4,7 @@
 #ifndef VARNEX_TOOLS_DOCTOR_RULES_H
 #define VARNEX_TOOLS_DOCTOR_RULES_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,10 @@ struct Finding {
     std::string text;
 };
 
+// `symbol`: the one the user asked about, whose own files are checked too.
 std::vector<Finding> checkConfiguration(const varnex::VarnexConfig &config,
-                                        const std::vector<RawSection> &sections, const FolderState &folder);
+                                        const std::vector<RawSection> &sections, const FolderState &folder,
+                                        const std::optional<std::string> &symbol = std::nullopt);
 
 }  // namespace varnex_tools
 

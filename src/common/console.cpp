@@ -1,0 +1,195 @@
+#include "common/console.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <utility>
+
+#include "common/counts.h"
+#include "common/handles.h"
+#include "common/locks.h"
+
+namespace varnex {
+
+namespace {
+
+// How long the first line's caller waits for the new writer to run, so that
+// an unload right after finds it where it can be stopped.
+constexpr DWORD kStartLimitMs = 2000;
+// After the flush: how long a blocked write is cancelled, again and again,
+// until the writer parks (a cancel that comes just before the write begins
+// is lost, the next one finds it).
+constexpr DWORD kCancelLimitMs = 1000;
+constexpr DWORD kCancelEveryMs = 10;
+
+enum Phase : int { kRunning, kFinishing, kAbandoned };
+
+// Owned by whoever stops the writer; the thread works on it through a plain
+// pointer, so a parked thread holds nothing of its own, and a writer left
+// running (module pinned) keeps a task that stays valid.
+struct ConsoleWriterTask {
+    // Guards `queue`; held for queue operations only, never across a write.
+    SRWLOCK lock = SRWLOCK_INIT;
+    ConsoleQueue queue;
+    UniqueHandle wake;  // auto-reset: lines queued, or the phase changed
+    UniqueHandle started;
+    UniqueHandle parked;
+    std::atomic<int> phase{kRunning};
+};
+
+// Guards `writer` and `writerThread`: the start on first use, the queueing
+// of lines (shared) and the stop at unload. Plain pointers and handles: a
+// static owner would close them in a static destructor after the unload.
+SRWLOCK ownerLock = SRWLOCK_INIT;
+ConsoleWriterTask *writer = nullptr;
+HANDLE writerThread = nullptr;
+
+HANDLE standardHandle(ConsoleStream stream) {
+    return GetStdHandle(stream == ConsoleStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+// Keeps this library mapped until the process ends, whatever FreeLibrary calls follow.
+void pinModule() {
+    HMODULE self;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&pinModule), &self);
+}
+
+void writeLine(ConsoleWriterTask &task, const ConsoleLine &line) {
+    // Looked up at every line: the host may change its standard handles.
+    const HANDLE handle = standardHandle(line.stream);
+    if (!holdsHandle(handle)) return;
+    const char *at = line.text.data();
+    size_t left = line.text.size();
+    while (left > 0 && task.phase != kAbandoned) {
+        DWORD written = 0;
+        if (!WriteFile(handle, at, clampToUint32(left), &written, nullptr) || written == 0) return;
+        at += written;
+        left -= written;
+    }
+}
+
+void serve(ConsoleWriterTask &task) noexcept {
+    for (;;) {
+        if (task.phase == kAbandoned) return;
+        ConsoleLine line;
+        bool have = false;
+        try {
+            ExclusiveLock guard(task.lock);
+            have = task.queue.pop(line);
+        } catch (...) {
+            // No memory for the notice of dropped lines: it is skipped.
+        }
+        if (have) {
+            writeLine(task, line);
+        } else if (task.phase != kRunning) {
+            return;
+        } else {
+            WaitForSingleObject(task.wake.get(), INFINITE);
+        }
+    }
+}
+
+DWORD WINAPI writerMain(LPVOID parameter) {
+    auto *task = static_cast<ConsoleWriterTask *>(parameter);
+    SetEvent(task->started.get());
+    serve(*task);
+    // The parking point: serve's objects are gone, no lock is held and no
+    // write or heap operation is under way. It is the writer's only
+    // alertable wait, so the APCs its owner queues run here and nowhere else.
+    for (;;) SleepEx(INFINITE, TRUE);
+}
+
+template <typename Function>
+PAPCFUNC asApc(Function *function) {
+    return reinterpret_cast<PAPCFUNC>(reinterpret_cast<void (*)()>(function));
+}
+
+// Two APCs, run in order at the parking point, both system functions that
+// take one pointer-sized argument: SetEvent(parked), then ExitThread. So once
+// `parked` is seen signalled the thread is on its way out without a return
+// into this module, and it touches neither its task nor the event again; its
+// exit, which needs the loader lock that an unload holds, may complete after
+// the module is gone. (TerminateThread would do as much, but Wine keeps the
+// stack of a thread ended that way: a megabyte per reload.)
+void queueEnd(ConsoleWriterTask &task, HANDLE thread) {
+    QueueUserAPC(asApc(&SetEvent), thread, reinterpret_cast<ULONG_PTR>(task.parked.get()));
+    QueueUserAPC(asApc(&ExitThread), thread, 0);
+}
+
+// Under ownerLock, held exclusively. Leaves `writer` null when no thread
+// could be had; the next line tries again.
+void startWriter() {
+    auto task = std::make_unique<ConsoleWriterTask>();
+    for (UniqueHandle *event : {&task->started, &task->parked}) {
+        event->reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        if (!*event) return;
+    }
+    task->wake.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!task->wake) return;
+    const HANDLE thread = CreateThread(nullptr, 0, writerMain, task.get(), 0, nullptr);
+    if (!holdsHandle(thread)) return;
+    WaitForSingleObject(task->started.get(), kStartLimitMs);
+    writerThread = thread;
+    writer = task.release();
+}
+
+void enqueue(ConsoleWriterTask &task, ConsoleStream stream, const std::string &text) {
+    {
+        ExclusiveLock guard(task.lock);
+        task.queue.push(stream, text);
+    }
+    SetEvent(task.wake.get());
+}
+
+}  // namespace
+
+void writeConsole(ConsoleStream stream, const std::string &text) noexcept {
+    if (text.empty() || !holdsHandle(standardHandle(stream))) return;
+    try {
+        {
+            SharedLock owner(ownerLock);
+            if (writer) {
+                enqueue(*writer, stream, text);
+                return;
+            }
+        }
+        ExclusiveLock owner(ownerLock);
+        if (!writer) startWriter();
+        if (writer) enqueue(*writer, stream, text);
+    } catch (...) {
+        // Out of memory: the line is lost, the log still has its record.
+    }
+}
+
+void stopConsoleWriter() noexcept {
+    ExclusiveLock owner(ownerLock);
+    ConsoleWriterTask *task = std::exchange(writer, nullptr);
+    const HANDLE thread = std::exchange(writerThread, nullptr);
+    if (!task) return;
+    task->phase = kFinishing;
+    SetEvent(task->wake.get());
+    queueEnd(*task, thread);
+    bool parked = WaitForSingleObject(task->parked.get(), kConsoleFlushLimitMs) == WAIT_OBJECT_0;
+    if (!parked) {
+        // Held in a write: the rest is dropped, and the write cancelled.
+        task->phase = kAbandoned;
+        const ULONGLONG deadline = GetTickCount64() + kCancelLimitMs;
+        do {
+            CancelSynchronousIo(thread);
+            parked = WaitForSingleObject(task->parked.get(), kCancelEveryMs) == WAIT_OBJECT_0;
+        } while (!parked && GetTickCount64() < deadline);
+    }
+    if (parked) {
+        delete task;
+    } else {
+        // Inside a write that no cancel ends (or not started at all): when
+        // the write returns, the thread parks and ends; until then it runs
+        // code of this module and reads its task, so both stay for good.
+        pinModule();
+    }
+    CloseHandle(thread);
+}
+
+}  // namespace varnex
