@@ -1,12 +1,16 @@
 #include "api/endpoint_table.h"
 
+#include "text/ipv4_text.h"
+
 namespace varnex {
 
 EndpointTable endpointTable(const std::vector<EndpointSettings> &settings) {
     EndpointTable table;
-    for (const EndpointSettings &entry : settings)
-        table.emplace(entry.id,
-                      ClientEndpoint{entry.serverIp.value, entry.serverPort.value, entry.ackTimeout.value});
+    for (const EndpointSettings &entry : settings) {
+        ClientEndpoint endpoint{entry.serverIp.value, entry.serverPort.value, entry.ackTimeout.value};
+        endpoint.dotted = parseDottedQuad(endpoint.host, endpoint.address);
+        table.emplace(entry.id, std::move(endpoint));
+    }
     return table;
 }
 

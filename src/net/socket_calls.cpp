@@ -1,6 +1,7 @@
 #include "net/socket_calls.h"
 
 #include "net/socket_errors.h"
+#include "text/ipv4_text.h"
 
 namespace varnex {
 
@@ -23,8 +24,10 @@ std::string connectWithin(SOCKET handle, const sockaddr_in &address, int32_t lim
     const int ready = select(0, nullptr, &writable, &failed, &limit);
     if (ready == SOCKET_ERROR) return connectFailedText(WSAGetLastError());
     if (ready == 0) return timedOutText(NetStep::Connect, limitMs);
-    // Winsock reports a failed attempt in the exception set; writable means connected.
-    if (FD_ISSET(handle, &failed)) {
+    // Winsock reports a failed attempt in the exception set; writable means
+    // connected. The set holds this one socket only, so its count says it
+    // (FD_ISSET would be one more call into Winsock per relay).
+    if (failed.fd_count != 0) {
         int status = 0;
         int length = sizeof status;
         getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&status), &length);
@@ -38,7 +41,7 @@ std::string connectWithin(SOCKET handle, const sockaddr_in &address, int32_t lim
 sockaddr_in ipv4Address(int32_t port, uint32_t address) {
     sockaddr_in result = {};
     result.sin_family = AF_INET;
-    result.sin_port = htons(static_cast<u_short>(port));
+    result.sin_port = networkPort(port);
     result.sin_addr.s_addr = address;
     return result;
 }

@@ -43,7 +43,10 @@ Acknowledgement awaitAcknowledgement(const TcpSocket &socket, int32_t limitMs) {
 Acknowledgement exchange(const ClientEndpoint &endpoint, const std::string &message, std::string &log) {
     // Non-blocking: every wait below is a bounded select, so the socket
     // need not be switched back to blocking mode.
-    TcpClientSocket connection(endpoint.host, endpoint.port, endpoint.ackTimeout, SocketMode::NonBlocking);
+    TcpClientSocket connection =
+        endpoint.dotted
+            ? TcpClientSocket(endpoint.address, endpoint.port, endpoint.ackTimeout, SocketMode::NonBlocking)
+            : TcpClientSocket(endpoint.host, endpoint.port, endpoint.ackTimeout, SocketMode::NonBlocking);
     if (connection.failed()) return {false, connection.failure()};
     connection.sendBytes(message);
     log += message + "\n";

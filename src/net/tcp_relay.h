@@ -17,6 +17,10 @@ struct ClientEndpoint {
     // Bounds each step on its own: the name look-up, the connection attempt
     // and the wait for "OK".
     int32_t ackTimeout;
+    // A host given as a plain dotted address is read once, when the table is
+    // built; then no relay spends a socket call on turning it into one.
+    bool dotted = false;
+    uint32_t address = 0;  // network byte order, when dotted
 };
 
 // Client identifier (byte-wise, case-sensitive, untrimmed) to its server.

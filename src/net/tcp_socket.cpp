@@ -157,6 +157,16 @@ TcpClientSocket::TcpClientSocket(const std::string &host, int32_t port, int32_t 
     }
 }
 
+TcpClientSocket::TcpClientSocket(uint32_t address, int32_t port, int32_t limitMs, SocketMode mode) noexcept {
+    if (failed()) return;
+    try {
+        std::string failure = connectSocket(nativeHandle(), ipv4Address(port, address), limitMs, mode);
+        if (!failure.empty()) fail(std::move(failure));
+    } catch (...) {
+        fail(kUnhandledText);
+    }
+}
+
 TcpClientSocket::~TcpClientSocket() = default;
 
 TcpServerSocket::TcpServerSocket(int32_t port, int32_t backlog, int32_t nonBlocking,

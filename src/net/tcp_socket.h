@@ -89,6 +89,8 @@ public:
     // suits callers whose every wait is bounded (receiveWithin).
     TcpClientSocket(const std::string &host, int32_t port, int32_t limitMs = -1,
                     SocketMode mode = SocketMode::Blocking) noexcept;
+    // The same for an address already known (network byte order): no look-up.
+    TcpClientSocket(uint32_t address, int32_t port, int32_t limitMs, SocketMode mode) noexcept;
     ~TcpClientSocket() override;
 };
 
