@@ -94,6 +94,26 @@ int main() {
         }
         safeFloor.push_back((nowMicros() - start) / kSignals);
     }
+    // The commonest call of all: a signal whose position did not change, with
+    // the log on. Its two lines go out in one locked append; by hand, the
+    // same lines in one locked append, and in one plain append.
+    std::vector<double> unchanged, oneLocked, onePlain;
+    for (int round = 0; round < kRounds; ++round) {
+        double start = nowMicros();
+        for (int i = 0; i < kSignals; ++i) varnex.process(day.year, day.month, day.day, "BENCH", quantity, 101.25);
+        unchanged.push_back((nowMicros() - start) / kSignals);
+
+        start = nowMicros();
+        for (int i = 0; i < kSignals; ++i)
+            appendLocked(safeLog, stampedLine('\t', "BENCH: 1,101.25") + stampedLine('\t', "BENCH qty=\t1"));
+        oneLocked.push_back((nowMicros() - start) / kSignals);
+
+        start = nowMicros();
+        for (int i = 0; i < kSignals; ++i)
+            writeWhole(handLog, FILE_APPEND_DATA, OPEN_ALWAYS,
+                       stampedLine('\t', "BENCH: 1,101.25") + stampedLine('\t', "BENCH qty=\t1"));
+        onePlain.push_back((nowMicros() - start) / kSignals);
+    }
     std::printf("process_bench: %d rounds of %d changed signals, log and signal file on\n", kRounds,
                 kSignals);
     reportRow("files", "files only: `_process` per changed signal", "us", spreadOf(library),
@@ -113,6 +133,15 @@ int main() {
                "(CreateFileA, WriteFile, CloseHandle) and moved over the target with MoveFileExA. "
                "The plain floor above lacks these steps, so it cannot be met by a library that must "
                "not tear or lose lines when several processes write the same files.");
+    reportRow("unchanged-locked", "unchanged signal, log on, against one locked append of its lines", "us",
+              spreadOf(unchanged), "1 locked append of 2 lines, by hand", spreadOf(oneLocked), "ratio<=1.05");
+    reportRow("unchanged-plain", "unchanged signal, log on, against one plain append of its lines", "us",
+              spreadOf(unchanged), "1 plain append of 2 lines, by hand", spreadOf(onePlain), "-");
+    reportNote("unchanged-locked",
+               "An unchanged position with only the log on: the library's two lines (the signal and the "
+               "position) against the same two stamped lines in one append by hand, locked as above or "
+               "plain (CreateFileA OPEN_ALWAYS with FILE_APPEND_DATA, WriteFile, CloseHandle). The rows "
+               "above them use changed signals; these use the same symbol at its last quantity.");
     for (const char *name : {"VarnexMsg.txt", "BENCH.txt", "HandMsg.txt", "HAND.txt", "SafeMsg.txt", "SAFE.txt"})
         DeleteFileA((folder + name).c_str());
     RemoveDirectoryA(folder.c_str());

@@ -91,8 +91,7 @@ int measureSize(int size, bool withLog, const char *file) {
 }
 
 int orchestrate(bool withLog) {
-    const std::vector<int> sizes =
-        withLog ? std::vector<int>{1, 1000, 10000} : std::vector<int>{1, 1000, 10000, 100000};
+    const std::vector<int> sizes{1, 1000, 10000, 100000};
     const int passes = withLog ? 2 : 3;
     char temp[MAX_PATH], self[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
