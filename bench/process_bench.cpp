@@ -98,6 +98,7 @@ int main() {
     // the log on. Its two lines go out in one locked append; by hand, the
     // same lines in one locked append, and in one plain append.
     std::vector<double> unchanged, oneLocked, onePlain;
+    auto unchangedLines = [] { return stampedLine('\t', "BENCH: 1,101.25") + stampedLine('\t', "BENCH qty=\t1"); };
     for (int round = 0; round < kRounds; ++round) {
         double start = nowMicros();
         for (int i = 0; i < kSignals; ++i) varnex.process(day.year, day.month, day.day, "BENCH", quantity, 101.25);
@@ -105,13 +106,12 @@ int main() {
 
         start = nowMicros();
         for (int i = 0; i < kSignals; ++i)
-            appendLocked(safeLog, stampedLine('\t', "BENCH: 1,101.25") + stampedLine('\t', "BENCH qty=\t1"));
+            appendLocked(safeLog, unchangedLines());
         oneLocked.push_back((nowMicros() - start) / kSignals);
 
         start = nowMicros();
         for (int i = 0; i < kSignals; ++i)
-            writeWhole(handLog, FILE_APPEND_DATA, OPEN_ALWAYS,
-                       stampedLine('\t', "BENCH: 1,101.25") + stampedLine('\t', "BENCH qty=\t1"));
+            writeWhole(handLog, FILE_APPEND_DATA, OPEN_ALWAYS, unchangedLines());
         onePlain.push_back((nowMicros() - start) / kSignals);
     }
     std::printf("process_bench: %d rounds of %d changed signals, log and signal file on\n", kRounds,
