@@ -1,7 +1,11 @@
 // _process per changed signal with only the log and the signal file on, next
 // to the same file work done with the plain Win32 calls: two log lines
 // appended and the signal file rewritten, each opened, written once and
-// closed. Rounds of each alternate so that both see the same machine.
+// closed. Rounds of each alternate so that both see the same machine. Then
+// the library reloaded with every destination on: a changed signal's whole
+// road, its pipe relay received by this very process.
+#include <winsock2.h>
+// windows.h after winsock2.h, which it would otherwise pull in the old winsock.h for.
 #include <windows.h>
 
 #include <cstdio>
@@ -9,9 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "ack_server.h"
 #include "bench_report.h"
 
 namespace {
+
+void VARNEX_CALL ignoreOrder(const char *) {}
 
 // The same bytes the library writes: a fresh time stamp, the separator, the
 // text and CR LF.
@@ -142,7 +149,41 @@ int main() {
                "position) against the same two stamped lines in one append by hand, locked as above or "
                "plain (CreateFileA OPEN_ALWAYS with FILE_APPEND_DATA, WriteFile, CloseHandle). The rows "
                "above them use changed signals; these use the same symbol at its last quantity.");
-    for (const char *name : {"VarnexMsg.txt", "BENCH.txt", "HandMsg.txt", "HAND.txt", "SafeMsg.txt", "SAFE.txt"})
+    // A fresh library (a reload reads Varnex.ini anew) with every destination on.
+    FreeLibrary(varnex.module);
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    std::vector<double> everything;
+    {
+        AckServer server(0, 1);
+        {
+            BenchIni ini;
+            ini.set("Setting", "driverName", folder);
+            for (const char *key : {"logMode", "signalMode", "signalDebugMode", "varnexMode", "socketClient"})
+                ini.set("Setting", key, "True");
+            ini.set("SocketClient", "clientID", "BENCH");
+            ini.set("SC-BENCH", "serverIp", "127.0.0.1");
+            ini.set("SC-BENCH", "serverPort", std::to_string(server.port()));
+            varnex = loadVarnex();
+        }
+        varnex.registerOrderFunc(ignoreOrder);
+        for (int round = 0; round < kRounds; ++round) {
+            const double start = nowMicros();
+            for (int i = 0; i < kSignals; ++i)
+                varnex.process(day.year, day.month, day.day, "BENCH", ++quantity, 101.25);
+            everything.push_back((nowMicros() - start) / kSignals);
+        }
+        FreeLibrary(varnex.module);
+    }
+    WSACleanup();
+    reportRow("every-destination", "changed signal, every destination on, against files only", "us",
+              spreadOf(everything), "files only (the first row)", spreadOf(library), "-");
+    reportNote("every-destination",
+               "The library reloaded with the log, the signal and signal debug files, the pipe relay (to an "
+               "order function registered in the same process) and the TCP relay (to a loopback server "
+               "answering OK) all on; against the library's own files-only cost above, so the ratio is "
+               "what the relays add to a changed signal.");
+    for (const char *name : {"VarnexMsg.txt", "BENCH_debug.txt", "BENCH.txt", "HandMsg.txt", "HAND.txt", "SafeMsg.txt", "SAFE.txt"})
         DeleteFileA((folder + name).c_str());
     RemoveDirectoryA(folder.c_str());
     return 0;
