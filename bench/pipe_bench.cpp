@@ -124,6 +124,9 @@ int parent() {
 
     const Today day = today();
     std::vector<LONGLONG> rawSent(kTotal), sent(kTotal + 1);
+    // How long the sending thread is held per paced order: the raw WriteFile
+    // against the whole _process call.
+    std::vector<LONGLONG> rawHeld(kTotal), held(kTotal + 1);
     std::vector<LONGLONG> rawBurstStart(kRounds), burstStart(kRounds);
     auto rawWrite = [&](int index) {
         char message[32];
@@ -131,10 +134,12 @@ int parent() {
         DWORD n;
         rawSent[index] = ticks();
         WriteFile(rawPipe, message, static_cast<DWORD>(length), &n, nullptr);
+        rawHeld[index] = ticks() - rawSent[index];
     };
     auto relay = [&](int quantity) {
         sent[quantity] = ticks();
         varnex.process(day.year, day.month, day.day, "SYM", quantity, 101.25);
+        held[quantity] = ticks() - sent[quantity];
     };
     int phaseTimeouts = 0;
     auto awaitPhase = [&](HANDLE phase) {
@@ -182,11 +187,14 @@ int parent() {
     }
 
     std::vector<double> allRaw, all, rawMedians, medians, rawP99s, p99s, rawRates, rates;
+    std::vector<double> rawHeldMedians, heldMedians;
     int lost = 0;
     for (int round = 0; round < kRounds; ++round) {
         const int first = round * kPerRound;
-        std::vector<double> raw, lib;
+        std::vector<double> raw, lib, rawCall, libCall;
         for (int i = first; i < first + kPaced; ++i) {
+            rawCall.push_back(ticksToMicros(rawHeld[i]));
+            libCall.push_back(ticksToMicros(held[i + 1]));
             raw.push_back(ticksToMicros(rawArrived[i] - rawSent[i]));
             if (arrived[i + 1]) lib.push_back(ticksToMicros(arrived[i + 1] - sent[i + 1]));
         }
@@ -194,6 +202,8 @@ int parent() {
         all.insert(all.end(), lib.begin(), lib.end());
         rawMedians.push_back(median(raw));
         rawP99s.push_back(percentile(raw, 0.99));
+        rawHeldMedians.push_back(median(rawCall));
+        heldMedians.push_back(median(libCall));
         if (!lib.empty()) medians.push_back(median(lib)), p99s.push_back(percentile(lib, 0.99));
         const int end = first + kPerRound;  // last message of the burst
         rawRates.push_back(kBurst / (ticksToMicros(rawArrived[end - 1] - rawBurstStart[round]) / 1e6));
@@ -210,11 +220,13 @@ int parent() {
     };
     reportRow("pipe_median", "pipe relay: latency to the order function, median", "us",
               pooled(all, medians, 0.5), "raw one-way pipe write between processes",
-              pooled(allRaw, rawMedians, 0.5), "ratio<=1.15");
+              pooled(allRaw, rawMedians, 0.5), "ratio<=1.10");
     reportRow("pipe_p99", "pipe relay: latency, 99th percentile", "us", pooled(all, p99s, 0.99),
               "raw one-way pipe write, 99th percentile", pooled(allRaw, rawP99s, 0.99), "-");
+    reportRow("pipe_held", "pipe relay: sending thread held per paced order, median", "us",
+              spreadOf(heldMedians), "raw WriteFile", spreadOf(rawHeldMedians), "-");
     reportRow("pipe_rate", "pipe relay: sustained orders/s", "orders/s", spreadOf(rates),
-              "raw back-to-back pipe writes/s", spreadOf(rawRates), "ratio>=0.85");
+              "raw back-to-back pipe writes/s", spreadOf(rawRates), "ratio>=0.90");
     reportRow("pipe_loss", "pipe relay: orders lost", "orders",
               Spread{double(lost), double(lost), double(lost)}, "value=0");
     reportNote(

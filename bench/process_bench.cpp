@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -21,11 +20,14 @@ namespace {
 void VARNEX_CALL ignoreOrder(const char *) {}
 
 // The same bytes the library writes: a fresh time stamp, the separator, the
-// text and CR LF.
+// text and CR LF. The local clock read the cheapest way (GetLocalTime; the C
+// runtime's localtime costs some microseconds more under Wine).
 std::string stampedLine(char separator, const char *text) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
     char stamp[80];
-    std::time_t now = std::time(nullptr);
-    std::strftime(stamp, sizeof stamp, "%Y/%m/%d %X", std::localtime(&now));
+    std::snprintf(stamp, sizeof stamp, "%04u/%02u/%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay,
+                  now.wHour, now.wMinute, now.wSecond);
     return std::string(stamp) + separator + text + "\r\n";
 }
 

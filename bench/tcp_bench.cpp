@@ -94,7 +94,7 @@ int main() {
 
     std::printf("tcp_bench: %d rounds of %d relays to a loopback server answering OK\n", kRounds, kRelays);
     reportRow("tcp", "TCP relay: `_process` per order", "us", spreadOf(library),
-              "raw socket/connect/send/recv \"OK\"/closesocket", spreadOf(byHand), "ratio<=1.15");
+              "raw socket/connect/send/recv \"OK\"/closesocket", spreadOf(byHand), "ratio<=1.10");
     reportNote(
         "tcp",
         "Floor: the same loopback server (one thread, answers \"OK\" to the first bytes, then waits for "

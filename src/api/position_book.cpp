@@ -10,4 +10,12 @@ std::optional<int32_t> PositionBook::find(const std::string &symbol) const {
 
 void PositionBook::record(const std::string &symbol, int32_t quantity) { entries_[symbol] = quantity; }
 
+std::optional<int32_t> PositionBook::exchange(const std::string &symbol, int32_t quantity) {
+    const auto [entry, added] = entries_.try_emplace(symbol, quantity);
+    if (added) return std::nullopt;
+    const int32_t previous = entry->second;
+    entry->second = quantity;
+    return previous;
+}
+
 }  // namespace varnex

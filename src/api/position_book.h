@@ -16,6 +16,8 @@ class PositionBook {
 public:
     std::optional<int32_t> find(const std::string &symbol) const;
     void record(const std::string &symbol, int32_t quantity);
+    // Records `quantity` and returns the quantity it replaced, in one look-up.
+    std::optional<int32_t> exchange(const std::string &symbol, int32_t quantity);
     size_t size() const { return entries_.size(); }
 
 private:

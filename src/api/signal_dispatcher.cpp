@@ -1,6 +1,5 @@
 #include "api/signal_dispatcher.h"
 
-#include <ctime>
 #include <optional>
 
 #include "api/endpoint_table.h"
@@ -79,10 +78,11 @@ void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const c
     std::string console;
     try {
         if (!isToday(year, month, day)) return;
-        SymbolState &state = symbolState(symbol);
+        const std::string key(symbol);
+        SymbolState &state = symbolState(key);
         ExclusiveLock guard(state.lock);
         LogBatch log(*this);
-        runPipeline(state, symbol, quantity, price, log, console);
+        runPipeline(state, key, quantity, price, log, console);
     } catch (...) {
         // Out of memory part-way: the signal is dropped rather than crash the host.
     }
@@ -119,11 +119,11 @@ void SignalDispatcher::LogBatch::flush() noexcept {
     lines_.clear();
 }
 
-void SignalDispatcher::runPipeline(SymbolState &state, const char *symbol, int32_t quantity, double price,
+void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol, int32_t quantity, double price,
                                    LogBatch &log, std::string &console) {
     const std::string quantityText = toText(quantity);
     const std::string priceText = toText(price);
-    log.add(signalLogText(symbol, quantityText, priceText));
+    if (log.on()) log.add(signalLogText(symbol, quantityText, priceText));
     const bool unchanged = checkPosition(symbol, quantity, log);
     const Destinations owed = owedBy(symbol);
     Destinations due = owed;
@@ -148,9 +148,9 @@ void SignalDispatcher::runPipeline(SymbolState &state, const char *symbol, int32
         settle(Destination::Tcp, relayTcp(symbol, tcpMessage(quantityText, priceText), log));
     if (due.has(Destination::SignalFile) || due.has(Destination::SignalDebugFile)) {
         const std::string text = signalText(quantityText, priceText);
-        if (due.has(Destination::SignalFile)) settle(Destination::SignalFile, writeSignalFile(symbol, text));
+        if (due.has(Destination::SignalFile)) settle(Destination::SignalFile, writeSignalFile(symbol.c_str(), text));
         if (due.has(Destination::SignalDebugFile))
-            settle(Destination::SignalDebugFile, writeSignalDebugFile(symbol, text));
+            settle(Destination::SignalDebugFile, writeSignalDebugFile(symbol.c_str(), text));
     }
 }
 
@@ -160,10 +160,8 @@ void SignalDispatcher::report(const RelayOutcome &outcome, LogBatch &log, std::s
 }
 
 bool SignalDispatcher::isToday(int32_t year, int32_t month, int32_t day) const {
-    std::time_t now = std::time(nullptr);
-    const std::tm *local = std::localtime(&now);
-    if (!local) return false;
-    return year == local->tm_year + 1900 && month == local->tm_mon + 1 && day == local->tm_mday;
+    const LocalTime now = localNow();
+    return year == now.year && month == now.month && day == now.day;
 }
 
 bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
@@ -177,19 +175,15 @@ bool SignalDispatcher::checkPosition(const std::string &key, int32_t quantity, L
     // while other symbols are added.
     std::optional<int32_t> previous;
     {
-        SharedLock guard(bookLock);
-        previous = book.find(key);
-    }
-    log.add(positionLogText(key, quantity, previous));
-    {
         ExclusiveLock guard(bookLock);
-        book.record(key, quantity);
+        previous = book.exchange(key, quantity);
     }
+    if (log.on()) log.add(positionLogText(key, quantity, previous));
     return previous && *previous == quantity;
 }
 
 RelayOutcome SignalDispatcher::relayPipe(const std::string &message, LogBatch &log) {
-    log.add(checkSignalText(message));
+    if (log.on()) log.add(checkSignalText(message));
     log.flush();
     return pipeRelay.relay(message);
 }

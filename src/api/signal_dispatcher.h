@@ -59,6 +59,8 @@ private:
         ~LogBatch() { flush(); }
         LogBatch(const LogBatch &) = delete;
         LogBatch &operator=(const LogBatch &) = delete;
+        // Whether lines are kept: callers skip building texts that would be dropped.
+        bool on() const { return owner_.logMode; }
         void add(const std::string &text);
         void flush() noexcept;
 
@@ -70,7 +72,7 @@ private:
     void readConfiguration();
     // Runs the steps of one signal of today; the lines for standard error
     // are gathered in `console`, to be queued once no lock is held.
-    void runPipeline(SymbolState &state, const char *symbol, int32_t quantity, double price, LogBatch &log,
+    void runPipeline(SymbolState &state, const std::string &symbol, int32_t quantity, double price, LogBatch &log,
                      std::string &console);
     bool checkPosition(const std::string &symbol, int32_t quantity, LogBatch &log);
     // The destinations that should hold `symbol`'s position.

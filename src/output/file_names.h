@@ -55,7 +55,7 @@ inline bool passesMaxPath(const std::string &path) { return path.size() + 1 > kM
 // normalised already (GetFullPathNameW).
 std::wstring extendedLengthPath(const std::wstring &absolute);
 
-// Local time fields as the C library's struct tm gives them, month from 1.
+// Local time fields, month and day from 1.
 struct LocalTime {
     int year, month, day, hour, minute, second;
 };

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <ctime>
 #include <string>
 
 #include "common/handles.h"
@@ -128,17 +127,17 @@ bool rewriteLine(const std::string &path, char separator, const char *text) {
 
 }  // namespace
 
+LocalTime localNow() {
+    // GetLocalTime rather than the C runtime's localtime: the same local
+    // clock, at a twentieth of the cost under Wine (about 0.25 us against
+    // 4 us), and it is read once or more per signal.
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
 void makeTimestamp(char *buffer) {
-    std::time_t now = std::time(nullptr);
-    // msvcrt's localtime result lives in per-thread storage; its fields do not
-    // depend on the locale, unlike strftime's %X.
-    const std::tm *local = std::localtime(&now);
-    if (!local) {
-        buffer[0] = '\0';
-        return;
-    }
-    const std::string stamp = stampText({local->tm_year + 1900, local->tm_mon + 1, local->tm_mday,
-                                         local->tm_hour, local->tm_min, local->tm_sec});
+    const std::string stamp = stampText(localNow());
     stamp.copy(buffer, 79);
     buffer[stamp.size() < 79 ? stamp.size() : 79] = '\0';
 }

@@ -9,7 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "output/file_names.h"
+
 namespace varnex {
+
+// The system's local time now.
+LocalTime localNow();
 
 // Local time as "YYYY/MM/DD HH:MM:SS" into an 80-byte buffer.
 void makeTimestamp(char *buffer);

@@ -33,7 +33,11 @@ TEST(PositionBook, KeepsTheNewestQuantityPerByteExactSymbol) {
     EXPECT_EQ(book.find("abc"), 5);
     EXPECT_EQ(book.find(""), 7);
     EXPECT_FALSE(book.find("ABC "));
-    EXPECT_EQ(book.size(), 3u);
+    EXPECT_EQ(book.exchange("ABC", 4), 3);
+    EXPECT_EQ(book.exchange("new", 1), std::nullopt);
+    EXPECT_EQ(book.find("ABC"), 4);
+    EXPECT_EQ(book.find("new"), 1);
+    EXPECT_EQ(book.size(), 4u);
 }
 
 }  // namespace
