@@ -16,24 +16,63 @@
 
 namespace {
 
+// Time inside each call of the exchange by hand, while counted.
+enum HandCall { kSocket, kConnect, kSend, kRecv, kClose, kHandCalls };
+const char *const kHandCallNames[kHandCalls] = {"socket", "connect", "send", "recv", "closesocket"};
+volatile LONGLONG handTicks[kHandCalls] = {};
+
 // Returns the number of Winsock calls it made.
 int exchangeByHand(const sockaddr_in &address) {
+    using wscount::CallTimer;
     int calls = 2;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (connect(s, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) {
+    SOCKET s;
+    int connected;
+    {
+        CallTimer timer(&handTicks[kSocket]);
+        s = socket(AF_INET, SOCK_STREAM, 0);
+    }
+    {
+        CallTimer timer(&handTicks[kConnect]);
+        connected = connect(s, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    }
+    if (connected == 0) {
         ++calls;
-        send(s, "Order,1,101.25", 14, 0);
+        {
+            CallTimer timer(&handTicks[kSend]);
+            send(s, "Order,1,101.25", 14, 0);
+        }
         std::string reply;
         char buffer[16];
         while (reply != "OK") {
             ++calls;
-            int got = recv(s, buffer, sizeof buffer, 0);
+            int got;
+            {
+                CallTimer timer(&handTicks[kRecv]);
+                got = recv(s, buffer, sizeof buffer, 0);
+            }
             if (got <= 0) break;
             reply.append(buffer, got);
         }
     }
-    closesocket(s);
+    {
+        CallTimer timer(&handTicks[kClose]);
+        closesocket(s);
+    }
     return calls + 1;
+}
+
+std::string handBreakdown(double per) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    std::string out;
+    char buffer[64];
+    for (int i = 0; i < kHandCalls; ++i) {
+        std::snprintf(buffer, sizeof buffer, "%s%s %.1f us", i ? ", " : "", kHandCallNames[i],
+                      handTicks[i] * 1e6 / frequency.QuadPart / per);
+        out += buffer;
+        handTicks[i] = 0;
+    }
+    return out;
 }
 
 }  // namespace
@@ -72,7 +111,7 @@ int main() {
 
     // Counting runs apart from the timing: the wrappers cost a little.
     std::vector<double> relayCalls, handCalls;
-    std::string breakdown;
+    std::string breakdown, hand;
     std::vector<std::string> uncounted;
     bool found;
     {
@@ -85,9 +124,10 @@ int main() {
                 varnex.process(day.year, day.month, day.day, "BENCH", ++quantity, 101.25);
             relayCalls.push_back(static_cast<double>(wscount::ImportCounter::total()) / kCounted);
             breakdown = wscount::ImportCounter::breakdown(kCounted);
-            long hand = 0;
-            for (int i = 0; i < kCounted; ++i) hand += exchangeByHand(address);
-            handCalls.push_back(static_cast<double>(hand) / kCounted);
+            long calls = 0;
+            for (int i = 0; i < kCounted; ++i) calls += exchangeByHand(address);
+            handCalls.push_back(static_cast<double>(calls) / kCounted);
+            hand = handBreakdown(kCounted);
         }
     }
     server.stop();
@@ -106,7 +146,10 @@ int main() {
         std::string note =
             "Counted by pointing Varnex.dll's WS2_32 import address table entries at counting "
             "wrappers in the benchmark process (" +
-            std::to_string(kCounted) + " orders, 3 rounds); per order: " + breakdown + ".";
+            std::to_string(kCounted) +
+            " orders, 3 rounds); per order, calls and time inside them (last round; the wrappers add a "
+            "little): " +
+            breakdown + ". The exchange by hand, time inside each call: " + hand + ".";
         if (!uncounted.empty()) {
             note += " Imported but not counted (no wrapper):";
             for (const std::string &name : uncounted) note += " " + name;

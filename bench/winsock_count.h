@@ -25,13 +25,32 @@ struct Hook {
     void **real;
     void *wrapper;
     volatile LONG *calls;
+    volatile LONGLONG *ticks;
+};
+
+// Adds the time from its making to its end to `sum`: wrapped around a
+// forwarded call, the time spent inside the real function.
+class CallTimer {
+public:
+    explicit CallTimer(volatile LONGLONG *sum) : sum_(sum) { QueryPerformanceCounter(&start_); }
+    ~CallTimer() {
+        LARGE_INTEGER end;
+        QueryPerformanceCounter(&end);
+        InterlockedExchangeAdd64(sum_, end.QuadPart - start_.QuadPart);
+    }
+
+private:
+    volatile LONGLONG *sum_;
+    LARGE_INTEGER start_;
 };
 
 #define WSCOUNT_WRAP(ret, name, params, args)         \
     inline ret(WSAAPI *real_##name) params = nullptr; \
     inline volatile LONG calls_##name = 0;            \
+    inline volatile LONGLONG ticks_##name = 0;        \
     inline ret WSAAPI count_##name params {           \
         InterlockedIncrement(&calls_##name);          \
+        CallTimer timer(&ticks_##name);               \
         return real_##name args;                      \
     }
 
@@ -76,7 +95,7 @@ WSCOUNT_WRAP(int, WSAEnumNetworkEvents, (SOCKET s, WSAEVENT e, LPWSANETWORKEVENT
 #define WSCOUNT_HOOK(name)                                                                           \
     {                                                                                                \
 #name, reinterpret_cast < void **>(&real_##name), reinterpret_cast < void *>(&count_##name), \
-            &calls_##name                                                                            \
+            &calls_##name, &ticks_##name                                                             \
     }
 inline Hook hooks[] = {
     WSCOUNT_HOOK(WSAStartup),
@@ -160,21 +179,24 @@ public:
     ImportCounter &operator=(const ImportCounter &) = delete;
 
     static void reset() {
-        for (Hook &h : hooks) InterlockedExchange(h.calls, 0);
+        for (Hook &h : hooks) InterlockedExchange(h.calls, 0), InterlockedExchange64(h.ticks, 0);
     }
     static long total() {
         long sum = 0;
         for (Hook &h : hooks) sum += *h.calls;
         return sum;
     }
-    // "name N, name N" for every function called at least once.
+    // "name N (T us), ..." for every function called at least once: calls and
+    // microseconds inside it, each divided by `per`.
     static std::string breakdown(double per) {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
         std::string out;
-        char buffer[64];
+        char buffer[96];
         for (Hook &h : hooks) {
             if (!*h.calls) continue;
-            std::snprintf(buffer, sizeof buffer, "%s%s %.3g", out.empty() ? "" : ", ", h.name,
-                          *h.calls / per);
+            std::snprintf(buffer, sizeof buffer, "%s%s %.3g (%.1f us)", out.empty() ? "" : ", ", h.name,
+                          *h.calls / per, *h.ticks * 1e6 / frequency.QuadPart / per);
             out += buffer;
         }
         return out;
