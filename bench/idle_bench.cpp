@@ -197,6 +197,7 @@ bool finish(Child &child, const Window &w, const char *id, const char *label) {
         if (std::fscanf(in, "%lf %d", &own, &delivered) != 2) own = -1;
         std::fclose(in);
     }
+    if (own == 0) own = 0;  // a difference of equal times can read -0, which the report would print
     DeleteFileA(child.file.c_str());
     const std::string l(label), i(id);
     if (own >= 0)

@@ -236,7 +236,9 @@ int parent() {
         "Raw floor: a byte-mode pipe from the sending to the receiving process, one synchronous WriteFile of "
         "the same NUL-ended text per order, read 1024 bytes at a time. Paced orders are 1 ms apart "
         "(Sleep(1)); "
-        "bursts are back to back, rate = burst size / (last arrival - first send). Median and 99th "
+        "bursts are back to back, rate = burst size / (last arrival - first send). The sending thread is "
+        "held for the whole _process call, or for the raw WriteFile, timed in the sending process. Median "
+        "and 99th "
         "percentile are over all " +
             std::to_string(kRounds * kPaced) + " paced orders; the spread is over the " +
             std::to_string(kRounds) + " rounds. Received " + std::to_string(count) + " of " +

@@ -107,15 +107,17 @@ int main() {
     // the log on. Its two lines go out in one locked append; by hand, the
     // same lines in one locked append, and in one plain append.
     std::vector<double> unchanged, oneLocked, onePlain;
-    auto unchangedLines = [] { return stampedLine('\t', "BENCH: 1,101.25") + stampedLine('\t', "BENCH qty=\t1"); };
+    auto unchangedLines = [] {
+        return stampedLine('\t', "BENCH: 1,101.25") + stampedLine('\t', "BENCH qty=\t1");
+    };
     for (int round = 0; round < kRounds; ++round) {
         double start = nowMicros();
-        for (int i = 0; i < kSignals; ++i) varnex.process(day.year, day.month, day.day, "BENCH", quantity, 101.25);
+        for (int i = 0; i < kSignals; ++i)
+            varnex.process(day.year, day.month, day.day, "BENCH", quantity, 101.25);
         unchanged.push_back((nowMicros() - start) / kSignals);
 
         start = nowMicros();
-        for (int i = 0; i < kSignals; ++i)
-            appendLocked(safeLog, unchangedLines());
+        for (int i = 0; i < kSignals; ++i) appendLocked(safeLog, unchangedLines());
         oneLocked.push_back((nowMicros() - start) / kSignals);
 
         start = nowMicros();
@@ -185,7 +187,8 @@ int main() {
                "order function registered in the same process) and the TCP relay (to a loopback server "
                "answering OK) all on; against the library's own files-only cost above, so the ratio is "
                "what the relays add to a changed signal.");
-    for (const char *name : {"VarnexMsg.txt", "BENCH_debug.txt", "BENCH.txt", "HandMsg.txt", "HAND.txt", "SafeMsg.txt", "SAFE.txt"})
+    for (const char *name : {"VarnexMsg.txt", "BENCH_debug.txt", "BENCH.txt", "HandMsg.txt", "HAND.txt",
+                             "SafeMsg.txt", "SAFE.txt"})
         DeleteFileA((folder + name).c_str());
     RemoveDirectoryA(folder.c_str());
     return 0;

@@ -6,9 +6,9 @@
 #define VARNEX_API_POSITION_BOOK_H
 
 #include <cstdint>
-#include <unordered_map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace varnex {
 

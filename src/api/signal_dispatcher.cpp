@@ -119,8 +119,8 @@ void SignalDispatcher::LogBatch::flush() noexcept {
     lines_.clear();
 }
 
-void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol, int32_t quantity, double price,
-                                   LogBatch &log, std::string &console) {
+void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol, int32_t quantity,
+                                   double price, LogBatch &log, std::string &console) {
     const std::string quantityText = toText(quantity);
     const std::string priceText = toText(price);
     if (log.on()) log.add(signalLogText(symbol, quantityText, priceText));
@@ -148,7 +148,8 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
         settle(Destination::Tcp, relayTcp(symbol, tcpMessage(quantityText, priceText), log));
     if (due.has(Destination::SignalFile) || due.has(Destination::SignalDebugFile)) {
         const std::string text = signalText(quantityText, priceText);
-        if (due.has(Destination::SignalFile)) settle(Destination::SignalFile, writeSignalFile(symbol.c_str(), text));
+        if (due.has(Destination::SignalFile))
+            settle(Destination::SignalFile, writeSignalFile(symbol.c_str(), text));
         if (due.has(Destination::SignalDebugFile))
             settle(Destination::SignalDebugFile, writeSignalDebugFile(symbol.c_str(), text));
     }
@@ -171,8 +172,8 @@ bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
 
 bool SignalDispatcher::checkPosition(const std::string &key, int32_t quantity, LogBatch &log) {
     // The caller holds the symbol's lock, so no other thread changes this
-    // entry between the look-up and the update; bookLock keeps the map whole
-    // while other symbols are added.
+    // entry meanwhile; bookLock keeps the map whole while other symbols are
+    // added.
     std::optional<int32_t> previous;
     {
         ExclusiveLock guard(bookLock);

@@ -72,8 +72,8 @@ private:
     void readConfiguration();
     // Runs the steps of one signal of today; the lines for standard error
     // are gathered in `console`, to be queued once no lock is held.
-    void runPipeline(SymbolState &state, const std::string &symbol, int32_t quantity, double price, LogBatch &log,
-                     std::string &console);
+    void runPipeline(SymbolState &state, const std::string &symbol, int32_t quantity, double price,
+                     LogBatch &log, std::string &console);
     bool checkPosition(const std::string &symbol, int32_t quantity, LogBatch &log);
     // The destinations that should hold `symbol`'s position.
     Destinations owedBy(const std::string &symbol) const;

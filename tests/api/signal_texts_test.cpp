@@ -1,8 +1,9 @@
+#include "api/signal_texts.h"
+
 #include <gtest/gtest.h>
 
 #include "api/position_book.h"
 #include "text/number_text.h"
-#include "api/signal_texts.h"
 
 using namespace varnex;
 
