@@ -30,5 +30,16 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-apt-get update -qq >/dev/null
+# A mirror that is mid-sync fails some index files while every package
+# needed may still be installable: retry the update a few times, say what
+# failed, and let only the install decide.
+for try in 1 2 3; do
+  if apt-get update -qq >/tmp/varnex-apt-update.log 2>&1; then break; fi
+  if [ "$try" -eq 3 ]; then
+    echo "setup: apt-get update still reports errors after $try tries; installing from the indexes it has:" >&2
+    grep -E '^(E|W):' /tmp/varnex-apt-update.log | head -5 >&2 || true
+  else
+    sleep $((try * 5))
+  fi
+done
 apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
