@@ -33,19 +33,23 @@ void DeliveryState::positionChanged() {
     for (Slot &slot : slots_) slot.holds = false;
 }
 
-Destinations DeliveryState::dueAt(Destinations enabled, uint64_t nowMs) const {
+Destinations DeliveryState::dueAt(Destinations enabled, uint64_t nowMs, const ReachedCounts &reached) const {
     Destinations due;
     for (int i = 0; i < kDestinationCount; ++i) {
         const auto d = static_cast<Destination>(i);
-        if (enabled.has(d) && !slots_[i].holds && nowMs >= slots_[i].notBeforeMs) due.add(d);
+        const Slot &slot = slots_[i];
+        if (enabled.has(d) && !slot.holds &&
+            (nowMs >= slot.notBeforeMs || reached.of[i] != slot.reachedCountAtMiss))
+            due.add(d);
     }
     return due;
 }
 
-void DeliveryState::record(Destination d, bool reached, uint64_t nowMs) {
+void DeliveryState::record(Destination d, bool reached, uint64_t nowMs, bool ownPause, uint32_t reachedCount) {
     Slot &slot = slots_[static_cast<int>(d)];
     slot.holds = reached;
-    if (reached) {
+    slot.reachedCountAtMiss = reachedCount;
+    if (reached || !ownPause) {
         slot.misses = 0;
         slot.notBeforeMs = 0;
         return;

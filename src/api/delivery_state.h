@@ -36,6 +36,13 @@ const char *destinationName(Destination d);
 // symbol + " resend: " + the names, in pipeline order, joined by ", ".
 std::string resendText(const std::string &symbol, Destinations due);
 
+// How often each destination has been reached by anyone, as its shared
+// health counts it: a symbol that missed a destination before the count moved
+// need not wait out a pause of its own, since the destination is back.
+struct ReachedCounts {
+    uint32_t of[kDestinationCount] = {};
+};
+
 class DeliveryState {
 public:
     // The longest pause between two tries of a destination that keeps failing.
@@ -45,17 +52,22 @@ public:
     void positionChanged();
     // Of `enabled`, the destinations that lack the current position and may
     // be tried at `nowMs`.
-    Destinations dueAt(Destinations enabled, uint64_t nowMs) const;
+    Destinations dueAt(Destinations enabled, uint64_t nowMs, const ReachedCounts &reached = {}) const;
     // What one try of `d` at `nowMs` did. A miss is tried again with the
     // next signal, a second one after a 1 s pause, and each further one
-    // after twice the pause before, up to kLongestPauseMs; a delivery ends it.
-    void record(Destination d, bool reached, uint64_t nowMs);
+    // after twice the pause before, up to kLongestPauseMs; a delivery ends
+    // it. A miss whose destination went down for every symbol, or that was
+    // skipped because it is down, gets no pause of this symbol's own: the
+    // destination's health decides when it is tried. `reachedCount` is the
+    // destination's count at the try.
+    void record(Destination d, bool reached, uint64_t nowMs, bool ownPause = true, uint32_t reachedCount = 0);
     bool holds(Destination d) const { return slots_[static_cast<int>(d)].holds; }
 
 private:
     struct Slot {
         bool holds = false;
         uint32_t misses = 0;
+        uint32_t reachedCountAtMiss = 0;
         uint64_t notBeforeMs = 0;
     };
     Slot slots_[kDestinationCount];

@@ -5,6 +5,7 @@
 #include "api/endpoint_table.h"
 #include "api/signal_texts.h"
 #include "common/console.h"
+#include "common/system_errors.h"
 #include "common/locks.h"
 #include "config/settings_file.h"
 #include "config/varnex_config.h"
@@ -50,6 +51,12 @@ void SignalDispatcher::readConfiguration() {
     socketClient = config.socketClient.on;
     if (socketClient) {
         endpoints = endpointTable(config.endpoints);
+        for (const auto &entry : endpoints) {
+            const ClientEndpoint &endpoint = entry.second;
+            std::string label = "tcp://" + endpoint.host + ":" + toText(endpoint.port);
+            SharedHealth *health = &serverHealth[label];
+            tcpRoutes.emplace(entry.first, TcpRoute{&endpoint, health, std::move(label)});
+        }
         socketsStarted.acquire();
     }
     logMode = config.logMode.on;
@@ -99,11 +106,16 @@ SignalDispatcher::SymbolState &SignalDispatcher::symbolState(const std::string &
     return symbols[symbol];
 }
 
-Destinations SignalDispatcher::owedBy(const std::string &symbol) const {
+const SignalDispatcher::TcpRoute *SignalDispatcher::tcpRoute(const std::string &symbol) const {
+    const auto found = tcpRoutes.find(symbol);
+    return found == tcpRoutes.end() ? nullptr : &found->second;
+}
+
+Destinations SignalDispatcher::owedBy(const TcpRoute *route) const {
     Destinations owed;
     if (varnexMode) owed.add(Destination::Pipe);
     // A symbol without a server has no TCP destination to make good.
-    if (socketClient && endpoints.count(symbol)) owed.add(Destination::Tcp);
+    if (route) owed.add(Destination::Tcp);
     if (signalMode) owed.add(Destination::SignalFile);
     if (signalMode && signalDebugMode) owed.add(Destination::SignalDebugFile);
     return owed;
@@ -119,13 +131,29 @@ void SignalDispatcher::LogBatch::flush() noexcept {
     lines_.clear();
 }
 
+namespace {
+
+int slot(Destination d) { return static_cast<int>(d); }
+
+}  // namespace
+
 void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol, int32_t quantity,
                                    double price, LogBatch &log, std::string &console) {
     const std::string quantityText = toText(quantity);
     const std::string priceText = toText(price);
     if (log.on()) log.add(signalLogText(symbol, quantityText, priceText));
     const bool unchanged = checkPosition(symbol, quantity, log);
-    const Destinations owed = owedBy(symbol);
+    if (unchanged && !resendMode) return;
+    const TcpRoute *route = socketClient ? tcpRoute(symbol) : nullptr;
+    const Destinations owed = owedBy(route);
+    Step steps[kDestinationCount];
+    steps[slot(Destination::Pipe)].health = &pipeHealth;
+    if (route) steps[slot(Destination::Tcp)].health = route->health;
+    if (state.fileHealth) {
+        steps[slot(Destination::SignalFile)].health = &state.fileHealth[0];
+        steps[slot(Destination::SignalDebugFile)].health = &state.fileHealth[1];
+    }
+    const uint64_t now = GetTickCount64();
     Destinations due = owed;
     if (!unchanged) {
         state.delivery.positionChanged();
@@ -133,26 +161,115 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
         // an empty text for one without a server.
         if (socketClient) due.add(Destination::Tcp);
     } else {
-        if (!resendMode) return;
-        due = state.delivery.dueAt(owed, GetTickCount64());
-        if (due.empty()) return;
-        log.add(resendText(symbol, due));
+        ReachedCounts reached;
+        for (int i = 0; i < kDestinationCount; ++i)
+            if (steps[i].health) reached.of[i] = steps[i].health->reachedCount();
+        due = state.delivery.dueAt(owed, now, reached);
     }
-    auto settle = [&](Destination d, const RelayOutcome &outcome) {
-        report(outcome, log, console);
-        if (owed.has(d)) state.delivery.record(d, outcome.reached, GetTickCount64());
+    // A destination that is down is not waited on: a changed position says
+    // in the log that it was skipped; a resend waits quietly for the
+    // destination's next try.
+    // Gives back the one try of a pause that a step was admitted to and
+    // never settled (an allocation failed on the way), so the destination
+    // is tried again.
+    struct AdmissionsGuard {
+        Step *steps;
+        ~AdmissionsGuard() {
+            for (int i = 0; i < kDestinationCount; ++i)
+                if (steps[i].admitted && steps[i].health) steps[i].health->abandon(steps[i].admission);
+        }
+    } guard{steps};
+    Destinations go, skipped;
+    for (int i = 0; i < kDestinationCount; ++i) {
+        const auto d = static_cast<Destination>(i);
+        if (!due.has(d)) continue;
+        Step &step = steps[i];
+        if (step.health) {
+            step.admission = step.health->admit(now);
+            step.admitted = step.admission.go;
+        }
+        if (!step.health || step.admitted) {
+            go.add(d);
+        } else if (!unchanged) {
+            skipped.add(d);
+        }
+    }
+    if (unchanged) {
+        if (go.empty()) return;
+        log.add(resendText(symbol, go));
+    }
+    const std::string signal = signalText(quantityText, priceText);
+    const std::string signalFilePath =
+        due.has(Destination::SignalFile) ? signalPath(driverName.c_str(), symbol.c_str(), signalFile.c_str())
+                                         : std::string();
+    const std::string debugFilePath = due.has(Destination::SignalDebugFile)
+                                          ? signalDebugPath(driverName.c_str(), symbol.c_str(), signalDebugFile.c_str())
+                                          : std::string();
+    auto run = [&](Destination d, const std::string &message, const std::string &path, auto &&relay) {
+        Step &step = steps[slot(d)];
+        if (skipped.has(d)) {
+            const char *word = d == Destination::Pipe  ? "receiver down"
+                               : d == Destination::Tcp ? "server down"
+                                                       : "busy";
+            report(skippedOutcome(d, symbol, message, route, path, step.health->skippedText(word, step.admission)),
+                   log, console);
+            if (owed.has(d)) state.delivery.record(d, false, now, false, step.health->reachedCount());
+            return;
+        }
+        if (!go.has(d)) return;
+        const RelayOutcome outcome = relay();
+        const uint64_t at = GetTickCount64();
+        if (!step.health && !outcome.reached &&
+            (d == Destination::SignalFile || d == Destination::SignalDebugFile)) {
+            // The first miss of this symbol's files: from now on their health is kept.
+            state.fileHealth.reset(new SharedHealth[2]);
+            step.health = &state.fileHealth[d == Destination::SignalFile ? 0 : 1];
+        }
+        std::string change;
+        if (step.health) {
+            const std::string label = d == Destination::Pipe  ? std::string("order pipe")
+                                      : d == Destination::Tcp ? route->label
+                                                              : destinationName(d) + (" " + path);
+            change = step.health->settle(step.admission, outcome, at, label);
+            step.admitted = false;
+        }
+        for (const std::string &text : outcome.log) log.add(text);
+        // The line that says it went down names the reason; the relay's
+        // own failure line would only say it again.
+        console += !change.empty() && !outcome.reached ? change : outcome.console + change;
+        if (owed.has(d))
+            state.delivery.record(d, outcome.reached, at, !outcome.down,
+                                  step.health ? step.health->reachedCount() : 0);
     };
-    if (due.has(Destination::Pipe))
-        settle(Destination::Pipe, relayPipe(pipeMessage(symbol, quantityText, priceText), log));
-    if (due.has(Destination::Tcp))
-        settle(Destination::Tcp, relayTcp(symbol, tcpMessage(quantityText, priceText), log));
-    if (due.has(Destination::SignalFile) || due.has(Destination::SignalDebugFile)) {
-        const std::string text = signalText(quantityText, priceText);
-        if (due.has(Destination::SignalFile))
-            settle(Destination::SignalFile, writeSignalFile(symbol.c_str(), text));
-        if (due.has(Destination::SignalDebugFile))
-            settle(Destination::SignalDebugFile, writeSignalDebugFile(symbol.c_str(), text));
+    const std::string pipeText = due.has(Destination::Pipe) ? pipeMessage(symbol, quantityText, priceText)
+                                                            : std::string();
+    run(Destination::Pipe, pipeText, std::string(), [&] { return relayPipe(pipeText, log); });
+    const std::string tcpText = due.has(Destination::Tcp) ? tcpMessage(quantityText, priceText) : std::string();
+    run(Destination::Tcp, tcpText, std::string(), [&] { return relayTcp(route, symbol, tcpText, log); });
+    run(Destination::SignalFile, signal, signalFilePath, [&] { return writeSignalFile(signalFilePath, signal); });
+    run(Destination::SignalDebugFile, signal, debugFilePath,
+        [&] { return writeSignalDebugFile(debugFilePath, signal); });
+}
+
+RelayOutcome SignalDispatcher::skippedOutcome(Destination d, const std::string &symbol, const std::string &message,
+                                              const TcpRoute *route, const std::string &path,
+                                              const std::string &down) {
+    RelayOutcome outcome;
+    switch (d) {
+        case Destination::Pipe:
+            outcome.log = {checkSignalText(message), callbackResultText(message, false),
+                           pipeReasonText("not sent, " + down)};
+            break;
+        case Destination::Tcp:
+            outcome.log.push_back(symbol + ", tcp://" + route->endpoint->host + ":" +
+                                  toText(route->endpoint->port) + "\nnot sent: " + down + "\n");
+            break;
+        case Destination::SignalFile:
+        case Destination::SignalDebugFile:
+            outcome.log.push_back(fileNotWrittenText(destinationName(d), path, down));
+            break;
     }
+    return outcome;
 }
 
 void SignalDispatcher::report(const RelayOutcome &outcome, LogBatch &log, std::string &console) {
@@ -189,27 +306,37 @@ RelayOutcome SignalDispatcher::relayPipe(const std::string &message, LogBatch &l
     return pipeRelay.relay(message);
 }
 
-RelayOutcome SignalDispatcher::relayTcp(const std::string &symbol, const std::string &message,
-                                        LogBatch &log) {
-    const auto found = endpoints.find(symbol);
-    if (found == endpoints.end()) return noEndpointOutcome();
+RelayOutcome SignalDispatcher::relayTcp(const TcpRoute *route, const std::string &symbol,
+                                        const std::string &message, LogBatch &log) {
+    if (!route) return noEndpointOutcome();
     // The exchange waits on the server: the lines before it are written first.
     log.flush();
-    return relayOrder(found->second, symbol, message);
+    return relayOrder(*route->endpoint, symbol, message);
 }
 
-RelayOutcome SignalDispatcher::writeSignalFile(const char *symbol, const std::string &text) {
+namespace {
+
+RelayOutcome fileOutcome(Destination d, const std::string &path, LineMode mode, const std::string &text) {
     RelayOutcome outcome;
-    outcome.reached = writeStampedLine(signalPath(driverName.c_str(), symbol, signalFile.c_str()),
-                                       LineMode::Rewrite, ' ', text.c_str());
+    unsigned long error = 0;
+    outcome.reached = writeStampedLine(path, mode, ' ', text.c_str(), &error);
+    if (!outcome.reached) {
+        outcome.reason = systemErrorText(error);
+        // Held by a reader: the file is busy for every signal until it is let go.
+        outcome.down = isBusyError(error);
+        outcome.log.push_back(fileNotWrittenText(destinationName(d), path, outcome.reason));
+    }
     return outcome;
 }
 
-RelayOutcome SignalDispatcher::writeSignalDebugFile(const char *symbol, const std::string &text) {
-    RelayOutcome outcome;
-    outcome.reached = writeStampedLine(signalDebugPath(driverName.c_str(), symbol, signalDebugFile.c_str()),
-                                       LineMode::Append, ' ', text.c_str());
-    return outcome;
+}  // namespace
+
+RelayOutcome SignalDispatcher::writeSignalFile(const std::string &path, const std::string &text) {
+    return fileOutcome(Destination::SignalFile, path, LineMode::Rewrite, text);
+}
+
+RelayOutcome SignalDispatcher::writeSignalDebugFile(const std::string &path, const std::string &text) {
+    return fileOutcome(Destination::SignalDebugFile, path, LineMode::Append, text);
 }
 
 void SignalDispatcher::writeLog(const char *text) noexcept {

@@ -6,12 +6,15 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "api/delivery_state.h"
 #include "api/position_book.h"
+#include "api/shared_health.h"
 #include "common/relay_outcome.h"
 #include "net/tcp_relay.h"
 #include "net/winsock_startup.h"
@@ -47,6 +50,25 @@ private:
     struct SymbolState {
         SRWLOCK lock = SRWLOCK_INIT;
         DeliveryState delivery;
+        // The health of the symbol's own signal file and debug file, made
+        // when one of them first misses a line (most symbols never need it).
+        std::unique_ptr<SharedHealth[]> fileHealth;
+    };
+
+    // A symbol's TCP server and the health that every identifier naming the
+    // same host and port shares.
+    struct TcpRoute {
+        const ClientEndpoint *endpoint;
+        SharedHealth *health;
+        std::string label;  // "tcp://host:port"
+    };
+
+    // One destination step of a signal: whether it is tried, and the
+    // admission its health gave.
+    struct Step {
+        SharedHealth *health = nullptr;  // null: nothing is shared (no server)
+        SharedHealth::Admission admission;
+        bool admitted = false;
     };
 
     // The log lines of one process call, appended together (each stamped
@@ -75,20 +97,29 @@ private:
     void runPipeline(SymbolState &state, const std::string &symbol, int32_t quantity, double price,
                      LogBatch &log, std::string &console);
     bool checkPosition(const std::string &symbol, int32_t quantity, LogBatch &log);
-    // The destinations that should hold `symbol`'s position.
-    Destinations owedBy(const std::string &symbol) const;
+    // The destinations that should hold the position of a symbol with this route.
+    Destinations owedBy(const TcpRoute *route) const;
+    const TcpRoute *tcpRoute(const std::string &symbol) const;
     // The destination steps. Each reports what it did; runPipeline writes
     // the reports in order.
     RelayOutcome relayPipe(const std::string &message, LogBatch &log);
-    RelayOutcome relayTcp(const std::string &symbol, const std::string &message, LogBatch &log);
-    RelayOutcome writeSignalFile(const char *symbol, const std::string &text);
-    RelayOutcome writeSignalDebugFile(const char *symbol, const std::string &text);
+    RelayOutcome relayTcp(const TcpRoute *route, const std::string &symbol, const std::string &message,
+                          LogBatch &log);
+    RelayOutcome writeSignalFile(const std::string &path, const std::string &text);
+    RelayOutcome writeSignalDebugFile(const std::string &path, const std::string &text);
+    // What the log holds for a step skipped because its destination is down.
+    static RelayOutcome skippedOutcome(Destination d, const std::string &symbol, const std::string &message,
+                                       const TcpRoute *route, const std::string &path, const std::string &down);
     static void report(const RelayOutcome &outcome, LogBatch &log, std::string &console);
     SymbolState &symbolState(const std::string &symbol);
 
     PipeRelay pipeRelay;  // owns the client channel
+    SharedHealth pipeHealth;
     PipeChannel serverChannel;
     EndpointTable endpoints;
+    // Built with the table and never changed after: read without a lock.
+    std::map<std::string, SharedHealth> serverHealth;  // by "host:port"
+    std::map<std::string, TcpRoute> tcpRoutes;        // by client identifier
     std::string driverName;
     std::string signalFile;
     std::string signalDebugFile;

@@ -29,4 +29,8 @@ std::string positionLogText(const std::string &symbol, int32_t quantity,
     return text;
 }
 
+std::string fileNotWrittenText(const char *destination, const std::string &path, const std::string &why) {
+    return std::string(destination) + " " + path + " not written: " + why;
+}
+
 }  // namespace varnex

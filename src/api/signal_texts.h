@@ -22,6 +22,9 @@ std::string signalText(const std::string &quantityText, const std::string &price
 std::string positionLogText(const std::string &symbol, int32_t quantity,
                             std::optional<int32_t> previous);
 
+// "signal file PATH not written: " + why (the same for the debug file).
+std::string fileNotWrittenText(const char *destination, const std::string &path, const std::string &why);
+
 }  // namespace varnex
 
 #endif

@@ -17,6 +17,12 @@ struct RelayOutcome {
     std::vector<std::string> log;
     // What goes to standard error, with its own line ends; empty for none.
     std::string console;
+    // A miss that says the destination itself cannot take anything now: it
+    // timed out, refused the connection, is held by someone else or does not
+    // read. Such a miss marks the destination down for every symbol.
+    bool down = false;
+    // Why it was missed, in a few words, for the line that says it went down.
+    std::string reason;
 };
 
 }  // namespace varnex

@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "common/system_errors.h"
 #include "text/digits.h"
 
 namespace varnex {
@@ -56,15 +57,6 @@ const char *socketErrorName(int code) {
     }
 }
 
-std::string systemText(int code) {
-    char buffer[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                  static_cast<DWORD>(code), 0, buffer, sizeof buffer, nullptr);
-    while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' || buffer[length - 1] == ' '))
-        --length;
-    return std::string(buffer, length);
-}
-
 // Received bytes shown on one log line: line ends and other control bytes escaped.
 std::string visibleBytes(const std::string &bytes) {
     std::string out = "\"";
@@ -91,7 +83,7 @@ std::string receivedSoFar(const std::string &reply) {
 
 std::string socketErrorText(int code) {
     std::string text = std::string(socketErrorName(code)) + " (" + std::to_string(code) + ")";
-    const std::string system = systemText(code);
+    const std::string system = systemMessage(static_cast<unsigned long>(code));
     if (!system.empty()) text += " " + system;
     return text;
 }
@@ -101,6 +93,8 @@ std::string lookupFailedText(const std::string &host, int code) {
 }
 
 std::string connectFailedText(int code) { return "connect failed: " + socketErrorText(code); }
+
+std::string sendFailedText(int code) { return "send failed: " + socketErrorText(code); }
 
 std::string timedOutText(NetStep step, int32_t limitMs, const std::string &subject) {
     const std::string after = " timed out after " + std::to_string(limitMs) + " ms";

@@ -25,6 +25,9 @@ enum class NetStep { Lookup, Connect, Acknowledgement };
 // look-up, and for the acknowledgement the bytes received so far, if any.
 std::string timedOutText(NetStep step, int32_t limitMs, const std::string &subject = std::string());
 
+// "send failed: " + socketErrorText(code)
+std::string sendFailedText(int code);
+
 // A reply that is not, and can no longer become, exactly "OK".
 std::string unexpectedReplyText(const std::string &reply);
 // The server closed (code 0) or reset the connection before its "OK".

@@ -15,7 +15,14 @@ constexpr const char *kAcknowledgement = "OK";
 struct Acknowledgement {
     bool received;
     std::string replyLine;
+    // The server could not be reached, or did not answer in time.
+    bool serverDown = false;
 };
+
+// Failures of this machine, not of the server: no socket could be made.
+bool localFailure(const std::string &failure) {
+    return failure == kStartFailedText || failure == kNoSocketText || failure == kUnhandledText;
+}
 
 // Bytes are gathered across reads, so "O" and "K" in two segments make "OK".
 // The wait ends as soon as the reply is "OK", can no longer become "OK",
@@ -35,7 +42,7 @@ Acknowledgement awaitAcknowledgement(const TcpSocket &socket, int32_t limitMs) {
         if (reply.size() >= expected.size() || expected.compare(0, reply.size(), reply) != 0)
             return {false, unexpectedReplyText(reply)};
     }
-    return {false, timedOutText(NetStep::Acknowledgement, limitMs, reply)};
+    return {false, timedOutText(NetStep::Acknowledgement, limitMs, reply), true};
 }
 
 // The exchange after the first log line: appends the message and reply lines
@@ -47,9 +54,19 @@ Acknowledgement exchange(const ClientEndpoint &endpoint, const std::string &mess
         endpoint.dotted
             ? TcpClientSocket(endpoint.address, endpoint.port, endpoint.ackTimeout, SocketMode::NonBlocking)
             : TcpClientSocket(endpoint.host, endpoint.port, endpoint.ackTimeout, SocketMode::NonBlocking);
-    if (connection.failed()) return {false, connection.failure()};
-    connection.sendBytes(message);
+    // Every failure to reach the server marks it down, a refused connection
+    // too: on Windows a refused connect is retried for about a second
+    // before it fails, so it is no cheaper than a silent server.
+    if (connection.failed()) return {false, connection.failure(), !localFailure(connection.failure())};
+    const int sendError = connection.sendBytes(message);
     log += message + "\n";
+    // No acknowledgement can come for a message that did not go out. A send
+    // that gave up waiting for room says the server stopped reading; one the
+    // server cut short (a reset) says it is there and hung up.
+    if (sendError != 0) {
+        connection.close();
+        return {false, sendFailedText(sendError), sendError == WSAETIMEDOUT};
+    }
     Acknowledgement ack = awaitAcknowledgement(connection, endpoint.ackTimeout);
     connection.close();
     return ack;
@@ -70,6 +87,8 @@ RelayOutcome relayOrder(const ClientEndpoint &endpoint, const std::string &symbo
         if (!ack.received) outcome.console = ack.replyLine + "\r\n";
         outcome.log.push_back(std::move(log));
         outcome.reached = ack.received;
+        outcome.down = ack.serverDown;
+        if (!ack.received) outcome.reason = ack.replyLine;
     } catch (...) {
         outcome.reached = false;
         outcome.console = std::string(kUnhandledText) + "\r\n";

@@ -89,8 +89,25 @@ SOCKET TcpSocket::nativeHandle() const { return shared ? shared->handle.get() : 
 
 int32_t TcpSocket::shareCount() const { return shared ? shared->count : 0; }
 
-void TcpSocket::sendBytes(const std::string &text) const {
-    send(nativeHandle(), text.data(), clampToInt(text.size()), 0);
+int TcpSocket::sendBytes(const std::string &text) const {
+    size_t sent = 0;
+    const ULONGLONG deadline = GetTickCount64() + kSendLimitMs;
+    while (sent < text.size()) {
+        const int got = send(nativeHandle(), text.data() + sent, clampToInt(text.size() - sent), 0);
+        if (got > 0) {
+            sent += static_cast<size_t>(got);
+            continue;
+        }
+        const int error = got == 0 ? WSAECONNABORTED : WSAGetLastError();
+        const ULONGLONG now = GetTickCount64();
+        if (error != WSAEWOULDBLOCK || now >= deadline) return error == WSAEWOULDBLOCK ? WSAETIMEDOUT : error;
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(nativeHandle(), &writable);
+        timeval limit = timeLimit(static_cast<uint32_t>(deadline - now));
+        if (select(0, nullptr, &writable, nullptr, &limit) == SOCKET_ERROR) return WSAGetLastError();
+    }
+    return 0;
 }
 
 void TcpSocket::sendLine(std::string text) const {

@@ -23,6 +23,8 @@ constexpr const char *kStartFailedText = "Could not start WSA";
 constexpr const char *kNoSocketText = "INVALID_SOCKET";
 constexpr const char *kAcceptFailedText = "Invalid Socket";
 constexpr const char *kSelectFailedText = "Error in select";
+// How long a send may wait for room in a full socket buffer.
+constexpr uint32_t kSendLimitMs = 5000;
 // What an allocation that failed inside the layer is reported as.
 constexpr const char *kUnhandledText = "unhandled exception";
 
@@ -46,7 +48,10 @@ public:
     // Closes the shared handle for every copy; the last copy's destruction
     // then has nothing left to close.
     void close() noexcept;
-    void sendBytes(const std::string &text) const;
+    // Sends all of `text`; 0 when it went out, otherwise the Winsock error.
+    // A non-blocking socket whose buffer is full waits for room, at most
+    // kSendLimitMs in all.
+    int sendBytes(const std::string &text) const;
     void sendLine(std::string text) const;
     // Everything already waiting, in reads of at most 1024 bytes; never blocks.
     std::string receiveAvailable() const;

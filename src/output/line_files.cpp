@@ -27,8 +27,10 @@ SRWLOCK &stripeOf(const std::string &path) {
     return stripes[hash % kStripes];
 }
 
-// How long a rewrite waits for readers of the target to let go.
-constexpr ULONGLONG kReplaceRetryMs = 200;
+// How long a rewrite keeps trying to replace a target that someone holds
+// open. Only a moment: a reader that holds the file longer makes it busy,
+// and the line goes with a later signal rather than holding the host.
+constexpr LONGLONG kReplaceRetryMs = 5;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -68,12 +70,17 @@ std::string stampedLine(char separator, const char *text) {
     return outputLine(stamp, separator, text);
 }
 
-bool appendLines(const std::string &path, char separator, const std::string *texts, size_t count) {
+DWORD lastErrorOr(DWORD fallback) {
+    const DWORD error = GetLastError();
+    return error == ERROR_SUCCESS ? fallback : error;
+}
+
+DWORD appendLines(const std::string &path, char separator, const std::string *texts, size_t count) {
     // Without FILE_WRITE_DATA every write goes to the end of the file; read
     // access is there because LockFileEx requires read or write access.
     UniqueHandle file(createFileAt(path, FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE, kShareAll,
                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
-    if (!file) return false;
+    if (!file) return lastErrorOr(ERROR_OPEN_FAILED);
     // Measured under Wine: append-only handles alone lose and tear lines
     // between processes; with this lock none is lost or torn.
     FarRegionLock lock(file.get());
@@ -81,7 +88,8 @@ bool appendLines(const std::string &path, char separator, const std::string *tex
     // order across every process that writes the file.
     std::string bytes;
     for (size_t i = 0; i < count; ++i) bytes += stampedLine(separator, texts[i].c_str());
-    return writeAll(file.get(), bytes);
+    SetLastError(ERROR_SUCCESS);
+    return writeAll(file.get(), bytes) ? ERROR_SUCCESS : lastErrorOr(ERROR_WRITE_FAULT);
 }
 
 std::string folderOf(const std::string &path) {
@@ -94,35 +102,41 @@ bool writeNewFile(const std::string &path, const std::string &line) {
     return file && writeAll(file.get(), line);
 }
 
-bool rewriteInPlace(const std::string &path, const std::string &line) {
-    UniqueHandle file(createFileAt(path, GENERIC_WRITE, kShareAll, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
-    if (!file) return false;
-    FarRegionLock lock(file.get());
-    return SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0 && writeAll(file.get(), line) &&
-           SetEndOfFile(file.get());
+LONGLONG millisecondsNow() {
+    // The tick count moves in steps of about 16 ms on Windows: too coarse
+    // for a bound of a few milliseconds.
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return count.QuadPart / (frequency.QuadPart / 1000 ? frequency.QuadPart / 1000 : 1);
 }
 
-bool rewriteLine(const std::string &path, char separator, const char *text) {
+DWORD rewriteLine(const std::string &path, char separator, const char *text) {
     const std::string line = stampedLine(separator, text);
     // Process and thread make the name unique on the machine; ".tmp" keeps it
     // out of a reader's "*.txt".
     const std::string temp = folderOf(path) + "~varnex." + std::to_string(GetCurrentProcessId()) + "." +
                              std::to_string(GetCurrentThreadId()) + ".tmp";
-    if (writeNewFile(temp, line)) {
-        // Windows (and Wine) refuse to replace a file that anyone holds open,
-        // whatever its sharing; readers let go within moments, so the replace
-        // is retried for a while before the line is written in place.
-        const ULONGLONG deadline = GetTickCount64() + kReplaceRetryMs;
-        for (;;) {
-            if (replaceFileWith(temp, path)) return true;
-            const DWORD error = GetLastError();
-            if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
-            if (GetTickCount64() >= deadline) break;
-            Sleep(1);
-        }
+    SetLastError(ERROR_SUCCESS);
+    if (!writeNewFile(temp, line)) {
+        const DWORD error = lastErrorOr(ERROR_WRITE_FAULT);
+        deleteFileAt(temp);
+        return error;
+    }
+    // Windows refuses to replace a file that a reader holds without delete
+    // sharing. The line is never written into the target in place, where a
+    // reader could find it half-written: a target that stays busy past the
+    // retries keeps its whole previous line.
+    const LONGLONG deadline = millisecondsNow() + kReplaceRetryMs;
+    DWORD error = ERROR_SUCCESS;
+    for (;;) {
+        if (replaceFileWith(temp, path)) return ERROR_SUCCESS;
+        error = GetLastError();
+        if (!isBusyError(error) || millisecondsNow() >= deadline) break;
+        Sleep(1);
     }
     deleteFileAt(temp);
-    return rewriteInPlace(path, line);
+    return error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error;
 }
 
 }  // namespace
@@ -142,16 +156,29 @@ void makeTimestamp(char *buffer) {
     buffer[stamp.size() < 79 ? stamp.size() : 79] = '\0';
 }
 
-bool writeStampedLine(const std::string &path, LineMode mode, char separator, const char *text) {
-    ExclusiveLock guard(stripeOf(path));
-    if (mode == LineMode::Rewrite) return rewriteLine(path, separator, text);
-    const std::string line = text;
-    return appendLines(path, separator, &line, 1);
+bool isBusyError(unsigned long error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
+bool writeStampedLine(const std::string &path, LineMode mode, char separator, const char *text,
+                      unsigned long *error) {
+    DWORD result;
+    {
+        ExclusiveLock guard(stripeOf(path));
+        if (mode == LineMode::Rewrite) {
+            result = rewriteLine(path, separator, text);
+        } else {
+            const std::string line = text;
+            result = appendLines(path, separator, &line, 1);
+        }
+    }
+    if (error) *error = result;
+    return result == ERROR_SUCCESS;
 }
 
 bool appendStampedLines(const std::string &path, char separator, const std::vector<std::string> &texts) {
     ExclusiveLock guard(stripeOf(path));
-    return appendLines(path, separator, texts.data(), texts.size());
+    return appendLines(path, separator, texts.data(), texts.size()) == ERROR_SUCCESS;
 }
 
 }  // namespace varnex

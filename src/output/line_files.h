@@ -27,13 +27,17 @@ enum class LineMode { Append, Rewrite };
 // lost, and the stamp order is the file order.
 // Rewrite: the line goes to a fresh file in the same folder that then
 // replaces the target in one step, so a reader always finds one whole line.
-// A file that anyone holds open cannot be replaced: the replace is retried
-// for up to 200 ms, and if readers hold the target all that time the line is
-// written into it in place instead (so it is not lost, though such a reader
-// may then see it half-written). No temporary file is left behind.
-// A file that cannot be written is skipped silently; the next call tries
-// again. Returns whether the line was written.
-bool writeStampedLine(const std::string &path, LineMode mode, char separator, const char *text);
+// A target that someone holds open without delete sharing cannot be
+// replaced: the replace is retried for a few milliseconds, then given up
+// (a busy error), and the target keeps its previous line whole. No
+// temporary file is left behind.
+// Returns whether the line was written; `error` gets the system's error
+// code (ERROR_SUCCESS when written).
+bool writeStampedLine(const std::string &path, LineMode mode, char separator, const char *text,
+                      unsigned long *error = nullptr);
+
+// A write error that says someone else holds the file for now.
+bool isBusyError(unsigned long error);
 
 // Appends one stamped line per text in one locked write, each as an Append
 // of writeStampedLine writes it: several lines cost one file operation.

@@ -70,8 +70,11 @@ bool PipeChannel::send(std::string text) {
     text.push_back('\0');
     if (serverMode && reader.started()) return reader.send(text, kSendLimitMs);
     if (!sendDone) sendDone.reset(createEvent());
+    SetLastError(ERROR_SUCCESS);
     const WriteResult result = boundedWrite(writeHandle.get(), sendDone.get(), text, kSendLimitMs);
     sendTimedOut_ = result == WriteResult::TimedOut;
+    sendError_ = result == WriteResult::Written ? ERROR_SUCCESS : GetLastError();
+    if (result == WriteResult::Failed && sendError_ == ERROR_SUCCESS) sendError_ = ERROR_WRITE_FAULT;
     return result == WriteResult::Written;
 }
 

@@ -52,6 +52,8 @@ public:
     void disconnect() noexcept;
     // Client side: the last send failed because the receiver did not read.
     bool sendTimedOut() const { return sendTimedOut_; }
+    // Client side: the system's error of the last failed send.
+    DWORD sendError() const { return sendError_; }
 
     // Why the reader stopped serving, STILL_ACTIVE while it serves; for tests.
     DWORD readerResult() const { return reader.result(); }
@@ -67,6 +69,7 @@ private:
     UniqueHandle readHandle;
     UniqueHandle sendDone;  // event for the bounded client-side write
     bool sendTimedOut_ = false;
+    DWORD sendError_ = ERROR_SUCCESS;
     PipeReader reader;
 };
 

@@ -1,5 +1,6 @@
 #include "pipe/pipe_texts.h"
 
+#include "common/system_errors.h"
 #include "text/digits.h"
 
 namespace varnex {
@@ -19,5 +20,19 @@ std::string checkSignalText(const std::string &message) { return "0. checkSignal
 std::string callbackResultText(const std::string &message, bool ok) {
     return "1. callBackOrderFunc: " + message + ", OK:" + (ok ? "true" : "false");
 }
+
+std::string noReceiverText(unsigned long error) { return "no receiver: " + systemErrorText(error); }
+
+std::string receiverBusyText(unsigned long error) {
+    return "receiver held by another sender: " + systemErrorText(error);
+}
+
+std::string receiverNotReadingText(unsigned long sendLimitMs) {
+    return "receiver not reading: send timed out after " + std::to_string(sendLimitMs) + " ms";
+}
+
+std::string pipeFailedText(unsigned long error) { return "send failed: " + systemErrorText(error); }
+
+std::string pipeReasonText(const std::string &reason) { return "pipe: " + reason; }
 
 }  // namespace varnex

@@ -15,6 +15,13 @@ std::string registrationText(uintptr_t channelAddress, bool ok);
 std::string checkSignalText(const std::string &message);
 std::string callbackResultText(const std::string &message, bool ok);
 
+// Why a relay did not reach the order function, and its log line: "pipe: " + reason.
+std::string noReceiverText(unsigned long error);
+std::string receiverBusyText(unsigned long error);
+std::string receiverNotReadingText(unsigned long sendLimitMs);
+std::string pipeFailedText(unsigned long error);
+std::string pipeReasonText(const std::string &reason);
+
 }  // namespace varnex
 
 #endif

@@ -46,6 +46,22 @@ TEST(DeliveryState, MissesAreTriedOnTheNextSignalThenAfterDoublingPausesUpToAMin
     EXPECT_TRUE(state.dueAt(all(), now).has(Destination::Tcp));
 }
 
+TEST(DeliveryState, AMissThatTheDestinationsHealthCoversOrAReachedDestinationEndsTheSymbolsOwnPause) {
+    DeliveryState state;
+    ReachedCounts reached;
+    reached.of[static_cast<int>(Destination::Pipe)] = 7;
+    state.record(Destination::Pipe, false, 0, true, 7);
+    state.record(Destination::Pipe, false, 0, true, 7);  // second miss in a row: a 1 s pause
+    EXPECT_FALSE(state.dueAt(all(), 10, reached).has(Destination::Pipe));
+    // Another symbol got through since: the destination is back.
+    reached.of[static_cast<int>(Destination::Pipe)] = 8;
+    EXPECT_TRUE(state.dueAt(all(), 10, reached).has(Destination::Pipe));
+    // The destination went down: no pause of this symbol's own.
+    state.record(Destination::Tcp, false, 0);
+    state.record(Destination::Tcp, false, 0, false);
+    EXPECT_TRUE(state.dueAt(all(), 0).has(Destination::Tcp));
+}
+
 TEST(DeliveryState, TheResendLineNamesTheDueDestinationsInPipelineOrder) {
     EXPECT_EQ(resendText("ABC", Destinations().add(Destination::Tcp).add(Destination::Pipe)),
               "ABC resend: pipe, tcp");

@@ -78,8 +78,8 @@
 //                                       turn, quantity r for the first CHANGING
 //                                       symbols and 1 for the others, plus s*STEP
 //                                       for symbol s (STEP 0 unless given), price
-//                                       r+0.5; then prints "SPREAD max=MS", the
-//                                       longest single _process
+//                                       r+0.5; then prints "SPREAD max=MS total=MS",
+//                                       the longest single _process and their sum
 // Exit code 0 when the script ran, 2 on a usage or loading error.
 #include <windows.h>
 // After windows.h, which they need.
@@ -548,15 +548,16 @@ int runLine(const std::string &line) {
             for (int s = 0; s < symbols; ++s) names.push_back(f[4] + std::to_string(s));
             int year, month, day;
             dateOf("today", year, month, day);
-            ULONGLONG longest = 0;
+            ULONGLONG longest = 0, total = 0;
             for (int r = std::stoi(f[1]); r <= std::stoi(f[2]); ++r)
                 for (int s = 0; s < symbols; ++s) {
                     const ULONGLONG start = GetTickCount64();
                     dll.process(year, month, day, names[s].c_str(), s * step + (s < changing ? r : 1),
                                 r + 0.5);
                     longest = std::max(longest, GetTickCount64() - start);
+                    total += GetTickCount64() - start;
                 }
-            std::printf("SPREAD max=%llu\n", longest);
+            std::printf("SPREAD max=%llu total=%llu\n", longest, total);
             std::fflush(stdout);
         } else if (cmd == "countfiles" && f.size() == 2) {
             countedPrefix = f[1];

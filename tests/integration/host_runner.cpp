@@ -121,6 +121,7 @@ Timings timingsOf(const std::string &output) {
         fields >> symbol >> quantity >> ms;
         timings.longest[symbol] = std::max(timings.longest[symbol], ms);
         ++timings.count[symbol];
+        timings.total += ms;
     }
     return timings;
 }

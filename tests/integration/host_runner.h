@@ -54,10 +54,12 @@ std::vector<std::string> ordersIn(const std::string &output);
 
 // The handle and thread counts of a host's "COUNTS <label> handles=H threads=T"
 // line; {-1, -1} when it printed none.
-// The host's "TIMED SYMBOL QTY MS" lines: the longest time per symbol, and how many.
+// The host's "TIMED SYMBOL QTY MS" lines: the longest time per symbol, how
+// many, and the time of all of them.
 struct Timings {
     std::map<std::string, unsigned long> longest;
     std::map<std::string, int> count;
+    unsigned long total = 0;  // all of them together
 };
 Timings timingsOf(const std::string &output);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "common/system_errors.h"
 #include "integration/host_runner.h"
 
 using namespace varnex_test;
@@ -41,7 +42,8 @@ TEST_F(PipeRelayHostTest, WithoutReceiverTheRelayReportsFalseAtOnce) {
     HostResult run = runHost(folder, "process|today|ABC|1|2\n");
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(unstampedLines(log(folder), '\t'), (Lines{"ABC: 1,2", "ABC qty=\t1", "0. checkSignal: ABC,1,2",
-                                                        "1. callBackOrderFunc: ABC,1,2, OK:false"}));
+                                                        "1. callBackOrderFunc: ABC,1,2, OK:false",
+                     "pipe: no receiver: " + varnex::systemErrorText(ERROR_FILE_NOT_FOUND)}));
     EXPECT_EQ(unstampedLines(readFile(folder.file("ABC.txt")), ' '), Lines{"1 2"});
 }
 

@@ -99,4 +99,65 @@ void FlappingServer::run() {
     }
 }
 
+DownServer::DownServer(Kind kind)
+    : kind_(kind), listener_(0, kind == Unreachable ? 0 : 8, 1, "127.0.0.1"), port_(listener_.boundPort()) {
+    if (kind_ == Unreachable) {
+        // Connections that fill the backlog; the first that cannot connect
+        // shows that further attempts go unanswered.
+        for (int i = 0; i < 8; ++i) {
+            auto filler = std::make_unique<varnex::TcpClientSocket>("127.0.0.1", port_, 300,
+                                                                    varnex::SocketMode::NonBlocking);
+            if (filler->failed()) break;
+            fillers_.push_back(std::move(filler));
+        }
+    }
+    thread_ = std::thread([this] { run(); });
+}
+
+DownServer::~DownServer() {
+    stopping_ = true;
+    thread_.join();
+}
+
+std::vector<std::string> DownServer::acknowledged() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return acknowledged_;
+}
+
+void DownServer::run() {
+    std::vector<std::unique_ptr<TcpSocket>> hung;
+    while (!stopping_ && !listener_.failed()) {
+        const bool up = back_;
+        if (up) {
+            hung.clear();
+            fillers_.clear();
+        }
+        if (!up && kind_ == Unreachable) {
+            Sleep(20);
+            continue;
+        }
+        SocketSelector pending(listener_, 20u);
+        if (!pending.isReady(listener_)) continue;
+        std::unique_ptr<TcpSocket> connection(listener_.acceptConnection());
+        if (!connection) continue;
+        if (!up) {
+            ++acceptedWhileDown_;
+            hung.push_back(std::move(connection));  // kept open, never answered
+            continue;
+        }
+        SocketSelector arrived(*connection, 2000u);
+        const std::string order = connection->receiveAvailable();
+        if (order.empty()) continue;  // a filler or a client that gave up
+        // A connection the kernel completed while the server was down may
+        // hold an order whose client gave up and left: it hears no "OK".
+        if (connection->receiveWithin(0).status == varnex::Received::Closed) continue;
+        connection->sendBytes("OK");
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            acknowledged_.push_back(order);
+        }
+        SocketSelector closed(*connection, 2000u);
+    }
+}
+
 }  // namespace varnex_test

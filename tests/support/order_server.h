@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -59,6 +60,37 @@ private:
     std::atomic<int> port_;
     std::atomic<bool> settled_{false};
     std::atomic<bool> stopping_{false};
+    std::mutex mutex_;
+    std::vector<std::string> acknowledged_;
+    std::thread thread_;
+};
+
+// An order server that is down until back(), then answers every order
+// "OK". Down, a Hung server accepts connections and never answers; an
+// Unreachable one lets connection attempts go unanswered, as a switched-off
+// machine does (a listener whose full backlog nobody accepts drops them).
+class DownServer {
+public:
+    enum Kind { Hung, Unreachable };
+    explicit DownServer(Kind kind);
+    ~DownServer();
+
+    int port() const { return port_; }
+    void back() { back_ = true; }
+    // Connections it accepted while down.
+    int acceptedWhileDown() const { return acceptedWhileDown_; }
+    // Every order it answered "OK", in order.
+    std::vector<std::string> acknowledged();
+
+private:
+    void run();
+    const Kind kind_;
+    varnex::TcpServerSocket listener_;
+    int port_;
+    std::vector<std::unique_ptr<varnex::TcpClientSocket>> fillers_;
+    std::atomic<bool> back_{false};
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> acceptedWhileDown_{0};
     std::mutex mutex_;
     std::vector<std::string> acknowledged_;
     std::thread thread_;

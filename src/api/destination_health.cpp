@@ -1,0 +1,68 @@
+#include "api/destination_health.h"
+
+namespace varnex {
+
+DestinationHealth::Admission DestinationHealth::admit(uint64_t nowMs) {
+    Admission admission;
+    admission.downSinceMs = downSinceMs_;
+    if (!down_) {
+        admission.go = true;
+        return admission;
+    }
+    if (!probing_ && nowMs >= nextTryMs_) {
+        probing_ = true;
+        admission.go = admission.probe = true;
+        return admission;
+    }
+    admission.nextTryInMs = probing_ ? 0 : nextTryMs_ - nowMs;
+    return admission;
+}
+
+DestinationHealth::Change DestinationHealth::settle(const Admission &admission, TryResult result,
+                                                    uint64_t nowMs) {
+    if (admission.probe) probing_ = false;
+    if (result == TryResult::Reached) {
+        ++reached_;
+        if (!down_) return Change::None;
+        down_ = false;
+        pauseMs_ = 0;
+        return Change::CameBack;
+    }
+    // A destination that is up and refuses one position stays up; one that
+    // is down is back only once it takes a position.
+    if (result == TryResult::Refused && !down_) return Change::None;
+    if (!down_) {
+        down_ = true;
+        downSinceMs_ = nowMs;
+        pauseMs_ = kFirstPauseMs;
+        nextTryMs_ = nowMs + pauseMs_;
+        return Change::WentDown;
+    }
+    // A thread that was let through before the destination went down may
+    // report after the probe of the pause: only the probe lengthens it.
+    if (admission.probe) {
+        pauseMs_ = pauseMs_ * 2 > kLongestPauseMs ? kLongestPauseMs : pauseMs_ * 2;
+        nextTryMs_ = nowMs + pauseMs_;
+    }
+    return Change::None;
+}
+
+void DestinationHealth::abandon(const Admission &admission) {
+    if (admission.probe) probing_ = false;
+}
+
+std::string downText(const char *state, const std::string &sinceStamp,
+                     const DestinationHealth::Admission &skipped) {
+    std::string text = std::string(state) + " since " + sinceStamp + ", ";
+    if (skipped.nextTryInMs == 0) return text + "being tried now";
+    return text + "next try in " + std::to_string((skipped.nextTryInMs + 999) / 1000) + " s";
+}
+
+std::string wentDownLine(const std::string &label, const std::string &reason) {
+    return "varnex: " + label + " is down (" + reason +
+           "); its relays are skipped, with one try after each pause of 1 s doubling to 60 s\r\n";
+}
+
+std::string cameBackLine(const std::string &label) { return "varnex: " + label + " is back\r\n"; }
+
+}  // namespace varnex

@@ -1,0 +1,53 @@
+#include "api/shared_health.h"
+
+#include "common/locks.h"
+#include "output/line_files.h"
+
+namespace varnex {
+
+SharedHealth::Admission SharedHealth::admit(uint64_t nowMs) {
+    ExclusiveLock guard(lock_);
+    return health_.admit(nowMs);
+}
+
+std::string SharedHealth::settle(const Admission &admission, const RelayOutcome &outcome, uint64_t nowMs,
+                                 const std::string &label) {
+    const TryResult result =
+        outcome.reached ? TryResult::Reached : outcome.down ? TryResult::Down : TryResult::Refused;
+    DestinationHealth::Change change;
+    {
+        ExclusiveLock guard(lock_);
+        change = health_.settle(admission, result, nowMs);
+        if (change == DestinationHealth::Change::WentDown) since_ = stampText(localNow());
+    }
+    switch (change) {
+        case DestinationHealth::Change::WentDown:
+            return wentDownLine(label, outcome.reason);
+        case DestinationHealth::Change::CameBack:
+            return cameBackLine(label);
+        case DestinationHealth::Change::None:
+            break;
+    }
+    return std::string();
+}
+
+void SharedHealth::abandon(const Admission &admission) {
+    ExclusiveLock guard(lock_);
+    health_.abandon(admission);
+}
+
+std::string SharedHealth::skippedText(const char *state, const Admission &skipped) const {
+    std::string since;
+    {
+        SharedLock guard(lock_);
+        since = since_;
+    }
+    return downText(state, since, skipped);
+}
+
+uint32_t SharedHealth::reachedCount() const {
+    SharedLock guard(lock_);
+    return health_.reachedCount();
+}
+
+}  // namespace varnex

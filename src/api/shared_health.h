@@ -1,0 +1,38 @@
+// A destination's health as host threads share it: the pure rule behind a
+// lock of its own, held only for a few assignments (never across a try), and
+// the wall-clock time at which it went down, for the log.
+#ifndef VARNEX_API_SHARED_HEALTH_H
+#define VARNEX_API_SHARED_HEALTH_H
+
+#include <windows.h>
+
+#include <string>
+
+#include "api/destination_health.h"
+#include "common/relay_outcome.h"
+
+namespace varnex {
+
+class SharedHealth {
+public:
+    using Admission = DestinationHealth::Admission;
+
+    Admission admit(uint64_t nowMs);
+    // Settles an admitted try with what it found; returns the console line
+    // of a change (went down, came back), empty when there was none.
+    std::string settle(const Admission &admission, const RelayOutcome &outcome, uint64_t nowMs,
+                       const std::string &label);
+    void abandon(const Admission &admission);
+    // STATE + " since ..., next try in N s" for a relay that was not admitted.
+    std::string skippedText(const char *state, const Admission &skipped) const;
+    uint32_t reachedCount() const;
+
+private:
+    mutable SRWLOCK lock_ = SRWLOCK_INIT;
+    DestinationHealth health_;
+    std::string since_;
+};
+
+}  // namespace varnex
+
+#endif
