@@ -19,11 +19,20 @@
 //   free for its next sender at once.
 // - The receiving reader cannot be joined: an ending thread needs the loader
 //   lock. It serves with no lock held at one point only, its parking point,
-//   where it waits once asked to stop; PipeReader::stop cancels its I/O,
-//   waits up to PipeReader::kStopLimitMs for it to park and ends it there
-//   with TerminateThread. If the host's order function has not returned by
-//   then, the module is pinned instead (mapped until the process ends) so
-//   that the function can return into it; its pipes are closed all the same.
+//   where it waits once asked to stop, having handed every order it took
+//   from its pipe (a sender's write completes only when the reader takes it,
+//   so nothing reported "OK:true" is left behind) to the host, and released
+//   its pipes and the session's receiver claim. PipeReader::stop waits up to
+//   PipeReader::kStopLimitMs for it to park, then ends it there with two
+//   APCs, SetEvent and ExitThread (common/detached_call.h: queueThreadEnd),
+//   so that Wine frees its stack too. If the host's order function has not
+//   returned by then, the call is detached instead: the reader calls the
+//   host through a stub outside this module (DetachableCall), which ends the
+//   thread when the function returns rather than returning here. Its pipes
+//   and claim are released at once, the module is unmapped as usual, and
+//   the next load registers afresh; the stub's pages and the thread stay
+//   until the function returns. Only a reader that is neither parked nor in
+//   the host's function (never seen) pins the module.
 // - A name look-up still running holds a reference to the module and ends
 //   with FreeLibraryAndExitThread, so the module is not unmapped under it:
 //   while one runs, the host's FreeLibrary does not unload, and the unload
@@ -40,11 +49,12 @@
 //   return into this module (its exit completes once the unload has let go
 //   of the loader lock). Unlike TerminateThread, this lets Wine free the
 //   thread's stack, so reloads do not pile up a megabyte each. A write that
-//   no cancel ends (a paused console may be one) pins the module instead;
-//   the writer parks and ends whenever the write returns.
-// - The one-time initialisation is reset, so a library kept mapped by a
-//   pinned reader or writer creates a fresh dispatcher on its next use, and
-//   a fresh console writer with its first line.
+//   no cancel ends (a paused console may be one) goes through the same kind
+//   of stub as the order function and is detached: the writer's thread ends
+//   whenever the write returns.
+// - The one-time initialisation is reset, so a library kept mapped (by a
+//   name look-up, or the rare pin above) creates a fresh dispatcher on its
+//   next use, and a fresh console writer with its first line.
 // - The C++ runtime's emergency exception pool is given back; nothing on
 //   the library's paths throws in normal operation, so no exception has
 //   taken the TLS slot that the runtime would keep for it.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/counts.h"
+#include "common/detached_call.h"
 #include "common/handles.h"
 #include "common/locks.h"
 
@@ -36,6 +37,9 @@ struct ConsoleWriterTask {
     UniqueHandle started;
     UniqueHandle parked;
     std::atomic<int> phase{kRunning};
+    // Every write goes through it, so that a write no cancel ends can be
+    // left to finish on its own while the library is unloaded.
+    DetachableCall call;
 };
 
 // Guards `writer` and `writerThread`: the start on first use, the queueing
@@ -49,13 +53,6 @@ HANDLE standardHandle(ConsoleStream stream) {
     return GetStdHandle(stream == ConsoleStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
 }
 
-// Keeps this library mapped until the process ends, whatever FreeLibrary calls follow.
-void pinModule() {
-    HMODULE self;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCSTR>(&pinModule), &self);
-}
-
 void writeLine(ConsoleWriterTask &task, const ConsoleLine &line) {
     // Looked up at every line: the host may change its standard handles.
     const HANDLE handle = standardHandle(line.stream);
@@ -64,7 +61,7 @@ void writeLine(ConsoleWriterTask &task, const ConsoleLine &line) {
     size_t left = line.text.size();
     while (left > 0 && task.phase != kAbandoned) {
         DWORD written = 0;
-        if (!WriteFile(handle, at, clampToUint32(left), &written, nullptr) || written == 0) return;
+        if (!task.call.writeFile(handle, at, clampToUint32(left), &written, nullptr) || written == 0) return;
         at += written;
         left -= written;
     }
@@ -99,23 +96,6 @@ DWORD WINAPI writerMain(LPVOID parameter) {
     // write or heap operation is under way. It is the writer's only
     // alertable wait, so the APCs its owner queues run here and nowhere else.
     for (;;) SleepEx(INFINITE, TRUE);
-}
-
-template <typename Function>
-PAPCFUNC asApc(Function *function) {
-    return reinterpret_cast<PAPCFUNC>(reinterpret_cast<void (*)()>(function));
-}
-
-// Two APCs, run in order at the parking point, both system functions that
-// take one pointer-sized argument: SetEvent(parked), then ExitThread. So once
-// `parked` is seen signalled the thread is on its way out without a return
-// into this module, and it touches neither its task nor the event again; its
-// exit, which needs the loader lock that an unload holds, may complete after
-// the module is gone. (TerminateThread would do as much, but Wine keeps the
-// stack of a thread ended that way: a megabyte per reload.)
-void queueEnd(ConsoleWriterTask &task, HANDLE thread) {
-    QueueUserAPC(asApc(&SetEvent), thread, reinterpret_cast<ULONG_PTR>(task.parked.get()));
-    QueueUserAPC(asApc(&ExitThread), thread, 0);
 }
 
 // Under ownerLock, held exclusively. Leaves `writer` null when no thread
@@ -170,7 +150,7 @@ void stopConsoleWriter() noexcept {
     if (!task) return;
     task->phase = kFinishing;
     SetEvent(task->wake.get());
-    queueEnd(*task, thread);
+    queueThreadEnd(thread, task->parked.get(), 0);
     bool parked = WaitForSingleObject(task->parked.get(), kConsoleFlushLimitMs) == WAIT_OBJECT_0;
     if (!parked) {
         // Held in a write: the rest is dropped, and the write cancelled.
@@ -181,13 +161,14 @@ void stopConsoleWriter() noexcept {
             parked = WaitForSingleObject(task->parked.get(), kCancelEveryMs) == WAIT_OBJECT_0;
         } while (!parked && GetTickCount64() < deadline);
     }
-    if (parked) {
+    if (parked || task->call.detach()) {
+        // Parked, or inside a write that no cancel ends: that write's thread
+        // ends when it returns, without coming back into this module.
         delete task;
     } else {
-        // Inside a write that no cancel ends (or not started at all): when
-        // the write returns, the thread parks and ends; until then it runs
-        // code of this module and reads its task, so both stay for good.
-        pinModule();
+        // Neither parked nor in a write (or not started at all): it runs code
+        // of this module and reads its task, so both stay for good.
+        keepModuleMapped();
     }
     CloseHandle(thread);
 }

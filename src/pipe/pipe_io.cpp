@@ -14,9 +14,10 @@ constexpr DWORD kDefaultTimeoutMs = 120000;
 
 HANDLE createPipe(const std::string &path, DWORD access) {
     // The default security lets only the creating user and administrators open the pipe.
+    const DWORD inBuffer = access == PIPE_ACCESS_INBOUND ? 0 : kBufferSize;
     return CreateNamedPipeA(path.c_str(), access | FILE_FLAG_OVERLAPPED,
                             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                            kBufferSize, kBufferSize, kDefaultTimeoutMs, nullptr);
+                            kBufferSize, inBuffer, kDefaultTimeoutMs, nullptr);
 }
 
 HANDLE createEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }

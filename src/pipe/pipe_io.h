@@ -10,7 +10,10 @@
 namespace varnex {
 
 // One end of the pair, created for overlapped I/O: byte mode, one instance,
-// 1024-byte buffers, local callers only.
+// local callers only. The "_OUT" pipe has 1024-byte buffers. The "_IN" pipe,
+// which carries the orders, has no input buffer: a sender's write completes
+// only once the reader has taken its bytes, so a write reported as done can
+// never be lost in a buffer that a receiver closes at its unload.
 HANDLE createPipe(const std::string &path, DWORD access);
 // A manual-reset event, not set.
 HANDLE createEvent();

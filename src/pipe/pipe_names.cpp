@@ -10,4 +10,9 @@ std::string pipePath(const std::string &basePath, bool in) { return basePath + (
 
 std::string orderPipePath(bool in) { return pipePath(pipeBasePath(kOrderPipeBaseName, "."), in); }
 
+std::string receiverClaimName(const std::string &inPipePath) {
+    const size_t slash = inPipePath.find_last_of('\\');
+    return "Local\\" + inPipePath.substr(slash == std::string::npos ? 0 : slash + 1) + ".receiver";
+}
+
 }  // namespace varnex

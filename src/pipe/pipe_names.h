@@ -17,6 +17,10 @@ std::string pipeBasePath(const std::string &pipeName, const std::string &hostNam
 std::string pipePath(const std::string &basePath, bool in);
 // The order pipes of this machine.
 std::string orderPipePath(bool in);
+// The name of the kernel object that the one receiver of a pipe pair holds
+// for as long as it serves, in the caller's session: "Local\" + the last
+// part of the "_IN" pipe's path + ".receiver".
+std::string receiverClaimName(const std::string &inPipePath);
 
 }  // namespace varnex
 

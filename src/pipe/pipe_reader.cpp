@@ -4,9 +4,11 @@
 #include <cstring>
 #include <vector>
 
+#include "common/detached_call.h"
 #include "common/locks.h"
 #include "pipe/message_framing.h"
 #include "pipe/pipe_io.h"
+#include "pipe/pipe_names.h"
 
 namespace varnex {
 
@@ -21,63 +23,115 @@ constexpr DWORD kRetryLimitMs = 500;
 // already written; below PipeReader::kStopLimitMs, so that it parks in time.
 constexpr ULONGLONG kDrainLimitMs = 1500;
 
-// Keeps this library mapped until the process ends, whatever FreeLibrary calls follow.
-void pinModule() {
-    HMODULE self;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCSTR>(&pinModule), &self);
-}
-
 }  // namespace
 
 // Owned by the PipeReader; the thread works on it through a plain pointer, so
 // a thread ended by force leaves nothing of its own behind. The task owns the
-// pipe pair, because the reader offers fresh pipes when a sender goes.
+// pipe pair, which it keeps from the start to the end of the receiver, and
+// the claim that makes it the one receiver of the session.
 struct PipeReaderTask {
     std::string inPath;
     std::string outPath;
     std::string stopWord;
     OrderCallback callback = nullptr;
-    // Guards the two pipe handles: the reader replaces them between senders,
-    // a server-side send writes to the "_OUT" pipe, and closing a channel
-    // whose reader is stuck in the host's callback closes them. Nothing
-    // waits on a peer while holding it.
+    // Guards the pipe handles and the claim. The reader uses the pipes
+    // without it, for it is the only thread that closes them (release(), as
+    // it ends), except once it is inside the host's callback for good and
+    // will never use them again (PipeReader::stop). A server-side send
+    // writes to the "_OUT" pipe under it. Nothing waits on a peer while
+    // holding it.
     SRWLOCK lock = SRWLOCK_INIT;
+    UniqueHandle claim;  // a named object: while it exists, nobody else becomes the receiver
     UniqueHandle inPipe;
     UniqueHandle outPipe;
-    UniqueHandle outEvent;  // server-side send
-    UniqueHandle ioDone;    // the reader's own overlapped requests
+    UniqueHandle outEvent;        // server-side send
+    UniqueHandle outConnected;    // the pending connect of the "_OUT" pipe
+    OVERLAPPED outConnect = {};   // valid while outConnectPending
+    bool outConnectPending = false;
+    UniqueHandle ioDone;  // the reader's own overlapped requests
     UniqueHandle stopEvent;
     UniqueHandle startedEvent;
-    UniqueHandle parkedEvent;
+    UniqueHandle parkedEvent;  // the reader has reached its parking point
+    UniqueHandle endingEvent;  // set by the first of the two ending APCs
     std::atomic<bool> stopping{false};
     std::atomic<DWORD> result{STILL_ACTIVE};
+    // The host's order function is called through it, so that a call that
+    // does not return in time can be left to end on its own at the unload.
+    DetachableCall call;
+
+    ~PipeReaderTask() { release(); }
 
     bool createEvents() {
-        for (UniqueHandle *event : {&outEvent, &ioDone, &stopEvent, &startedEvent, &parkedEvent}) {
+        for (UniqueHandle *event : {&outEvent, &outConnected, &ioDone, &stopEvent, &startedEvent, &parkedEvent,
+                                  &endingEvent}) {
             event->reset(createEvent());
             if (!*event) return false;
         }
         return true;
     }
 
-    bool createPipes() {
+    // Takes the session's one receiver claim and creates both pipes; false
+    // when another receiver lives (in this process or any other) or the
+    // pipe names are taken.
+    bool claimAndCreatePipes() {
         ExclusiveLock guard(lock);
-        inPipe.reset();
-        outPipe.reset();
-        inPipe.reset(createPipe(inPath, PIPE_ACCESS_INBOUND));
-        if (!inPipe) return false;
-        outPipe.reset(createPipe(outPath, PIPE_ACCESS_OUTBOUND));
-        if (!outPipe) {
-            inPipe.reset();
+        const std::string name = receiverClaimName(inPath);
+        claim.reset(CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
+        if (!claim || GetLastError() == ERROR_ALREADY_EXISTS) {
+            claim.reset();
             return false;
         }
-        return true;
+        inPipe.reset(createPipe(inPath, PIPE_ACCESS_INBOUND));
+        if (inPipe) outPipe.reset(createPipe(outPath, PIPE_ACCESS_OUTBOUND));
+        if (inPipe && outPipe) return true;
+        inPipe.reset();
+        claim.reset();
+        return false;
+    }
+
+    // The sender went: both pipes are let go of it without ever letting go
+    // of their names; waitForSender offers them again.
+    void disconnect() {
+        ExclusiveLock guard(lock);
+        DisconnectNamedPipe(inPipe.get());
+        endOutConnect();
+        DisconnectNamedPipe(outPipe.get());
+    }
+
+    // Offers the "_OUT" pipe to the next sender. It must come after "_IN":
+    // a sender opens "_OUT" first, and one that found "_OUT" offered but
+    // "_IN" not yet would let go of "_OUT" again, leaving it taken by a
+    // sender that is gone, and every later sender refused.
+    void offerOut() {
+        ExclusiveLock guard(lock);
+        if (outConnectPending) return;
+        outConnect = {};
+        outConnect.hEvent = outConnected.get();
+        outConnectPending = !ConnectNamedPipe(outPipe.get(), &outConnect) && GetLastError() == ERROR_IO_PENDING;
+    }
+
+    // The receiver ends: its pipes and its claim go, so another may take over.
+    void release() noexcept {
+        ExclusiveLock guard(lock);
+        endOutConnect();
+        inPipe.reset();
+        outPipe.reset();
+        claim.reset();
     }
 
     // Waits `ms` unless asked to stop first; true when asked to stop.
     bool pauseUnlessStopped(DWORD ms) const {
         return WaitForSingleObject(stopEvent.get(), ms) != WAIT_TIMEOUT;
+    }
+
+private:
+    // No request may outlive its OVERLAPPED.
+    void endOutConnect() noexcept {
+        if (!outConnectPending) return;
+        CancelIoEx(outPipe.get(), &outConnect);
+        DWORD ignored = 0;
+        GetOverlappedResult(outPipe.get(), &outConnect, &ignored, TRUE);
+        outConnectPending = false;
     }
 };
 
@@ -87,13 +141,16 @@ enum class Step { Ready, Failed, Stopped };
 
 // Waits for one of the reader's overlapped requests on `pipe`, or for the
 // order to stop; a request still pending then is cancelled and its end
-// awaited, so no request outlives its buffer.
-Step awaitRequest(PipeReaderTask &task, HANDLE pipe, OVERLAPPED &pending) {
+// awaited, so no request outlives its buffer. `done` gets what a request
+// transferred, also one that completed as it was being cancelled: a sender
+// was told those bytes were taken.
+Step awaitRequest(PipeReaderTask &task, HANDLE pipe, OVERLAPPED &pending, DWORD &done) {
     HANDLE events[2] = {task.ioDone.get(), task.stopEvent.get()};
-    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0) return Step::Ready;
+    done = 0;
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0)
+        return GetOverlappedResult(pipe, &pending, &done, FALSE) ? Step::Ready : Step::Failed;
     CancelIoEx(pipe, &pending);
-    DWORD ignored = 0;
-    GetOverlappedResult(pipe, &pending, &ignored, TRUE);
+    GetOverlappedResult(pipe, &pending, &done, TRUE);
     return Step::Stopped;
 }
 
@@ -103,35 +160,35 @@ Step waitForSender(PipeReaderTask &task) {
     HANDLE pipe = task.inPipe.get();
     OVERLAPPED pending = {};
     pending.hEvent = task.ioDone.get();
-    if (!ConnectNamedPipe(pipe, &pending)) {
-        switch (GetLastError()) {
-            case ERROR_PIPE_CONNECTED:
-            case ERROR_NO_DATA:  // came and went already; what it wrote is still to be read
-                return Step::Ready;
-            case ERROR_IO_PENDING:
-                break;
-            default:
-                return Step::Failed;
-        }
-        if (awaitRequest(task, pipe, pending) == Step::Stopped) return Step::Stopped;
+    const BOOL connected = ConnectNamedPipe(pipe, &pending);
+    const DWORD error = connected ? ERROR_PIPE_CONNECTED : GetLastError();
+    task.offerOut();
+    switch (error) {
+        case ERROR_PIPE_CONNECTED:
+        case ERROR_NO_DATA:  // came and went already; what it wrote is still to be read
+            return Step::Ready;
+        case ERROR_IO_PENDING:
+            break;
+        default:
+            return Step::Failed;
     }
     DWORD ignored = 0;
-    if (GetOverlappedResult(pipe, &pending, &ignored, FALSE)) return Step::Ready;
-    const DWORD error = GetLastError();
-    return error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA ? Step::Ready : Step::Failed;
+    const Step step = awaitRequest(task, pipe, pending, ignored);
+    if (step != Step::Failed) return step;
+    const DWORD failure = GetLastError();
+    return failure == ERROR_PIPE_CONNECTED || failure == ERROR_NO_DATA ? Step::Ready : Step::Failed;
 }
 
-// One read; `got` holds what arrived even when the read then failed.
+// One read; `got` holds what arrived even when the read then failed or was
+// cancelled by the order to stop.
 Step readSome(PipeReaderTask &task, char *buffer, DWORD &got) {
     HANDLE pipe = task.inPipe.get();
     OVERLAPPED pending = {};
     pending.hEvent = task.ioDone.get();
     got = 0;
-    if (!ReadFile(pipe, buffer, kBufferSize, nullptr, &pending)) {
-        if (GetLastError() != ERROR_IO_PENDING) return Step::Failed;
-        if (awaitRequest(task, pipe, pending) == Step::Stopped) return Step::Stopped;
-    }
-    return GetOverlappedResult(pipe, &pending, &got, FALSE) ? Step::Ready : Step::Failed;
+    if (ReadFile(pipe, buffer, kBufferSize, &got, &pending)) return Step::Ready;
+    if (GetLastError() != ERROR_IO_PENDING) return Step::Failed;
+    return awaitRequest(task, pipe, pending, got);
 }
 
 // Frames the bytes of the reads and hands each whole message to the callback.
@@ -165,7 +222,7 @@ public:
             // its sender was told it was delivered.
             for (const std::string &message : messages) {
                 try {
-                    task_.callback(message.c_str());
+                    task_.call.callOrderFunction(task_.callback, message.c_str());
                 } catch (...) {
                     // The host's own exception: the message was handed over.
                 }
@@ -187,10 +244,11 @@ private:
     bool skipping_ = false;
 };
 
-// Asked to stop: what the sender has already written into the pipe was
-// reported to it as delivered, so it is read (without waiting: only the
-// bytes the pipe holds) and handed over before the reader parks, for at
-// most kDrainLimitMs. True when the stop word was among it.
+// Asked to stop: a sender whose write is waiting in the pipe is served
+// still (reading completes its write, and the order goes to the host),
+// until the pipe is empty, for at most kDrainLimitMs. A write not read by
+// then fails when the pipes close: its sender is not told it was taken.
+// True when the stop word was among it.
 bool drain(PipeReaderTask &task, Delivery &delivery, char *buffer) {
     HANDLE pipe = task.inPipe.get();
     const ULONGLONG deadline = GetTickCount64() + kDrainLimitMs;
@@ -231,14 +289,11 @@ DWORD serve(PipeReaderTask &task) noexcept {
                 retryMs = kRetryFirstMs;
             } else if (task.pauseUnlessStopped(retryMs)) {
                 return kReaderStopped;
-            }
-            // Closing and re-creating both pipes (rather than disconnecting
-            // them) lets the next sender open them in either order.
-            delivery.senderGone();
-            while (!task.createPipes()) {
-                if (task.pauseUnlessStopped(retryMs)) return kReaderStopped;
+            } else {
                 retryMs = retryMs * 2 > kRetryLimitMs ? kRetryLimitMs : retryMs * 2;
             }
+            delivery.senderGone();
+            task.disconnect();
         }
     } catch (...) {
         return kReaderReadFailed;
@@ -250,13 +305,18 @@ DWORD WINAPI readerMain(LPVOID parameter) {
     if (!task) return kReaderNoTask;
     SetEvent(task->startedEvent.get());
     task->result = serve(*task);
+    // The receiver has ended (the stop word, or the order to stop): another
+    // may take over at once.
+    task->release();
     // The parking point: serve's objects are gone, no lock is held, no heap
     // operation is under way and the host's callback has returned. The thread
-    // never ends by itself: an ending thread needs the loader lock, which an
-    // unload of the library holds while it waits for this point; the owner
-    // ends the thread by force instead.
+    // does not end by itself: an ending thread needs the loader lock, which an
+    // unload of the library holds while it waits for this point. Its owner
+    // ends it from here with two APCs (see PipeReader::stop); this is the
+    // reader's only alertable wait, and the host's function, where an
+    // alertable wait of the host's could run them, is behind it for good.
     SetEvent(task->parkedEvent.get());
-    for (;;) Sleep(INFINITE);
+    for (;;) SleepEx(INFINITE, TRUE);
 }
 
 }  // namespace
@@ -273,7 +333,7 @@ bool PipeReader::start(const std::string &inPath, const std::string &outPath, st
     task->outPath = outPath;
     task->stopWord = std::move(stopWord);
     task->callback = callback;
-    if (!task->createEvents() || !task->createPipes()) return false;
+    if (!task->createEvents() || !task->claimAndCreatePipes()) return false;
     HANDLE thread = CreateThread(nullptr, 0, readerMain, task.get(), 0, &threadId_);
     if (!holdsHandle(thread)) return false;
     thread_.reset(thread);
@@ -296,25 +356,29 @@ void PipeReader::stop() noexcept {
     SetEvent(task_->stopEvent.get());
     const bool onReader = GetCurrentThreadId() == threadId_;
     if (!onReader && WaitForSingleObject(task_->parkedEvent.get(), kStopLimitMs) == WAIT_OBJECT_0) {
-        // Parked: it holds nothing and runs nothing of the host's, so ending
-        // it by force is safe, and needs no loader lock.
-        TerminateThread(thread_.get(), kReaderStopped);
-        WaitForSingleObject(thread_.get(), kStopLimitMs);
-        thread_.reset();
-        task_.reset();
-        return;
+        // Parked: it runs nothing of the host's any more, so it is ended
+        // there, and touches its task no more once `ending` is signalled.
+        queueThreadEnd(thread_.get(), task_->endingEvent.get(), kReaderStopped);
+        if (WaitForSingleObject(task_->endingEvent.get(), kStopLimitMs) == WAIT_OBJECT_0) {
+            thread_.reset();
+            task_.reset();
+            return;
+        }
     }
     // The reader is still inside the host's order function (or this is that
-    // very call). Unmapping the library would pull the code from under it
-    // when the function returns, so the library stays mapped for good and
-    // the reader keeps its task; it parks as soon as the function returns.
-    // Only the pipes are closed, so that a later load can receive again.
-    pinModule();
-    {
-        ExclusiveLock guard(task_->lock);
-        task_->inPipe.reset();
-        task_->outPipe.reset();
+    // very call). The call is detached: when the function returns, the
+    // thread ends there, outside this module, and never touches its task
+    // again. So the pipes and the claim go now, and the module may go too.
+    if (task_->call.detach()) {
+        task_->release();
+        task_.reset();
+        thread_.reset();
+        return;
     }
+    // Not parked, yet not in the host's function either: it runs this
+    // module's code, so the module stays mapped for good and the reader keeps
+    // its task; it releases the pipes and the claim itself as it ends.
+    keepModuleMapped();
     static_cast<void>(task_.release());
     thread_.reset();
 }

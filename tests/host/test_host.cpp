@@ -44,6 +44,9 @@
 //                                       order, then takes MS ms before returning
 //   registerhang                        registers an order function that prints the
 //                                       order and never returns
+//   registeruntil|PATH                  registers the printing order function again
+//                                       and again until the file PATH exists, then
+//                                       prints "REGISTERED N", the number of calls
 //   registerstorm|THREADS|COUNT         THREADS threads each register the printing
 //                                       order function COUNT times
 //   cpu|MS                              sleeps MS ms, then prints "CPU N ms" used by
@@ -472,6 +475,14 @@ int runLine(const std::string &line) {
             dll.registerOrderFunc(printSlowOrder);
         } else if (cmd == "registerhang") {
             dll.registerOrderFunc(printOrderAndHang);
+        } else if (cmd == "registeruntil" && f.size() == 2) {
+            long tries = 0;
+            for (; GetFileAttributesA(f[1].c_str()) == INVALID_FILE_ATTRIBUTES; ++tries) {
+                dll.registerOrderFunc(printOrder);
+                Sleep(10);
+            }
+            std::printf("REGISTERED %ld\n", tries);
+            std::fflush(stdout);
         } else if (cmd == "registerstorm" && f.size() == 3) {
             const int perThread = std::stoi(f[2]);
             runThreads(std::stoi(f[1]), [&](int) {

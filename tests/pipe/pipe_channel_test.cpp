@@ -106,6 +106,20 @@ TEST_F(PipeChannelTest, AMessageThatCannotBeFramedIsDroppedWholeAndTheReaderKeep
     EXPECT_EQ(server.readerResult(), DWORD(STILL_ACTIVE));
 }
 
+// The order pipe keeps nothing in a buffer of its own: a send completes only
+// once the reader took it, so one the reader never takes is reported failed,
+// and one reported sent cannot be lost with the pipe.
+TEST_F(PipeChannelTest, ASendCompletesOnlyOnceTheReaderTookIt) {
+    PipeChannel server, client;
+    ASSERT_NO_FATAL_FAILURE(connect(server, client));
+    blockCallback = 1;
+    EXPECT_TRUE(client.send("first"));  // taken, then held in the callback
+    EXPECT_FALSE(client.send("second"));
+    EXPECT_TRUE(client.sendTimedOut());
+    blockCallback = 0;
+    EXPECT_EQ(waitFor(1), std::vector<std::string>{"first"});
+}
+
 TEST_F(PipeChannelTest, StopWordIsDeliveredAndEndsTheReader) {
     PipeChannel server, client;
     ASSERT_NO_FATAL_FAILURE(connect(server, client));

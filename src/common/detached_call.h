@@ -1,0 +1,71 @@
+// A call into code that may not come back for a long time (the host's order
+// function, a write to a console nobody drains), made through a few bytes of
+// code outside this module. If the library is unloaded while such a call
+// runs, the call is detached: when it returns, its thread ends right there,
+// in those bytes, and never comes back into a module that is gone. So an
+// unload never has to keep the module mapped for a caller stuck in the host,
+// and the next load is a fresh library. What a detached call leaves behind
+// is its thread (until the call returns) and the two pages of the stub.
+#ifndef VARNEX_COMMON_DETACHED_CALL_H
+#define VARNEX_COMMON_DETACHED_CALL_H
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "varnex.h"
+
+namespace varnex {
+
+struct StubSlots;
+
+class DetachableCall {
+public:
+    // A __stdcall function of up to five pointer-sized arguments; the stub
+    // passes five, and restores its stack whatever the callee takes.
+    using Target = void *;
+
+    DetachableCall() noexcept;
+    ~DetachableCall();
+    DetachableCall(const DetachableCall &) = delete;
+    DetachableCall &operator=(const DetachableCall &) = delete;
+
+    // The stub could be made; without it, calls go to their target directly
+    // and cannot be detached.
+    bool ready() const { return stub_ != nullptr; }
+    // Calls the host's order function on this thread; one thread at a time
+    // per object. A call that was detached does not return: its thread ends.
+    void callOrderFunction(OrderCallback function, const char *text);
+    // The same for a WriteFile.
+    BOOL writeFile(HANDLE file, const void *bytes, DWORD size, DWORD *written, OVERLAPPED *overlapped);
+    // From another thread: if a call is under way, it is detached (true), and
+    // the stub's memory is left to it. False when no call is under way.
+    bool detach() noexcept;
+
+private:
+    uintptr_t invoke(Target target, uintptr_t a1, uintptr_t a2, uintptr_t a3, uintptr_t a4, uintptr_t a5);
+
+    unsigned char *stub_ = nullptr;
+    struct StubSlots *slots_ = nullptr;
+    void *functionTable_ = nullptr;
+    bool detached_ = false;
+};
+
+// Ends a thread of this module that waits alertably at its parking point (its
+// only alertable wait, reached only once it runs no code of the host's): two
+// APCs, both system functions of one pointer-sized argument, run there in
+// order, SetEvent(`signalled`), then ExitThread(`exitCode`). Once `signalled`
+// is seen, the thread is on its way out without a return into this module;
+// its exit, which needs the loader lock an unload holds, may complete after
+// the module is gone. (TerminateThread would do as much, but Wine keeps the
+// stack of a thread ended that way: a megabyte per reload.)
+void queueThreadEnd(HANDLE thread, HANDLE signalled, DWORD exitCode) noexcept;
+
+// The fallback for a thread that is in this module's own code and cannot be
+// waited for: keeps the module mapped until the process ends, whatever
+// FreeLibrary calls follow.
+void keepModuleMapped() noexcept;
+
+}  // namespace varnex
+
+#endif
