@@ -36,6 +36,14 @@ int usage(const std::string &problem) {
 // The pipes have a single instance: if they exist, someone else receives.
 // Creating them for a moment tells, without touching that receiver's connection.
 bool pipesHeldElsewhere(DWORD &error) {
+    // A living receiver holds its claim; looking at it takes nothing.
+    if (HANDLE claim = OpenEventA(SYNCHRONIZE, FALSE,
+                                  varnex::receiverClaimName(varnex::orderPipePath(true)).c_str())) {
+        CloseHandle(claim);
+        error = ERROR_ALREADY_EXISTS;
+        return true;
+    }
+    // One without a claim (a library of an older version) holds the names.
     HANDLE probe = CreateNamedPipeA(varnex::orderPipePath(true).c_str(), PIPE_ACCESS_INBOUND,
                                     PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1024, 1024, 0, nullptr);
     if (probe == INVALID_HANDLE_VALUE) {
@@ -47,7 +55,7 @@ bool pipesHeldElsewhere(DWORD &error) {
 }
 
 // Sends "QUIT" as a sender would; a receiver whose last sender has just gone
-// offers fresh pipes a moment later, so the opening is retried briefly.
+// offers its pipes again a moment later, so the opening is retried briefly.
 int sendQuit() {
     varnex::PipeChannel channel;
     channel.configure(varnex::kOrderPipeBaseName, ".");
