@@ -110,7 +110,6 @@ void startWriter() {
     if (!task->wake) return;
     const HANDLE thread = CreateThread(nullptr, 0, writerMain, task.get(), 0, nullptr);
     if (!holdsHandle(thread)) return;
-    WaitForSingleObject(task->started.get(), kStartLimitMs);
     writerThread = thread;
     writer = task.release();
 }
@@ -135,9 +134,20 @@ void writeConsole(ConsoleStream stream, const std::string &text) noexcept {
                 return;
             }
         }
-        ExclusiveLock owner(ownerLock);
-        if (!writer) startWriter();
-        if (writer) enqueue(*writer, stream, text);
+        HANDLE started = nullptr;
+        {
+            ExclusiveLock owner(ownerLock);
+            if (!writer) {
+                startWriter();
+                if (writer) started = writer->started.get();
+            }
+            if (writer) enqueue(*writer, stream, text);
+        }
+        // The caller that started the writer waits for it to run, so that an
+        // unload right after finds it where it can be stopped; with no lock
+        // held, so the other threads' lines are queued meanwhile. (Only an
+        // unload, which no export call may overlap, ends the writer.)
+        if (started) WaitForSingleObject(started, kStartLimitMs);
     } catch (...) {
         // Out of memory: the line is lost, the log still has its record.
     }

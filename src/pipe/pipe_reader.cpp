@@ -38,13 +38,12 @@ struct PipeReaderTask {
     // without it, for it is the only thread that closes them (release(), as
     // it ends), except once it is inside the host's callback for good and
     // will never use them again (PipeReader::stop). A server-side send
-    // writes to the "_OUT" pipe under it. Nothing waits on a peer while
-    // holding it.
+    // takes its own handle of the "_OUT" pipe under it. Nothing waits on a
+    // peer while holding it.
     SRWLOCK lock = SRWLOCK_INIT;
     UniqueHandle claim;  // a named object: while it exists, nobody else becomes the receiver
     UniqueHandle inPipe;
     UniqueHandle outPipe;
-    UniqueHandle outEvent;        // server-side send
     UniqueHandle outConnected;    // the pending connect of the "_OUT" pipe
     OVERLAPPED outConnect = {};   // valid while outConnectPending
     bool outConnectPending = false;
@@ -62,7 +61,7 @@ struct PipeReaderTask {
     ~PipeReaderTask() { release(); }
 
     bool createEvents() {
-        for (UniqueHandle *event : {&outEvent, &outConnected, &ioDone, &stopEvent, &startedEvent, &parkedEvent,
+        for (UniqueHandle *event : {&outConnected, &ioDone, &stopEvent, &startedEvent, &parkedEvent,
                                   &endingEvent}) {
             event->reset(createEvent());
             if (!*event) return false;
@@ -346,8 +345,17 @@ bool PipeReader::start(const std::string &inPath, const std::string &outPath, st
 
 bool PipeReader::send(const std::string &bytes, DWORD limitMs) {
     if (!task_) return false;
-    ExclusiveLock guard(task_->lock);
-    return boundedWrite(task_->outPipe.get(), task_->outEvent.get(), bytes, limitMs) == WriteResult::Written;
+    // The write may wait on the peer: it goes through a handle of its own,
+    // taken under the lock, so the lock is never held across it.
+    HANDLE own = nullptr;
+    {
+        ExclusiveLock guard(task_->lock);
+        if (!task_->outPipe || !DuplicateHandle(GetCurrentProcess(), task_->outPipe.get(), GetCurrentProcess(), &own,
+                                                0, FALSE, DUPLICATE_SAME_ACCESS))
+            return false;
+    }
+    UniqueHandle out(own), done(createEvent());
+    return boundedWrite(out.get(), done.get(), bytes, limitMs) == WriteResult::Written;
 }
 
 void PipeReader::stop() noexcept {
