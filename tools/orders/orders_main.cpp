@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 
+#include "common/system_errors.h"
 #include "common/tool_text.h"
 #include "common/tool_win.h"
 #include "pipe/pipe_channel.h"
@@ -40,7 +41,7 @@ bool pipesHeldElsewhere(DWORD &error) {
     if (HANDLE claim = OpenEventA(SYNCHRONIZE, FALSE,
                                   varnex::receiverClaimName(varnex::orderPipePath(true)).c_str())) {
         CloseHandle(claim);
-        error = ERROR_ALREADY_EXISTS;
+        error = ERROR_SUCCESS;
         return true;
     }
     // One without a claim (a library of an older version) holds the names.
@@ -100,7 +101,8 @@ int main(int argc, char **argv) {
     DWORD pipeError = 0;
     if (pipesHeldElsewhere(pipeError)) {
         errorLine("varnex-orders: the order pipes are already held by another receiver (" +
-                  varnex::orderPipePath(true) + ", error " + std::to_string(pipeError) +
+                  varnex::orderPipePath(true) +
+                  (pipeError == ERROR_SUCCESS ? std::string() : ": " + varnex::systemErrorText(pipeError)) +
                   "): stop the other varnex-orders, or the host that registered its order function, first");
         return 1;
     }

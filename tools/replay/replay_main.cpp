@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "common/system_errors.h"
 #include "common/tool_text.h"
 #include "common/tool_win.h"
 #include "replay/csv_signals.h"
@@ -73,8 +74,7 @@ int main(int argc, char **argv) {
     if (haveFile && file != "-") {
         opened.open(file, std::ios::binary);
         if (!opened) {
-            errorLine("varnex-replay: cannot read " + file + " (error " + std::to_string(GetLastError()) +
-                      ")");
+            errorLine("varnex-replay: cannot read " + file + " (" + varnex::systemErrorText(GetLastError()) + ")");
             return 1;
         }
     }
