@@ -140,7 +140,7 @@ void DownServer::run() {
         if (!pending.isReady(listener_)) continue;
         std::unique_ptr<TcpSocket> connection(listener_.acceptConnection());
         if (!connection) continue;
-        if (!up) {
+        if (!back_) {
             ++acceptedWhileDown_;
             hung.push_back(std::move(connection));  // kept open, never answered
             continue;
