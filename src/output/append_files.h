@@ -8,8 +8,8 @@
 // - every line reaches the file (the system's cache) before append returns;
 // - lines of all threads and processes that append through this class reach
 //   the file whole, in one write each call, and their stamps are in file
-//   order: each write happens under a byte-range lock far beyond any data,
-//   taken on the kept handle, and the stamp is taken while it is held;
+//   order: each write happens under the file's cross-process guard (see
+//   append_guard.h), and the stamp is taken while it is held;
 // - files are opened sharing read, write and delete, so readers, other
 //   processes that load the library and rotation tools are not refused
 //   (except a reader that will not share write access with a writer);
@@ -29,6 +29,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "output/append_guard.h"
 #include "output/file_names.h"
 #include "output/line_files.h"
 #include "output/log_names.h"
@@ -70,6 +71,7 @@ private:
 
     const size_t bound_;
     const LocalClock clock_;
+    AppendGuards guards_;
     // tableLock_ guards recent_ and byPath_ and is held for map and list
     // operations only. A file's own lock (Entry::lock) is held across its
     // check, open and write; the table lock is never taken while holding it.

@@ -22,17 +22,17 @@ LogFile::LogFile(const std::string &driverName, const std::string &logFile, bool
     : driverName_(driverName),
       logFile_(logFile),
       daily_(daily),
+      singlePath_(logPath(driverName.c_str(), logFile.c_str())),
       keepDays_(keepDays),
       clock_(clock),
       files_(1, clock) {}
 
 std::string LogFile::pathOn(const CalendarDate &date) const {
-    return daily_ ? logPath(driverName_.c_str(), dailyLogName(logFile_, date).c_str())
-                  : logPath(driverName_.c_str(), logFile_.c_str());
+    return daily_ ? logPath(driverName_.c_str(), dailyLogName(logFile_, date).c_str()) : singlePath_;
 }
 
 bool LogFile::append(const std::string *texts, size_t count) {
-    if (!daily_) return files_.append(pathOn(CalendarDate{}), '\t', texts, count) == ERROR_SUCCESS;
+    if (!daily_) return files_.append(singlePath_, '\t', texts, count) == ERROR_SUCCESS;
     for (int attempt = 1;; ++attempt) {
         const CalendarDate today = dateOf(clock_());
         deleteOldLogs(today);

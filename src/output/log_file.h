@@ -42,6 +42,7 @@ private:
 
     const std::string driverName_, logFile_;
     const bool daily_;
+    const std::string singlePath_;  // without rotation
     const int keepDays_;
     const LocalClock clock_;
     // Today's file only: a day's file is let go at the first line of the next.

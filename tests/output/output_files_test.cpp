@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "output/append_files.h"
+#include "output/append_guard.h"
 #include "output/file_names.h"
 #include "output/line_files.h"
 #include "output/log_file.h"
@@ -363,6 +365,46 @@ TEST(AppendFiles, TheLineAfterARenameDeleteOrReplaceGoesToTheFileAtThePath) {
         else
             EXPECT_TRUE(change.asideAfter.empty());
     }
+}
+
+// A holder that ended without letting go (a thread ended by TerminateThread,
+// a process killed inside its write) is taken over once seen gone; one that
+// lives but never lets go (a suspended thread) after kStealAfterMs. Its
+// late release leaves the new holder's word alone.
+TEST(AppendGuards, AHolderThatDiedOrHangsIsTakenOver) {
+    AppendGuards guards;
+    ASSERT_TRUE(guards.available());
+    const size_t slot = guards.slotOf("C:\\guard-test\\x.txt");
+    std::thread dead([&] { new AppendGuards::Held(guards, slot); });  // never released
+    dead.join();
+    { AppendGuards::Held held(guards, slot); }
+
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> holding{false}, got{false};
+    std::thread stuck([&] {
+        AppendGuards::Held held(guards, slot);
+        holding = true;
+        WaitForSingleObject(release, INFINITE);
+    });
+    while (!holding) Sleep(1);
+    std::thread other;
+    {
+        AppendGuards::Held mine(guards, slot);
+        // Taken over while the stuck thread still holds it.
+        EXPECT_EQ(WaitForSingleObject(release, 0), WAIT_TIMEOUT);
+        SetEvent(release);
+        stuck.join();
+        // Had the stuck thread's release freed the word, this would hold it at once.
+        other = std::thread([&] {
+            AppendGuards::Held held(guards, slot);
+            got = true;
+        });
+        Sleep(100);
+        EXPECT_FALSE(got);
+    }
+    other.join();
+    EXPECT_TRUE(got);
+    CloseHandle(release);
 }
 
 TEST(LogNames, DailyNamesCarryTheDateBeforeTheExtension) {

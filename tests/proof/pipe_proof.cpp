@@ -300,7 +300,9 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
     // instances avoided it, so the sending side stays below that.
     constexpr int kReceivingCycles = 200, kSendingCycles = 2000;
     const bool unwinderKeepsSemaphore = sizeof(void *) == 4;
-    writeIni(settingIni(folder, "varnexMode=True\r\nsignalMode=False\r\n"));
+    // Both sides log, and the sending side keeps a debug file: their kept
+    // files must go with each unload too.
+    writeIni(settingIni(folder, "varnexMode=True\r\nsignalMode=False\r\nlogMode=True\r\n"));
     // Receiving side: each cycle registers, relays to itself and waits for it.
     HostResult receiving =
         runHost(folder,
@@ -316,7 +318,7 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
     // After the cycles, one more load relays to a live server: every reload
     // must still reach one.
     OrderServer live(OrderServer::replies({"OK"}));
-    writeIni(settingIni(folder, "varnexMode=True\r\nsocketClient=True\r\n") +
+    writeIni(settingIni(folder, "varnexMode=True\r\nsocketClient=True\r\nlogMode=True\r\nsignalDebugMode=True\r\n") +
              "[SocketClient]\r\nclientID=R,L\r\n[SC-R]\r\nserverPort=" + n(closedPort()) +
              "\r\n[SC-L]\r\nserverPort=" + n(live.port()) + "\r\n");
     HostResult sending =
@@ -356,10 +358,10 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
         if (boundMemory) EXPECT_LT(grew("memory"), cycles * 1024LL) << text;
         return text;
     };
-    recordFigures("reload cycles", "receiving side (register, relay to itself), " +
+    recordFigures("reload cycles", "receiving side (register, relay to itself, log kept open), " +
                                        figures(receiving, kReceivingCycles, false) + ", " + n(receivedOwn) +
                                        " orders received; sending side (pipe relay, refused TCP relay, "
-                                       "signal file), " +
+                                       "signal file, debug file and log kept open), " +
                                        figures(sending, kSendingCycles, true) + ", " + n(orders.size() - 4) +
                                        " orders received elsewhere, then " + n(live.messages().size()) +
                                        " of 1 acknowledged by a live server after them");
@@ -368,6 +370,8 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
     for (int i = 1; i <= kSendingCycles; ++i) EXPECT_EQ(orders[i + 2], "R," + n(i) + ",1");
     EXPECT_EQ(live.messages(), Lines{"Order,1,1"});
     EXPECT_NE(readFile(folder.file("R.txt")).find(" " + n(kSendingCycles) + " 1\r\n"), std::string::npos);
+    // Each load's debug line reached the file kept open for it.
+    EXPECT_EQ(countOf(readFile(folder.file("R_debug.txt")), " 1\r\n"), size_t(kSendingCycles) + 3);
 }
 
 }  // namespace
