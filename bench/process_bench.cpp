@@ -104,7 +104,7 @@ public:
     void unlockRegion() { UnlockFileEx(file_, 0, 1, 0, region()); }
     void takeMutex() { WaitForSingleObject(mutex_, INFINITE); }
     void releaseMutex() { ReleaseMutex(mutex_); }
-    // The library's rename check: the path's size and times against the handle's.
+    // The library's rename check: the path's size and creation time against the handle's.
     bool stillAtPath() {
         FILE_STANDARD_INFO standard;
         FILE_BASIC_INFO basic;
@@ -112,7 +112,8 @@ public:
         GetFileInformationByHandleEx(file_, FileStandardInfo, &standard, sizeof standard);
         GetFileInformationByHandleEx(file_, FileBasicInfo, &basic, sizeof basic);
         return GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &atPath) &&
-               atPath.nFileSizeLow == standard.EndOfFile.LowPart && !standard.DeletePending;
+               atPath.nFileSizeLow == standard.EndOfFile.LowPart && !standard.DeletePending &&
+               atPath.ftCreationTime.dwLowDateTime == basic.CreationTime.LowPart;
     }
     // Appends the bytes `make` builds (the stamp is taken inside the guard).
     template <typename Make>
@@ -269,7 +270,7 @@ int main() {
               region.spread(), "shared-memory word", word.spread(), "-");
     reportRow("guard-mutex", "cross-process guard: named mutex wait and release", "us", mutex.spread(),
               "shared-memory word", word.spread(), "-");
-    reportRow("rename-check", "rename check: the path's size and times against the handle's", "us",
+    reportRow("rename-check", "rename check: the path's size and creation time against the handle's", "us",
               check.spread(), "-");
     reportNote(
         "guard-word",

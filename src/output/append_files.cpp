@@ -41,15 +41,17 @@ LONGLONG asNumber(const FILETIME &time) {
 
 // Whether the file at `path` is still the one `file` holds. Windows gives no
 // identity of a path's file without opening it, which costs what keeping the
-// file open saves; its size and times are one query of the path (about 4 us
-// under Wine, where it is a stat) and two of the handle (an fstat each). A
-// different file has the same size, write and creation times only as a
-// copy made with them kept (under Wine, whose creation time follows the
-// write time, a copy that keeps the write time). A deleted file goes: at
-// once on Windows 10 since 1903 and with a rename, as a pending delete on
-// older Windows, which the handle reports; Wine 8 keeps the name of a file
-// deleted while others hold it until the last of them closes it, and tells
-// no one.
+// file open saves; one query of the path (about 4 us under Wine, where it is
+// a stat) and two of the handle (an fstat each there) compare its size and
+// creation time. Not its write time: Windows promises that only once the
+// writing handles are closed, and a query through another handle may see an
+// older one. A different file passes only with the same size and creation
+// time: a copy that kept them, or on Windows, whose file name tunnelling
+// gives a file made under a name within 15 s of the name's old file going
+// that file's creation time, such a file of the very same size. A delete
+// lets the name go at once on Windows 10 since 1903; on older Windows the
+// handle reports the pending delete; Wine 8 keeps the name of a file deleted
+// while others hold it until the last of them closes it, and tells no one.
 bool stillAtPath(HANDLE file, const std::string &path) {
     FILE_STANDARD_INFO standard;
     FILE_BASIC_INFO basic;
@@ -61,7 +63,6 @@ bool stillAtPath(HANDLE file, const std::string &path) {
     if (!attributesAt(path, &atPath)) return false;
     const ULONGLONG size = (static_cast<ULONGLONG>(atPath.nFileSizeHigh) << 32) | atPath.nFileSizeLow;
     return size == static_cast<ULONGLONG>(standard.EndOfFile.QuadPart) &&
-           asNumber(atPath.ftLastWriteTime) == basic.LastWriteTime.QuadPart &&
            asNumber(atPath.ftCreationTime) == basic.CreationTime.QuadPart;
 }
 

@@ -44,6 +44,11 @@ bool LogFile::append(const std::string *texts, size_t count) {
 
 void LogFile::deleteOldLogs(const CalendarDate &today) {
     if (keepDays_ <= 0) return;
+    {
+        // Every line but a day's first finds the day done.
+        SharedLock guard(pruneLock_);
+        if (prunedOn_ && *prunedOn_ == today) return;
+    }
     ExclusiveLock guard(pruneLock_);
     if (prunedOn_ && *prunedOn_ == today) return;
     prunedOn_ = today;

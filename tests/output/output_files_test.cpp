@@ -331,16 +331,6 @@ TEST(AppendFiles, TheLineAfterARenameDeleteOrReplaceGoesToTheFileAtThePath) {
          },
          {"fresh", "after"},
          {"before"}},
-        {"replace by a file of the same size",
-         [](const std::string &p, const std::string &aside) {
-             const std::string same = varnex_test::readFile(p);
-             MoveFileA(p.c_str(), aside.c_str());
-             Sleep(20);
-             // Stamp and separator kept, "before" becomes "second": the same size.
-             varnex_test::writeFile(p, same.substr(0, 20) + "second\r\n");
-         },
-         {"second", "after"},
-         {"before"}},
         {"emptied in place (copy and truncate)",
          [](const std::string &p, const std::string &) {
              HANDLE h =
