@@ -57,7 +57,8 @@ for arch in $ARCHES; do
     exe=$BUILD/bin/$1.exe
     shift
     status=0
-    vwine "$exe" "$@" </dev/null 2>&1 | tee -a "$out" || status=$?
+    # Wine writes CR LF: a CR left at a line's end would break the report's cells.
+    vwine "$exe" "$@" </dev/null 2>&1 | tr -d '\r' | tee -a "$out" || status=$?
     [ "$status" -eq 0 ] || printf 'NOTE\tfailed\t%s %s exited with %s; its figures are missing\n' \
       "$(basename "$exe")" "$*" "$status" | tee -a "$out"
   done

@@ -17,6 +17,10 @@
 //   next load's start-up only counts up.
 // - The pipe relay's client handles are closed, so a receiver elsewhere is
 //   free for its next sender at once.
+// - The log and the signal debug files kept open are closed, and the view of
+//   the session's table of append guards is unmapped: closing waits for
+//   nothing. No thread of the host is inside an append then (an unload
+//   during a call is the host's fault), so no guard word is held.
 // - The receiving reader cannot be joined: an ending thread needs the loader
 //   lock. It serves with no lock held at one point only, its parking point,
 //   where it waits once asked to stop, having handed every order it took

@@ -61,7 +61,10 @@ void SignalDispatcher::readConfiguration() {
     }
     logMode = config.logMode.on;
     if (config.logFile.read) logFile = config.logFile.value;
-    if (logMode) logFilePath = logPath(driverName.c_str(), logFile.c_str());
+    if (logMode)
+        log.reset(new LogFile(driverName, logFile,
+                              logRotationOf(config.logRotate.value) == LogRotation::Daily,
+                              config.logKeepDays.value));
     resendMode = config.resendMode.on;
     initialised = true;
 }
@@ -127,7 +130,11 @@ void SignalDispatcher::LogBatch::add(const std::string &text) {
 
 void SignalDispatcher::LogBatch::flush() noexcept {
     if (lines_.empty()) return;
-    appendStampedLines(owner_.logFilePath, '\t', lines_);
+    try {
+        owner_.log->append(lines_.data(), lines_.size());
+    } catch (...) {
+        // Out of memory: these lines are lost, the call goes on.
+    }
     lines_.clear();
 }
 
@@ -316,10 +323,9 @@ RelayOutcome SignalDispatcher::relayTcp(const TcpRoute *route, const std::string
 
 namespace {
 
-RelayOutcome fileOutcome(Destination d, const std::string &path, LineMode mode, const std::string &text) {
+RelayOutcome fileOutcome(Destination d, const std::string &path, unsigned long error) {
     RelayOutcome outcome;
-    unsigned long error = 0;
-    outcome.reached = writeStampedLine(path, mode, ' ', text.c_str(), &error);
+    outcome.reached = error == ERROR_SUCCESS;
     if (!outcome.reached) {
         outcome.reason = systemErrorText(error);
         // Held by a reader: the file is busy for every signal until it is let go.
@@ -332,17 +338,19 @@ RelayOutcome fileOutcome(Destination d, const std::string &path, LineMode mode, 
 }  // namespace
 
 RelayOutcome SignalDispatcher::writeSignalFile(const std::string &path, const std::string &text) {
-    return fileOutcome(Destination::SignalFile, path, LineMode::Rewrite, text);
+    unsigned long error = ERROR_SUCCESS;
+    rewriteStampedLine(path, ' ', text.c_str(), &error);
+    return fileOutcome(Destination::SignalFile, path, error);
 }
 
 RelayOutcome SignalDispatcher::writeSignalDebugFile(const std::string &path, const std::string &text) {
-    return fileOutcome(Destination::SignalDebugFile, path, LineMode::Append, text);
+    return fileOutcome(Destination::SignalDebugFile, path, debugFiles.append(path, ' ', &text, 1));
 }
 
 void SignalDispatcher::writeLog(const char *text) noexcept {
     if (!logMode || !text) return;
     try {
-        writeStampedLine(logFilePath, LineMode::Append, '\t', text);
+        log->append(std::string(text));
     } catch (...) {
     }
 }

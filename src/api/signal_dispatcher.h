@@ -18,6 +18,8 @@
 #include "common/relay_outcome.h"
 #include "net/tcp_relay.h"
 #include "net/winsock_startup.h"
+#include "output/append_files.h"
+#include "output/log_file.h"
 #include "pipe/pipe_channel.h"
 #include "pipe/pipe_relay.h"
 #include "varnex.h"
@@ -71,10 +73,10 @@ private:
         bool admitted = false;
     };
 
-    // The log lines of one process call, appended together (each stamped
-    // as it is written): before each wait on a peer (a pipe send, a TCP exchange), so
-    // that a host dying inside one leaves every line before it on disk, and
-    // when the call returns. Nothing is held between calls.
+    // The log lines of one process call, appended together in one write
+    // with one stamp: before each wait on a peer (a pipe send, a TCP
+    // exchange), so that a host dying inside one leaves every line before it
+    // on disk, and when the call returns. No line is held between calls.
     class LogBatch {
     public:
         explicit LogBatch(const SignalDispatcher &owner) : owner_(owner) {}
@@ -109,7 +111,8 @@ private:
     RelayOutcome writeSignalDebugFile(const std::string &path, const std::string &text);
     // What the log holds for a step skipped because its destination is down.
     static RelayOutcome skippedOutcome(Destination d, const std::string &symbol, const std::string &message,
-                                       const TcpRoute *route, const std::string &path, const std::string &down);
+                                       const TcpRoute *route, const std::string &path,
+                                       const std::string &down);
     static void report(const RelayOutcome &outcome, LogBatch &log, std::string &console);
     SymbolState &symbolState(const std::string &symbol);
 
@@ -119,12 +122,15 @@ private:
     EndpointTable endpoints;
     // Built with the table and never changed after: read without a lock.
     std::map<std::string, SharedHealth> serverHealth;  // by "host:port"
-    std::map<std::string, TcpRoute> tcpRoutes;        // by client identifier
+    std::map<std::string, TcpRoute> tcpRoutes;         // by client identifier
     std::string driverName;
     std::string signalFile;
     std::string signalDebugFile;
     std::string logFile;
-    std::string logFilePath;  // driverName + logFile, while logMode is on
+    // The log, while logMode is on; it and the debug files keep their files
+    // open until the dispatcher goes (at unload).
+    std::unique_ptr<LogFile> log;
+    AppendFiles debugFiles{kKeptDebugFiles};
     bool initialised;
     bool varnexMode;
     bool signalMode;

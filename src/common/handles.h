@@ -54,6 +54,17 @@ struct KernelHandleTraits {
 
 using UniqueHandle = UniqueOwner<KernelHandleTraits>;
 
+// A folder search of FindFirstFile: INVALID_HANDLE_VALUE when it failed,
+// ended with FindClose.
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static Type none() { return INVALID_HANDLE_VALUE; }
+    static bool holds(Type handle) { return handle != INVALID_HANDLE_VALUE; }
+    static void close(Type handle) { FindClose(handle); }
+};
+
+using UniqueFindHandle = UniqueOwner<FindHandleTraits>;
+
 }  // namespace varnex
 
 #endif

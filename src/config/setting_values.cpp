@@ -11,6 +11,28 @@ bool isSwitchOn(const char *text) { return std::strcmp(text, "True") == 0 || std
 
 int32_t effectiveAckTimeout(int32_t configured) { return configured > 0 ? configured : kDefaultAckTimeoutMs; }
 
+namespace {
+
+std::string lowerCase(std::string text) {
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+}  // namespace
+
+LogRotation logRotationOf(const std::string &text) {
+    return lowerCase(text) == "daily" ? LogRotation::Daily : LogRotation::Single;
+}
+
+bool isKnownLogRotation(const std::string &text) {
+    const std::string word = lowerCase(text);
+    return word.empty() || word == "daily" || word == "off" || word == "none" || word == "single" ||
+           word == "no";
+}
+
+int32_t effectiveKeepDays(int32_t configured) { return configured > 0 ? configured : 0; }
+
 std::vector<std::string> clientIdentifiers(const std::string &clientIdList) {
     const TextSplitter splitter(clientIdList, ",");
     std::vector<std::string> identifiers;

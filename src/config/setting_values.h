@@ -17,6 +17,20 @@ bool isSwitchOn(const char *text);
 // A limit of zero or less would fail every order, so it means the default.
 int32_t effectiveAckTimeout(int32_t configured);
 
+// How the log is named: one file, or one file per day of its lines.
+enum class LogRotation { Single, Daily };
+
+// "daily" in any letter case is Daily; any other text (none, off, a typo)
+// leaves the single file.
+LogRotation logRotationOf(const std::string &text);
+// The texts the doctor takes for meant: daily, and the words for no rotation
+// ("", off, none, single, no), any letter case.
+bool isKnownLogRotation(const std::string &text);
+
+// A number of days below zero would delete logs no one asked to delete, so
+// it keeps every log, as 0 does.
+int32_t effectiveKeepDays(int32_t configured);
+
 // The identifiers of a "clientID" list: split at every ",", empty ones kept,
 // untrimmed; a repeated identifier keeps its first place.
 std::vector<std::string> clientIdentifiers(const std::string &clientIdList);

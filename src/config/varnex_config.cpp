@@ -86,7 +86,12 @@ VarnexConfig readVarnexConfig(const SettingsFile &settings) {
     config.socketClient = readSwitch(settings, "socketClient", false);
     if (config.socketClient.on) config.endpoints = readEndpointSettings(settings, &config.clientID);
     config.logMode = readSwitch(settings, "logMode", false);
-    if (config.logMode.on) config.logFile = readText(settings, kSettingSection, "logFile", "VarnexMsg.txt");
+    if (config.logMode.on) {
+        config.logFile = readText(settings, kSettingSection, "logFile", "VarnexMsg.txt");
+        config.logRotate = readText(settings, kSettingSection, "logRotate", "");
+        config.logKeepDays = readNumber(settings, kSettingSection, "logKeepDays", 0);
+        config.logKeepDays.value = effectiveKeepDays(config.logKeepDays.value);
+    }
     config.resendMode = readSwitch(settings, "resendMode", true);
     return config;
 }

@@ -57,6 +57,11 @@ struct VarnexConfig {
     std::vector<EndpointSettings> endpoints;  // first listing of an identifier wins
     SwitchSetting logMode;
     TextSetting logFile;
+    // Read with logMode on only, as logFile is (logRotate.read tells for
+    // both). logRotate "daily" names the log by the date of its lines;
+    // logKeepDays deletes the daily logs of older days (0 keeps every one).
+    TextSetting logRotate;
+    NumberSetting logKeepDays;
     // A destination that missed a symbol's position gets it again on the
     // symbol's next signal; off, nothing is retried.
     SwitchSetting resendMode;
@@ -65,7 +70,6 @@ struct VarnexConfig {
 // Reads the keys in the library's order; a key behind a switch is read only
 // when that switch is on, and the endpoint sections right after socketClient.
 VarnexConfig readVarnexConfig(const SettingsFile &settings);
-
 
 // "SocketClient"/clientID and each listed identifier's "SC-" section.
 std::vector<EndpointSettings> readEndpointSettings(const SettingsFile &settings,

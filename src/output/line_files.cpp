@@ -13,9 +13,9 @@ namespace varnex {
 
 namespace {
 
-// Threads of this process that write the same file take the same stripe
-// first, so they queue here rather than in the kernel's file lock. A stripe is
-// held only while one line is written: no console output, no callbacks.
+// Threads of this process that rewrite the same file take the same stripe
+// first, so they queue here rather than retry each other's replace. A stripe
+// is held only while one line is written: no console output, no callbacks.
 constexpr unsigned kStripes = 16;
 SRWLOCK stripes[kStripes] = {};
 
@@ -32,64 +32,10 @@ SRWLOCK &stripeOf(const std::string &path) {
 // and the line goes with a later signal rather than holding the host.
 constexpr LONGLONG kReplaceRetryMs = 5;
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// One byte far beyond any data: holding it shuts out other writers that take
-// the same lock, while readers and writers that do not are never blocked
-// (Windows byte-range locks are mandatory for the bytes they cover).
-class FarRegionLock {
-public:
-    explicit FarRegionLock(HANDLE file) : file_(file) {
-        region_.OffsetHigh = 0x40000000;
-        locked_ = LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region_) != FALSE;
-    }
-    ~FarRegionLock() {
-        // Closing would release it too, but Windows may do that late.
-        if (locked_) UnlockFileEx(file_, 0, 1, 0, &region_);
-    }
-    FarRegionLock(const FarRegionLock &) = delete;
-    FarRegionLock &operator=(const FarRegionLock &) = delete;
-
-private:
-    HANDLE file_;
-    OVERLAPPED region_ = {};
-    bool locked_;
-};
-
-bool writeAll(HANDLE file, const std::string &bytes) {
-    // One WriteFile per line; output lines are far below 4 GiB.
-    if (bytes.size() > MAXDWORD) return false;
-    DWORD written = 0;
-    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
-
 std::string stampedLine(char separator, const char *text) {
     char stamp[80];
     makeTimestamp(stamp);
     return outputLine(stamp, separator, text);
-}
-
-DWORD lastErrorOr(DWORD fallback) {
-    const DWORD error = GetLastError();
-    return error == ERROR_SUCCESS ? fallback : error;
-}
-
-DWORD appendLines(const std::string &path, char separator, const std::string *texts, size_t count) {
-    // Without FILE_WRITE_DATA every write goes to the end of the file; read
-    // access is there because LockFileEx requires read or write access.
-    UniqueHandle file(createFileAt(path, FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE, kShareAll,
-                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
-    if (!file) return lastErrorOr(ERROR_OPEN_FAILED);
-    // Measured under Wine: append-only handles alone lose and tear lines
-    // between processes; with this lock none is lost or torn.
-    FarRegionLock lock(file.get());
-    // Stamped while the lock is held, so that the stamp order is the file
-    // order across every process that writes the file.
-    std::string bytes;
-    for (size_t i = 0; i < count; ++i) bytes += stampedLine(separator, texts[i].c_str());
-    SetLastError(ERROR_SUCCESS);
-    return writeAll(file.get(), bytes) ? ERROR_SUCCESS : lastErrorOr(ERROR_WRITE_FAULT);
 }
 
 std::string folderOf(const std::string &path) {
@@ -160,25 +106,14 @@ bool isBusyError(unsigned long error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
 }
 
-bool writeStampedLine(const std::string &path, LineMode mode, char separator, const char *text,
-                      unsigned long *error) {
+bool rewriteStampedLine(const std::string &path, char separator, const char *text, unsigned long *error) {
     DWORD result;
     {
         ExclusiveLock guard(stripeOf(path));
-        if (mode == LineMode::Rewrite) {
-            result = rewriteLine(path, separator, text);
-        } else {
-            const std::string line = text;
-            result = appendLines(path, separator, &line, 1);
-        }
+        result = rewriteLine(path, separator, text);
     }
     if (error) *error = result;
     return result == ERROR_SUCCESS;
-}
-
-bool appendStampedLines(const std::string &path, char separator, const std::vector<std::string> &texts) {
-    ExclusiveLock guard(stripeOf(path));
-    return appendLines(path, separator, texts.data(), texts.size()) == ERROR_SUCCESS;
 }
 
 }  // namespace varnex

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace varnex {
 
@@ -18,6 +19,17 @@ HANDLE createFileAt(const std::string &path, DWORD access, DWORD share, DWORD di
 // MoveFileEx with MOVEFILE_REPLACE_EXISTING; GetLastError tells why it failed.
 bool replaceFileWith(const std::string &from, const std::string &to);
 bool deleteFileAt(const std::string &path);
+// GetFileAttributesEx: the attributes, times and size of the file at the path.
+bool attributesAt(const std::string &path, WIN32_FILE_ATTRIBUTE_DATA *data);
+// The names of the files (not folders) in `folder` (with its trailing
+// backslash) that match the wildcard `pattern`, as long names in the ANSI
+// code page; empty when there are none or the folder cannot be read.
+std::vector<std::string> fileNamesIn(const std::string &folder, const std::string &pattern);
+
+// One WriteFile of all the bytes; false if fewer were written.
+bool writeAll(HANDLE file, const std::string &bytes);
+// GetLastError, or `fallback` when the failed call left no error behind.
+DWORD lastErrorOr(DWORD fallback);
 
 }  // namespace varnex
 

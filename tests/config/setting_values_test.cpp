@@ -36,4 +36,17 @@ TEST(SettingValues, ClientIdentifiersKeepEmptyOnesAndTheirFirstPlace) {
     EXPECT_EQ(clientIdentifiers("abc,ABC"), (Ids{"abc", "ABC"}));
 }
 
+TEST(SettingValues, OnlyDailyRotatesTheLogAndNegativeKeepDaysKeepAll) {
+    for (const char *daily : {"daily", "Daily", "DAILY"}) EXPECT_EQ(logRotationOf(daily), LogRotation::Daily);
+    for (const char *single : {"", "off", "none", "weekly", "daily ", "1"})
+        EXPECT_EQ(logRotationOf(single), LogRotation::Single) << single;
+    for (const char *known : {"", "Off", "NONE", "single", "no", "daily"})
+        EXPECT_TRUE(isKnownLogRotation(known));
+    for (const char *unknown : {"weekly", "True", "dialy"}) EXPECT_FALSE(isKnownLogRotation(unknown));
+    EXPECT_EQ(effectiveKeepDays(7), 7);
+    EXPECT_EQ(effectiveKeepDays(0), 0);
+    EXPECT_EQ(effectiveKeepDays(-3), 0);
+    EXPECT_EQ(effectiveKeepDays(INT32_MIN), 0);
+}
+
 }  // namespace

@@ -32,6 +32,23 @@ TEST(VarnexConfigTest, NoFileGivesTheDefaultsFromNowhere) {
     EXPECT_TRUE(config.endpoints.empty());
     EXPECT_FALSE(config.logMode.on);
     EXPECT_FALSE(config.logFile.read);
+    EXPECT_FALSE(config.logRotate.read);
+}
+
+TEST(VarnexConfigTest, LogRotationIsReadWithTheLogOnly) {
+    TempFolder folder;
+    const std::string keys = "logRotate=Daily\r\nlogKeepDays=-4\r\n";
+    const VarnexConfig off = readFrom(folder, "[Setting]\r\n" + keys);
+    EXPECT_FALSE(off.logRotate.read);
+    const VarnexConfig on = readFrom(folder, "[Setting]\r\nlogMode=True\r\n" + keys);
+    EXPECT_TRUE(on.logRotate.read);
+    EXPECT_EQ(on.logRotate.value, "Daily");
+    EXPECT_EQ(on.logKeepDays.value, 0);  // fewer than none keeps every log
+    EXPECT_EQ(on.logKeepDays.text, "-4");
+    const VarnexConfig defaults = readFrom(folder, "[Setting]\r\nlogMode=True\r\n");
+    EXPECT_EQ(defaults.logRotate.value, "");
+    EXPECT_FALSE(defaults.logKeepDays.fromFile);
+    EXPECT_EQ(defaults.logKeepDays.value, 0);
 }
 
 TEST(VarnexConfigTest, FileValuesAreMarkedAndSwitchesKeepTheirText) {

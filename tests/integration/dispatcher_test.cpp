@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <set>
+
 #include "integration/host_runner.h"
 
 using namespace varnex_test;
@@ -47,6 +50,25 @@ TEST_F(DispatcherTest, InitialFirstThenLogTextWithLineBreakIsWrittenUnchanged) {
     ASSERT_EQ(log.size(), 19u + 1 + 6 + 2) << log;
     EXPECT_TRUE(isStamp(log.substr(0, 19)));
     EXPECT_EQ(log.substr(19), "\ta\r\nb\tc\r\n");
+}
+
+// logRotate=daily: the log of today is named by today's date, and the first
+// line deletes the daily logs past logKeepDays, nothing else.
+TEST_F(DispatcherTest, DailyLogsCarryTheirDateAndOldOnesAreDeleted) {
+    writeIni(settingIni(folder, "logMode=True\r\nlogRotate=daily\r\nlogKeepDays=3\r\n"));
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char today[16];
+    std::snprintf(today, sizeof today, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+    for (const char *old : {"VarnexMsg-20000101.txt", "VarnexMsg-19991231.txt", "VarnexMsg.txt", "Other-20000101.txt"})
+        writeFile(folder.file(old), "old\r\n");
+    HostResult run = runHost(folder, "writelog|hello\nprocess|today|ABC|1|2\n");
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    const std::string todays = "VarnexMsg-" + std::string(today) + ".txt";
+    EXPECT_EQ(unstampedLines(readFile(folder.file(todays)), '\t'),
+              (std::vector<std::string>{"hello", "ABC: 1,2", "ABC qty=\t1"}));
+    EXPECT_EQ(entriesOf(folder.path()),
+              (std::set<std::string>{todays, "VarnexMsg.txt", "Other-20000101.txt", "ABC.txt", "script.txt"}));
 }
 
 TEST_F(DispatcherTest, SwitchesAreOnOnlyForTrueOrLowerCaseTrue) {

@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "output/append_files.h"
+#include "output/append_guard.h"
 #include "output/file_names.h"
 #include "output/line_files.h"
+#include "output/log_file.h"
+#include "output/log_names.h"
 #include "support/temp_folder.h"
 
 using namespace varnex;
@@ -154,9 +159,10 @@ TEST(LineFiles, TimestampHasTheFixedShape) {
 TEST(LineFiles, RewriteKeepsOnlyTheLatestLineAndAppendKeepsAll) {
     TempFolder folder;
     const std::string signal = folder.file("ABC.txt"), debug = folder.file("ABC_debug.txt");
-    for (const char *text : {"1 2", "3 4"}) {
-        EXPECT_TRUE(writeStampedLine(signal, LineMode::Rewrite, ' ', text));
-        EXPECT_TRUE(writeStampedLine(debug, LineMode::Append, ' ', text));
+    AppendFiles appends(1);
+    for (const std::string text : {"1 2", "3 4"}) {
+        EXPECT_TRUE(rewriteStampedLine(signal, ' ', text.c_str()));
+        EXPECT_EQ(appends.append(debug, ' ', &text, 1), 0u);
     }
     EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(signal), ' '),
               std::vector<std::string>{"3 4"});
@@ -167,8 +173,7 @@ TEST(LineFiles, RewriteKeepsOnlyTheLatestLineAndAppendKeepsAll) {
 TEST(LineFiles, RewritesLeaveNoOtherFileBehind) {
     TempFolder folder;
     for (int i = 0; i < 20; ++i)
-        ASSERT_TRUE(
-            writeStampedLine(folder.file("ABC.txt"), LineMode::Rewrite, ' ', std::to_string(i).c_str()));
+        ASSERT_TRUE(rewriteStampedLine(folder.file("ABC.txt"), ' ', std::to_string(i).c_str()));
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(folder.file("*").c_str(), &found);
     ASSERT_NE(search, INVALID_HANDLE_VALUE);
@@ -190,69 +195,277 @@ TEST(LineFiles, AReaderHoldingTheFileMakesItBusyAndItKeepsItsLineWhole) {
         SCOPED_TRACE(shareDelete);
         TempFolder folder;
         const std::string path = folder.file("ABC.txt");
-        ASSERT_TRUE(writeStampedLine(path, LineMode::Rewrite, ' ', "1 a much longer first line"));
-        HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | (shareDelete ? FILE_SHARE_DELETE : 0),
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_TRUE(rewriteStampedLine(path, ' ', "1 a much longer first line"));
+        HANDLE reader =
+            CreateFileA(path.c_str(), GENERIC_READ,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | (shareDelete ? FILE_SHARE_DELETE : 0), nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(reader, INVALID_HANDLE_VALUE);
         unsigned long error = 0;
-        const bool written = writeStampedLine(path, LineMode::Rewrite, ' ', "2 short", &error);
+        const bool written = rewriteStampedLine(path, ' ', "2 short", &error);
         CloseHandle(reader);
-        if (!shareDelete) EXPECT_FALSE(written);
+        if (!shareDelete) {
+            EXPECT_FALSE(written);
+        }
         EXPECT_EQ(isBusyError(error), !written) << error;
         EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(path), ' '),
                   std::vector<std::string>{written ? "2 short" : "1 a much longer first line"});
         EXPECT_EQ(varnex_test::entriesOf(folder.path()), (std::set<std::string>{"ABC.txt"}));
-        EXPECT_TRUE(writeStampedLine(path, LineMode::Rewrite, ' ', "3 after"));
-        EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(path), ' '), std::vector<std::string>{"3 after"});
+        EXPECT_TRUE(rewriteStampedLine(path, ' ', "3 after"));
+        EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(path), ' '),
+                  std::vector<std::string>{"3 after"});
     }
 }
 
-TEST(LineFiles, FilesStayOpenableRenamableAndDeletableBetweenLines) {
+bool appendOne(AppendFiles &files, const std::string &path, const std::string &text) {
+    return files.append(path, '\t', &text, 1) == ERROR_SUCCESS;
+}
+
+TEST(AppendFiles, FilesStayOpenableRenamableAndDeletableWhileKeptOpen) {
     TempFolder folder;
     const std::string log = folder.file("log.txt");
-    ASSERT_TRUE(writeStampedLine(log, LineMode::Append, '\t', "one"));
+    AppendFiles files(1);
+    ASSERT_TRUE(appendOne(files, log, "one"));
     // A user holds the log open (sharing everything) while the library appends.
     HANDLE user =
         CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(user, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(writeStampedLine(log, LineMode::Append, '\t', "two"));
+    EXPECT_TRUE(appendOne(files, log, "two"));
     CloseHandle(user);
     ASSERT_TRUE(MoveFileA(log.c_str(), folder.file("old.txt").c_str()));
-    EXPECT_TRUE(writeStampedLine(log, LineMode::Append, '\t', "three"));
+    EXPECT_TRUE(appendOne(files, log, "three"));
     EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(folder.file("old.txt")), '\t'),
               (std::vector<std::string>{"one", "two"}));
     EXPECT_TRUE(DeleteFileA(log.c_str()));
 }
 
-TEST(LineFiles, UnopenableFileIsSkippedAndTriedAgainNextTime) {
+TEST(AppendFiles, UnopenableFileIsSkippedAndTriedAgainNextTime) {
     TempFolder folder;
     const std::string sub = folder.file("later");
     const std::string path = sub + "\\log.txt";
-    EXPECT_FALSE(writeStampedLine(path, LineMode::Append, '\t', "lost"));
+    AppendFiles files(1);
+    EXPECT_FALSE(appendOne(files, path, "lost"));
     ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
-    EXPECT_TRUE(writeStampedLine(path, LineMode::Append, '\t', "kept"));
+    EXPECT_TRUE(appendOne(files, path, "kept"));
     EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(path), '\t'),
               std::vector<std::string>{"kept"});
-    DeleteFileA(path.c_str());
-    RemoveDirectoryA(sub.c_str());
 }
 
-TEST(LineFiles, ConcurrentWritersNeverTearALine) {
+TEST(AppendFiles, ConcurrentWritersNeverTearALine) {
     TempFolder folder;
     const std::string path = folder.file("log.txt");
     constexpr int kThreads = 4, kLines = 100;
+    // Two paths for one file (letter case) and a bound of one: entries are
+    // let go while other threads write them.
+    AppendFiles files(1);
     std::vector<std::thread> writers;
     for (int t = 0; t < kThreads; ++t)
         writers.emplace_back([&, t] {
             const std::string text(3000, static_cast<char>('a' + t));
-            for (int i = 0; i < kLines; ++i) writeStampedLine(path, LineMode::Append, '\t', text.c_str());
+            const std::string spelling = t % 2 ? path : folder.file("LOG.txt");
+            for (int i = 0; i < kLines; ++i) appendOne(files, spelling, text);
         });
     for (auto &writer : writers) writer.join();
     const auto lines = varnex_test::unstampedLines(varnex_test::readFile(path), '\t');
     ASSERT_EQ(lines.size(), size_t(kThreads * kLines));
     for (const auto &line : lines) EXPECT_EQ(line, std::string(3000, line[0]));
+}
+
+// Whether the library holds `path` open: a program asking for it without any
+// sharing is refused only then.
+bool heldOpen(const std::string &path) {
+    HANDLE alone =
+        CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (alone == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(alone);
+    return false;
+}
+
+TEST(AppendFiles, KeepsTheMostRecentlyUsedFilesOpenUpToItsBound) {
+    TempFolder folder;
+    const std::string a = folder.file("a.txt"), b = folder.file("b.txt"), c = folder.file("c.txt"),
+                      d = folder.file("d.txt");
+    {
+        AppendFiles files(3);
+        for (const std::string &path : {a, b, c, a, d}) ASSERT_TRUE(appendOne(files, path, "x"));
+        // b was used least recently when d came.
+        EXPECT_TRUE(heldOpen(a) && heldOpen(c) && heldOpen(d));
+        EXPECT_FALSE(heldOpen(b));
+        ASSERT_TRUE(appendOne(files, b, "y"));
+        EXPECT_FALSE(heldOpen(c));
+    }
+    for (const std::string &path : {a, b, c, d}) EXPECT_FALSE(heldOpen(path)) << path;
+    EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(b), '\t'),
+              (std::vector<std::string>{"x", "y"}));
+}
+
+// What another program may do to a kept file between two lines, and where
+// "after" must go: to a file at the path, never into the file moved away.
+// Wine 8 keeps the name of a file deleted while someone holds it until the
+// last holder closes it, as Windows did before 10 1903, and tells no holder;
+// Windows since then lets the name go at once, which a move to another name
+// followed by the delete does everywhere.
+TEST(AppendFiles, TheLineAfterARenameDeleteOrReplaceGoesToTheFileAtThePath) {
+    struct Change {
+        const char *name;
+        void (*apply)(const std::string &path, const std::string &aside);
+        std::vector<std::string> atPathAfter, asideAfter;
+    };
+    const Change changes[] = {
+        {"rename",
+         [](const std::string &p, const std::string &aside) { MoveFileA(p.c_str(), aside.c_str()); },
+         {"after"},
+         {"before"}},
+        {"delete",
+         [](const std::string &p, const std::string &aside) {
+             MoveFileA(p.c_str(), aside.c_str());
+             DeleteFileA(aside.c_str());
+         },
+         {"after"},
+         {}},
+        {"replace by a rotation tool",
+         [](const std::string &p, const std::string &aside) {
+             MoveFileA(p.c_str(), aside.c_str());
+             varnex_test::writeFile(p, "2000/01/01 00:00:00\tfresh\r\n");
+         },
+         {"fresh", "after"},
+         {"before"}},
+        {"emptied in place (copy and truncate)",
+         [](const std::string &p, const std::string &) {
+             HANDLE h =
+                 CreateFileA(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+             CloseHandle(h);
+         },
+         {"after"},
+         {}},
+    };
+    for (const Change &change : changes) {
+        SCOPED_TRACE(change.name);
+        TempFolder folder;
+        const std::string path = folder.file("log.txt"), aside = folder.file("aside.txt");
+        AppendFiles files(1);
+        ASSERT_TRUE(appendOne(files, path, "before"));
+        change.apply(path, aside);
+        ASSERT_TRUE(appendOne(files, path, "after"));
+        EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(path), '\t'), change.atPathAfter);
+        if (varnex_test::fileExists(aside))
+            EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(aside), '\t'), change.asideAfter);
+        else
+            EXPECT_TRUE(change.asideAfter.empty());
+    }
+}
+
+// A holder that ended without letting go (a thread ended by TerminateThread,
+// a process killed inside its write) is taken over once seen gone; one that
+// lives but never lets go (a suspended thread) after kStealAfterMs. Its
+// late release leaves the new holder's word alone.
+TEST(AppendGuards, AHolderThatDiedOrHangsIsTakenOver) {
+    AppendGuards guards;
+    ASSERT_TRUE(guards.available());
+    const size_t slot = guards.slotOf("C:\\guard-test\\x.txt");
+    std::thread dead([&] { new AppendGuards::Held(guards, slot); });  // never released
+    dead.join();
+    { AppendGuards::Held held(guards, slot); }
+
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> holding{false}, got{false};
+    std::thread stuck([&] {
+        AppendGuards::Held held(guards, slot);
+        holding = true;
+        WaitForSingleObject(release, INFINITE);
+    });
+    while (!holding) Sleep(1);
+    std::thread other;
+    {
+        AppendGuards::Held mine(guards, slot);
+        // Taken over while the stuck thread still holds it.
+        EXPECT_EQ(WaitForSingleObject(release, 0), WAIT_TIMEOUT);
+        SetEvent(release);
+        stuck.join();
+        // Had the stuck thread's release freed the word, this would hold it at once.
+        other = std::thread([&] {
+            AppendGuards::Held held(guards, slot);
+            got = true;
+        });
+        Sleep(100);
+        EXPECT_FALSE(got);
+    }
+    other.join();
+    EXPECT_TRUE(got);
+    CloseHandle(release);
+}
+
+TEST(LogNames, DailyNamesCarryTheDateAndOnlyTheirOwnWithRealDatesAreRecognised) {
+    EXPECT_EQ(dailyLogName("VarnexMsg.txt", {2026, 12, 9}), "VarnexMsg-20261209.txt");
+    EXPECT_EQ(dailyLogName("a.b.log", {987, 1, 2}), "a.b-09870102.log");
+    EXPECT_EQ(dailyLogName("logs.d\\Varnex", {2026, 12, 9}), "logs.d\\Varnex-20261209");
+    EXPECT_EQ(dailyLogName(".log", {2026, 12, 9}), ".log-20261209");
+    const std::string logFile = "logs\\VarnexMsg.txt";
+    EXPECT_EQ(dailyLogPattern(logFile), "VarnexMsg-*.txt");
+    EXPECT_EQ(logFolderPart(logFile), "logs\\");
+    EXPECT_EQ(dailyLogDate("varnexmsg-20240229.TXT", logFile), (CalendarDate{2024, 2, 29}));
+    for (const std::string name :
+         {"VarnexMsg.txt", "VarnexMsg-2026120.txt", "VarnexMsg-2026120x.txt", "VarnexMsg-20261301.txt",
+          "VarnexMsg-20230229.txt", "VarnexMsg-20261209.txt.bak", "XVarnexMsg-20261209.txt",
+          "VarnexMsg_20261209.txt"})
+        EXPECT_FALSE(dailyLogDate(name, logFile)) << name;
+}
+
+TEST(LogNames, LogsPastTheirDaysGoTodaysNever) {
+    EXPECT_EQ(dayNumber({1970, 1, 1}), 0);
+    EXPECT_EQ(dayNumber({2000, 3, 1}) - dayNumber({2000, 2, 28}), 2);
+    const CalendarDate today = {2026, 3, 1};
+    EXPECT_FALSE(pastKeeping({2026, 3, 1}, today, 1));
+    EXPECT_TRUE(pastKeeping({2026, 2, 28}, today, 1));
+    EXPECT_FALSE(pastKeeping({2026, 2, 23}, today, 7));
+    EXPECT_TRUE(pastKeeping({2026, 2, 22}, today, 7));
+    EXPECT_FALSE(pastKeeping({1999, 1, 1}, today, 0));
+}
+
+// The clock of the daily log tests: each reading takes the next time.
+std::vector<LocalTime> clockTimes;
+size_t clockReadings = 0;
+LocalTime testClock() { return clockTimes[std::min(clockReadings++, clockTimes.size() - 1)]; }
+
+TEST(LogFile, DailyLogsChangeAtTheFirstLineOfTheDayAndOldOnesGo) {
+    TempFolder folder;
+    const std::string sub = folder.file("logs");
+    ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+    const std::vector<std::string> others = {"M-2026120.txt",  "M-20261301.txt", "M-20261201.txt.bak",
+                                             "N-20261201.txt", "M.txt",          "M-20261201.log",
+                                             "m-2026120X.txt"};
+    for (const std::string &name : others) varnex_test::writeFile(sub + "\\" + name, "x");
+    for (const char *name : {"M-20261130.txt", "m-20261206.TXT", "M-20261207.txt"})
+        varnex_test::writeFile(sub + "\\" + name, "old");
+    ASSERT_TRUE(CreateDirectoryA((sub + "\\M-20261101.txt").c_str(), nullptr));
+    clockReadings = 0;
+    // 23:59:59 on the 8th; then a stamp taken past midnight while the file of
+    // the 8th is locked; then the 9th.
+    clockTimes = {{2026, 12, 8, 23, 59, 59}, {2026, 12, 8, 23, 59, 59}, {2026, 12, 8, 23, 59, 59},
+                  {2026, 12, 9, 0, 0, 0},    {2026, 12, 9, 0, 0, 0},    {2026, 12, 9, 0, 0, 1}};
+    {
+        LogFile log(folder.path(), "logs\\M.txt", true, 2, testClock);
+        EXPECT_TRUE(log.append(std::string("last of the 8th")));
+        EXPECT_TRUE(log.append(std::string("first of the 9th")));
+        EXPECT_EQ(log.pathOn({2026, 12, 9}), sub + "\\M-20261209.txt");
+    }
+    EXPECT_EQ(varnex_test::readFile(sub + "\\M-20261208.txt"), "2026/12/08 23:59:59\tlast of the 8th\r\n");
+    EXPECT_EQ(varnex_test::readFile(sub + "\\M-20261209.txt"), "2026/12/09 00:00:01\tfirst of the 9th\r\n");
+    // Two days kept on the 9th: the 8th and the 9th; on the 8th it was the 7th and the 8th.
+    std::set<std::string> expected(others.begin(), others.end());
+    expected.insert({"M-20261101.txt", "M-20261208.txt", "M-20261209.txt"});
+    EXPECT_EQ(varnex_test::entriesOf(sub + "\\"), expected);
+}
+
+TEST(LogFile, WithoutRotationOneFileKeepsEverything) {
+    TempFolder folder;
+    varnex_test::writeFile(folder.file("M-20000101.txt"), "x");
+    LogFile log(folder.path(), "M.txt", false, 1);
+    EXPECT_TRUE(log.append(std::string("one")));
+    EXPECT_EQ(log.pathOn({2026, 1, 1}), folder.file("M.txt"));
+    EXPECT_EQ(varnex_test::entriesOf(folder.path()), (std::set<std::string>{"M-20000101.txt", "M.txt"}));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "integration/host_runner.h"
+#include "output/append_files.h"
 #include "output/file_names.h"
 #include "proof/proof_table.h"
 
@@ -54,17 +55,26 @@ struct Reader {
     std::string firstBad;
 };
 
-TEST_F(FilesProof, ProcessesWritingTheSameFilesLoseAndTearNothing) {
+// With `renames`, a fourth process moves the log away every 50 ms, as a
+// trader clearing it or a rotation tool would: every line is then in exactly
+// one of the files, whole, each process's lines in its order across them (the
+// moved files in the order they were moved, the log last) and each file's
+// stamps in its order.
+class FilesProofProcesses : public HostTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FilesProofProcesses, ProcessesWritingTheSameFilesLoseAndTearNothing) {
+    const bool renames = GetParam();
     writeIni(settingIni(folder, "logMode=True\r\nsignalDebugMode=True\r\n"));
     struct Writer {
         std::string tag;
         int step;
         std::string price;
     };
-    // Quantities of different processes never meet and their lines differ in
-    // length, so a mix of two lines cannot pass for a line.
-    const std::vector<Writer> writers = {{"P0", 1, "1.5"}, {"P1", 1000, "22.25"}, {"P2", 1000000, "333"}};
-    constexpr int kRounds = 500;
+    // Lines of different processes differ in their price, their quantity
+    // steps and their length, so a mix of two lines cannot pass for a line.
+    const std::vector<Writer> writers = {{"P0", 1, "1.5"}, {"P1", 1000, "22.25"}, {"P2", 100000, "333"}};
+    // Long enough, with renames, for some dozens of them.
+    const int kRounds = renames ? 10000 : 500;
     std::set<std::string> signalTexts, finalTexts;
     std::vector<std::string> expectedLog, expectedDebug;
     for (const Writer &w : writers) {
@@ -115,6 +125,21 @@ TEST_F(FilesProof, ProcessesWritingTheSameFilesLoseAndTearNothing) {
             }
         });
 
+    // A Windows process of its own, so that share modes apply as they would
+    // to a user's tool (Linux tools ignore them).
+    std::atomic<bool> hostsDone{false};
+    std::vector<std::string> logFiles;
+    size_t moves = 0;
+    std::thread renamer([&] {
+        while (renames && !hostsDone) {
+            Sleep(50);
+            const std::string aside = folder.file("moved-" + std::to_string(logFiles.size() + 1) + ".log");
+            if (MoveFileExA(folder.file("VarnexMsg.txt").c_str(), aside.c_str(), 0)) {
+                logFiles.push_back(aside);
+                ++moves;
+            }
+        }
+    });
     std::vector<std::unique_ptr<HostProcess>> hosts;
     for (const Writer &w : writers)
         hosts.push_back(std::make_unique<HostProcess>(folder, w.tag + ".script",
@@ -122,17 +147,31 @@ TEST_F(FilesProof, ProcessesWritingTheSameFilesLoseAndTearNothing) {
                                                           "|SHARED|" + std::to_string(w.step) + "|" +
                                                           w.price + "\n"));
     for (auto &host : hosts) EXPECT_EQ(host->finish().exitCode, 0u);
+    hostsDone = true;
+    renamer.join();
     stop = true;
     for (auto &thread : readerThreads) thread.join();
+    // The last move may have come after the last line.
+    if (fileExists(folder.file("VarnexMsg.txt"))) logFiles.push_back(folder.file("VarnexMsg.txt"));
+    if (renames) EXPECT_GE(logFiles.size(), 10u);
 
     // The log: every line once, whole, each process's lines in its order, and
     // stamps in file order.
-    std::string rest;
-    const std::vector<std::string> logLines = crlfLines(log(), rest);
-    EXPECT_EQ(rest, "");
-    std::vector<std::string> texts;
+    std::vector<std::string> logLines;
     size_t torn = 0, outOfOrder = 0;
-    std::string lastStamp;
+    for (const std::string &file : logFiles) {
+        std::string rest;
+        const std::vector<std::string> lines = crlfLines(readFile(file), rest);
+        logLines.insert(logLines.end(), lines.begin(), lines.end());
+        if (!rest.empty()) ++torn;
+        std::string lastStamp;
+        for (const std::string &line : lines) {
+            if (!stampedWith(line, '\t')) continue;
+            if (line.substr(0, 19) < lastStamp) ++outOfOrder;
+            lastStamp = line.substr(0, 19);
+        }
+    }
+    std::vector<std::string> texts;
     std::map<std::string, int> lastRound;
     size_t busy = 0;  // signal file lines deferred because a reader held the file
     for (const std::string &line : logLines) {
@@ -144,8 +183,6 @@ TEST_F(FilesProof, ProcessesWritingTheSameFilesLoseAndTearNothing) {
             ++busy;
             continue;
         }
-        if (line.substr(0, 19) < lastStamp) ++outOfOrder;
-        lastStamp = line.substr(0, 19);
         texts.push_back(line.substr(20));
         const size_t blank = texts.back().find(' ');
         const std::string tag = texts.back().substr(0, blank);
@@ -166,14 +203,18 @@ TEST_F(FilesProof, ProcessesWritingTheSameFilesLoseAndTearNothing) {
     EXPECT_EQ(torn + unexpected.size(), 0u) << (unexpected.empty() ? "" : unexpected[0]);
     EXPECT_EQ(missing.size(), 0u);
     EXPECT_EQ(outOfOrder, 0u);
-    recordFigures("processes: one log", "3 processes x " + std::to_string(kRounds * 3) +
-                                            " lines: " + std::to_string(expectedLog.size()) + " expected, " +
-                                            std::to_string(logLines.size()) + " found, " +
-                                            std::to_string(torn + unexpected.size()) + " torn, " +
-                                            std::to_string(missing.size()) + " lost, " +
-                                            std::to_string(outOfOrder) + " out of order");
+    recordFigures(renames ? "processes: one log, moved away every 50 ms" : "processes: one log",
+                  "3 processes x " + std::to_string(kRounds * 3) + " lines" +
+                      (renames ? " while the log was moved away " + std::to_string(moves) + " times"
+                               : std::string()) +
+                      ": " + std::to_string(expectedLog.size()) + " expected, " +
+                      std::to_string(logLines.size() - busy) + " found in " + std::to_string(logFiles.size()) +
+                      (logFiles.size() == 1 ? " file, " : " files, ") + std::to_string(torn + unexpected.size()) +
+                      " torn or twice, " + std::to_string(missing.size()) + " lost, " + std::to_string(outOfOrder) +
+                      " out of order");
 
     // The debug file: every signal of every process once, whole.
+    std::string rest;
     const std::vector<std::string> debugLines = crlfLines(readFile(folder.file("SHARED_debug.txt")), rest);
     EXPECT_EQ(rest, "");
     std::vector<std::string> debugTexts;
@@ -189,7 +230,7 @@ TEST_F(FilesProof, ProcessesWritingTheSameFilesLoseAndTearNothing) {
     std::sort(expectedDebug.begin(), expectedDebug.end());
     EXPECT_EQ(debugTexts, expectedDebug);
     EXPECT_EQ(debugTorn, 0u);
-    recordFigures("processes: one debug file",
+    if (!renames) recordFigures("processes: one debug file",
                   std::to_string(expectedDebug.size()) + " expected, " + std::to_string(debugLines.size()) +
                       " found, " + std::to_string(debugTorn) + " torn, " +
                       (debugTexts == expectedDebug ? "all" : "NOT all") + " signals once");
@@ -203,7 +244,7 @@ TEST_F(FilesProof, ProcessesWritingTheSameFilesLoseAndTearNothing) {
         EXPECT_GT(reader.reads, 0);
         EXPECT_EQ(reader.bad, 0) << reader.firstBad;
     }
-    recordFigures("processes: one signal file",
+    if (!renames) recordFigures("processes: one signal file",
                   std::to_string(readers[0].reads + readers[1].reads) + " reads while written (" +
                       std::to_string(readers[0].reads) + " sharing delete, " +
                       std::to_string(readers[1].reads) + " not), " +
@@ -222,7 +263,80 @@ TEST_F(FilesProof, ProcessesWritingTheSameFilesLoseAndTearNothing) {
         if (name != "." && name != ".." && name.find(".script") == std::string::npos) names.insert(name);
     } while (FindNextFileA(search, &found));
     FindClose(search);
-    EXPECT_EQ(names, (std::set<std::string>{"SHARED.txt", "SHARED_debug.txt", "VarnexMsg.txt"}));
+    std::set<std::string> expectedNames = {"SHARED.txt", "SHARED_debug.txt"};
+    for (const std::string &file : logFiles) expectedNames.insert(file.substr(folder.path().size()));
+    EXPECT_EQ(names, expectedNames);
+}
+
+INSTANTIATE_TEST_SUITE_P(Renames, FilesProofProcesses, ::testing::Values(false, true));
+
+// A trader deletes the log while two hosts hold it open: every line logged
+// after the delete is in the new log, none before it. Windows 10 since 1903
+// lets the name of a deleted file go at once; Wine 8 keeps it while any
+// process holds the file and tells none of them, as Windows did before, so
+// the delete here lets the name go as current Windows does: moved to another
+// name, then deleted (which Wine carries out once the last holder lets go).
+TEST_F(FilesProof, EveryLineAfterADeleteIsInTheNewLog) {
+    writeIni(settingIni(folder, "logMode=True\r\n"));
+    constexpr int kLines = 300;
+    const std::string go = folder.file("go");
+    std::vector<std::unique_ptr<HostProcess>> hosts;
+    for (const char *tag : {"A", "B"})
+        hosts.push_back(std::make_unique<HostProcess>(
+            folder, std::string(tag) + ".script",
+            "repeat|" + std::to_string(kLines) + "\nwritelog|" + tag + " before #\nend\necho|READY\nwaitfile|" +
+                go + "|60000\nrepeat|" + std::to_string(kLines) + "\nwritelog|" + tag + " after #\nend\n"));
+    for (auto &host : hosts) ASSERT_TRUE(host->waitForOutput("READY", 60000));
+    const std::string aside = folder.file("deleted.tmp");
+    ASSERT_TRUE(MoveFileExA(folder.file("VarnexMsg.txt").c_str(), aside.c_str(), 0));
+    ASSERT_TRUE(DeleteFileA(aside.c_str()));
+    writeFile(go, "");
+    for (auto &host : hosts) EXPECT_EQ(host->finish().exitCode, 0u);
+    std::vector<std::string> found = unstampedLines(log(), '\t'), expected;
+    for (const char *tag : {"A", "B"})
+        for (int i = 1; i <= kLines; ++i) expected.push_back(std::string(tag) + " after " + std::to_string(i));
+    std::sort(found.begin(), found.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(found, expected);
+    EXPECT_FALSE(fileExists(aside));
+    recordFigures("log deleted mid-run", "2 processes holding the log, " + std::to_string(2 * kLines) +
+                                             " lines after the delete: " + std::to_string(found.size()) +
+                                             " in the new log, " + (found == expected ? "each once, none" : "NOT all, or some") +
+                                             " from before it; the deleted file " +
+                                             (fileExists(aside) ? "still there" : "gone") + " once they ended");
+}
+
+// 10,000 symbols, each with a debug file: the library keeps the log and the
+// kKeptDebugFiles most recently used debug files open, never more, and lets
+// them all go at unload.
+TEST_F(FilesProof, TenThousandDebugFilesKeepTheOpenFilesAtTheBound) {
+    writeIni(settingIni(folder, "logMode=True\r\nsignalDebugMode=True\r\n"));
+    constexpr int kSymbols = 10000;
+    // A first load and unload first: Wine keeps a few handles of its own
+    // from a process's first file and named-object calls.
+    const HostResult run = runHost(folder, "process|today|FIRST|1|1\nunload|0\ncounts|start\nload\n"
+                                           "process|today|WARM|1|1\ncounts|before\n"
+                                           "spread|1|1|" + std::to_string(kSymbols) + "|D|" + std::to_string(kSymbols) +
+                                           "\ncounts|after\nunload|0\ncounts|unloaded\n");
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    const long long start = countIn(run.output, "start", "handles"), before = countIn(run.output, "before", "handles"),
+                    after = countIn(run.output, "after", "handles"),
+                    unloaded = countIn(run.output, "unloaded", "handles");
+    ASSERT_GT(start, 0) << run.output;
+    // At `before` the log and WARM's debug file were open; at `after` the log
+    // and the last kKeptDebugFiles symbols' files.
+    EXPECT_EQ(after - before, static_cast<long long>(varnex::kKeptDebugFiles) - 1) << run.output;
+    const bool unwinderKeepsSemaphore = sizeof(void *) == 4;
+    EXPECT_EQ(unloaded - start, unwinderKeepsSemaphore ? 1 : 0) << run.output;
+    EXPECT_EQ(unstampedLines(readFile(folder.file("D" + std::to_string(kSymbols - 1) + "_debug.txt")), ' '),
+              std::vector<std::string>{"1 1.5"});
+    EXPECT_EQ(countOf(log(), " qty=\t1\r\n"), size_t(kSymbols) + 2);
+    recordFigures("open files, " + std::to_string(kSymbols) + " debug files",
+                  "handles " + std::to_string(start) + " before the load, " + std::to_string(before) +
+                      " with the log and 1 debug file open, " + std::to_string(after) + " after " +
+                      std::to_string(kSymbols) + " symbols (bound: the log and " +
+                      std::to_string(varnex::kKeptDebugFiles) + " debug files), " + std::to_string(unloaded) +
+                      " after the unload");
 }
 
 // A reader that holds the signal file 250 ms at a time without delete

@@ -318,7 +318,9 @@ TEST_F(PipeProof, RegistrationStormsWhileSendersComeAndGoKeepOneReceiver) {
 TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
     constexpr int kReceivingCycles = 200, kSendingCycles = 5000;
     const bool unwinderKeepsSemaphore = sizeof(void *) == 4;
-    writeIni(settingIni(folder, "varnexMode=True\r\nsignalMode=False\r\n"));
+    // Both sides log, and the sending side keeps a debug file: their kept
+    // files must go with each unload too.
+    writeIni(settingIni(folder, "varnexMode=True\r\nsignalMode=False\r\nlogMode=True\r\n"));
     // Receiving side: each cycle registers, relays to itself and waits for it.
     HostResult receiving =
         runHost(folder,
@@ -337,7 +339,7 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
     // After the cycles, one more load relays to a live server: every reload
     // must still reach one.
     OrderServer live(OrderServer::replies({"OK"}));
-    writeIni(settingIni(folder, "varnexMode=True\r\nsocketClient=True\r\n") +
+    writeIni(settingIni(folder, "varnexMode=True\r\nsocketClient=True\r\nlogMode=True\r\nsignalDebugMode=True\r\n") +
              "[SocketClient]\r\nclientID=R,L\r\n[SC-R]\r\nserverPort=" + n(closedPort()) +
              "\r\n[SC-L]\r\nserverPort=" + n(live.port()) + "\r\n");
     // More cycles than one host run may take by default.
@@ -384,10 +386,10 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
     long thiefTries = 0;
     std::sscanf(thiefGot.output.c_str() + std::min(thiefGot.output.find("REGISTERED "), thiefGot.output.size()),
                 "REGISTERED %ld", &thiefTries);
-    recordFigures("reload cycles", "receiving side (register, relay to itself), " +
+    recordFigures("reload cycles", "receiving side (register, relay to itself, log kept open), " +
                                        figures(receiving, kReceivingCycles, 16 * 1024) + ", " + n(receivedOwn) +
                                        " orders received; sending side (pipe relay, refused TCP relay, "
-                                       "signal file), " +
+                                       "signal file, debug file and log kept open), " +
                                        figures(sending, kSendingCycles, 1024) + ", " + n(orders.size() - 4) +
                                        " orders received elsewhere, then " + n(live.messages().size()) +
                                        " of 1 acknowledged by a live server after them; a third process tried " +
@@ -400,6 +402,8 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
     EXPECT_GT(thiefTries, 0);
     EXPECT_EQ(ordersIn(thiefGot.output), Lines{});
     EXPECT_NE(readFile(folder.file("R.txt")).find(" " + n(kSendingCycles) + " 1\r\n"), std::string::npos);
+    // Each load's debug line reached the file kept open for it.
+    EXPECT_EQ(countOf(readFile(folder.file("R_debug.txt")), " 1\r\n"), size_t(kSendingCycles) + 3);
 }
 
 }  // namespace

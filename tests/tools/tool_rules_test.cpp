@@ -219,6 +219,35 @@ TEST_F(DoctorRulesTest, LongValuesAreReportedAsCut) {
     EXPECT_FALSE(has("characters long"));
 }
 
+TEST_F(DoctorRulesTest, LogRotationValuesThatDoNothingAreNamed) {
+    struct Case {
+        const char *rotate, *keep;
+        int keepValue;
+        const char *named;  // empty: no finding
+    };
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"daily", "7", 7, ""},
+        {"", "", 0, ""},
+        {"weekly", "", 0, "logRotate=weekly is not daily: the log stays one file"},
+        {"", "7", 7, "logKeepDays=7 deletes nothing: only daily logs (logRotate=daily) are deleted"},
+        {"daily", "seven", 0, "logKeepDays=seven is no number of days above 0: every daily log is kept"},
+        {"daily", "-2", 0, "logKeepDays=-2 is no number of days above 0"},
+        {"daily", "0", 0, ""},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.rotate) + "/" + c.keep);
+        config.logMode = {true, "True", true};
+        config.logRotate = {c.rotate, *c.rotate != '\0', true};
+        config.logKeepDays = {c.keepValue, c.keep, *c.keep != '\0'};
+        if (*c.named)
+            EXPECT_TRUE(has(c.named)) << (texts().empty() ? "" : texts()[0]);
+        else
+            EXPECT_TRUE(texts().empty()) << texts()[0];
+    }
+}
+
 TEST_F(DoctorRulesTest, DebugFileWithoutSignalFilesIsNamed) {
     config.signalMode.on = false;
     config.signalDebugMode.on = true;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -185,10 +186,20 @@ TEST_F(ToolsTest, DoctorReadsTheWindowsDirectoryAndShowsWhereASymbolGoes) {
 
 TEST_F(ToolsTest, DoctorExitStatusFollowsItsFindings) {
     const std::string clean = folder.file("clean.ini"), warned = folder.file("warned.ini");
-    writeFile(clean, settingIni(folder, "logmode=True\r\n"));
+    writeFile(clean, settingIni(folder, "logmode=True\r\nlogRotate=daily\r\nlogKeepDays=7\r\n"));
     ToolResult doctor = runTool(kDoctor, {"--ini", clean});
     EXPECT_EQ(doctor.exitCode, 0u) << doctor.output;
     EXPECT_NE(linesWith(doctor.output, "logMode").at(0).find("on  (True)"), std::string::npos);
+    EXPECT_NE(linesWith(doctor.output, "logRotate").at(0).find("daily (a file per day)  (daily)"),
+              std::string::npos);
+    EXPECT_NE(linesWith(doctor.output, "logKeepDays").at(0).find("7 days, today's included"), std::string::npos);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char today[16];
+    std::snprintf(today, sizeof today, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+    EXPECT_NE(doctor.output.find("today's log      " + folder.file("VarnexMsg-" + std::string(today) + ".txt")),
+              std::string::npos)
+        << doctor.output;
 
     const std::string noSlash = folder.path().substr(0, folder.path().size() - 1);
     writeFile(warned, "[Setting]\r\ndriverName=" + noSlash +

@@ -13,6 +13,7 @@
 #include "doctor/doctor_rules.h"
 #include "net/tcp_relay.h"
 #include "output/file_names.h"
+#include "output/log_names.h"
 #include "output/path_access.h"
 #include "pipe/pipe_names.h"
 
@@ -84,6 +85,23 @@ FolderState inspectFolder(const std::string &folder) {
     return state;
 }
 
+void showNumber(const char *key, const NumberSetting &setting, const char *note) {
+    std::string value = std::to_string(setting.value) + note;
+    if (setting.fromFile) value += "  (" + (setting.text.empty() ? std::string("empty") : setting.text) + ")";
+    outLine("  " + padded(key, 17) + padded(value, 40) + origin(setting.fromFile));
+}
+
+// The file that the library writes today's log lines to.
+std::string todaysLog(const varnex::VarnexConfig &config) {
+    const std::string &logFile = config.logFile.value;
+    if (varnex::logRotationOf(config.logRotate.value) != varnex::LogRotation::Daily)
+        return varnex::logPath(config.driverName.value.c_str(), logFile.c_str());
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const varnex::CalendarDate today = {now.wYear, now.wMonth, now.wDay};
+    return varnex::logPath(config.driverName.value.c_str(), varnex::dailyLogName(logFile, today).c_str());
+}
+
 void showSymbol(const std::string &symbol, const varnex::VarnexConfig &config) {
     outLine("");
     outLine("A signal for " + symbol + " dated today whose position changed would:");
@@ -98,7 +116,7 @@ void showSymbol(const std::string &symbol, const varnex::VarnexConfig &config) {
         outLine("  write no signal file (signalMode is off)");
     }
     if (config.logMode.on)
-        outLine("  log to                         " + varnex::logPath(driver, config.logFile.value.c_str()));
+        outLine("  log to                         " + todaysLog(config));
     else
         outLine("  log nothing (logMode is off)");
     if (config.varnexMode.on)
@@ -170,6 +188,20 @@ int main(int argc, char **argv) {
     showSwitch("socketClient", config.socketClient);
     showSwitch("logMode", config.logMode);
     showText("logFile", config.logFile, "logMode");
+    if (config.logRotate.read) {
+        const bool daily = varnex::logRotationOf(config.logRotate.value) == varnex::LogRotation::Daily;
+        std::string rotation = daily ? "daily (a file per day)" : "off (one file)";
+        if (config.logRotate.fromFile) rotation += "  (" + config.logRotate.value + ")";
+        outLine("  " + padded("logRotate", 17) + padded(rotation, 40) + origin(config.logRotate.fromFile));
+        showNumber("logKeepDays", config.logKeepDays,
+                   config.logKeepDays.value == 0 ? " (keep every log)"
+                   : daily                       ? " days, today's included"
+                                                 : " (deletes nothing: logRotate is not daily)");
+        outLine("  " + padded("today's log", 17) + todaysLog(config));
+    } else {
+        showText("logRotate", config.logRotate, "logMode");
+        outLine("  " + padded("logKeepDays", 17) + padded("-", 40) + "not read: logMode is off");
+    }
     showSwitch("resendMode", config.resendMode);
     outLine("[SocketClient]");
     showText("clientID", config.clientID, "socketClient");

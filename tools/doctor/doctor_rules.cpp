@@ -4,6 +4,7 @@
 #include <cctype>
 #include <map>
 
+#include "config/setting_values.h"
 #include "output/file_names.h"
 #include "text/text_splitter.h"
 
@@ -46,10 +47,9 @@ size_t editDistance(const std::string &a, const std::string &b) {
 }
 
 const std::vector<std::string> &knownKeys(const std::string &section) {
-    static const std::vector<std::string> setting = {"driverName",   "varnexMode",      "signalMode",
-                                                     "signalFile",   "signalDebugMode", "signalDebugFile",
-                                                     "socketClient", "logMode",         "logFile",
-                                                     "resendMode"};
+    static const std::vector<std::string> setting = {
+        "driverName",   "varnexMode", "signalMode", "signalFile", "signalDebugMode", "signalDebugFile",
+        "socketClient", "logMode",    "logFile",    "logRotate",  "logKeepDays",     "resendMode"};
     static const std::vector<std::string> socketClient = {"clientID"};
     static const std::vector<std::string> endpoint = {"serverIp", "serverPort", "ackTimeout"};
     static const std::vector<std::string> none;
@@ -140,6 +140,20 @@ void checkPathLengths(std::vector<Finding> &out, const VarnexConfig &config,
                       "cannot open such files");
 }
 
+void checkLogRotation(std::vector<Finding> &out, const VarnexConfig &config) {
+    if (!config.logRotate.read) return;
+    const bool daily = varnex::logRotationOf(config.logRotate.value) == varnex::LogRotation::Daily;
+    if (!varnex::isKnownLogRotation(config.logRotate.value))
+        warn(out, "logRotate=" + config.logRotate.value + " is not daily: the log stays one file");
+    const varnex::NumberSetting &keep = config.logKeepDays;
+    if (!keep.fromFile) return;
+    if (keep.value == 0 && !keep.text.empty() && keep.text != "0")
+        warn(out, "logKeepDays=" + keep.text + " is no number of days above 0: every daily log is kept");
+    else if (keep.value > 0 && !daily)
+        warn(out,
+             "logKeepDays=" + keep.text + " deletes nothing: only daily logs (logRotate=daily) are deleted");
+}
+
 }  // namespace
 
 std::vector<RawEntry> parseSectionBlock(const char *block, size_t size) {
@@ -197,6 +211,7 @@ std::vector<Finding> checkConfiguration(const VarnexConfig &config, const std::v
                           ", cannot be written: no signal or log file will appear");
     }
     checkPathLengths(out, config, symbol);
+    checkLogRotation(out, config);
     if (config.signalDebugMode.on && !config.signalMode.on)
         warn(out, "signalDebugMode is on while signalMode is off: no signal debug line is ever written");
 
