@@ -7,8 +7,19 @@
 //   process|DATE|SYMBOL|QTY|PRICE       DATE: today, yesterday, month0 (today
 //                                       with the month counted from 0) or Y-M-D;
 //                                       PRICE: a number, inf, -inf, nan, -nan
-//                                       (NaN with the sign set) or -0 (zero
-//                                       with the sign set)
+//                                       (NaN with the sign set), snan, -snan
+//                                       (signalling NaNs), -0 (zero with the
+//                                       sign set) or 0x and 16 hex digits (the
+//                                       bits); handed over without touching
+//                                       the FPU, so a signalling NaN arrives as one
+//   fpunmask                            unmasks the invalid-operation, zero-divide
+//                                       and overflow exceptions, as Delphi-built
+//                                       hosts run, with every exception flag clear
+//   fpcheck                             prints "FPCHECK calls=N changed=M": of the
+//                                       export calls of initial, writelog, process,
+//                                       register and nullcalls so far, M returned
+//                                       with this thread's x87 control word, x87
+//                                       exception flags or MXCSR changed
 //   race|THREADS|TEXT                   THREADS threads make their first call
 //                                       (_writelog TEXT) at the same moment
 //   burst|THREADS|COUNT|SYMBOL          THREADS threads each send COUNT changed
@@ -83,12 +94,14 @@
 // Exit code 0 when the script ran, 2 on a usage or loading error.
 #include <windows.h>
 // After windows.h, which they need.
+#include <float.h>
 #include <psapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
 #include <atomic>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -101,6 +114,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/import_redirect.h"
 #include "varnex.h"
 
 namespace {
@@ -254,6 +268,55 @@ double priceOf(const std::string &text) {
     return value;
 }
 
+// A price as the bits of its double. A signalling NaN must not pass through
+// an x87 register on the way, which would make it quiet (and raise).
+uint64_t priceBits(const std::string &text) {
+    if (text == "snan") return 0x7FF4000000000000ull;
+    if (text == "-snan") return 0xFFF4000000000000ull;
+    if (text.compare(0, 2, "0x") == 0) return std::stoull(text.substr(2), nullptr, 16);
+    const double value = priceOf(text);
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// _process with the price passed as its bits: the stack holds the same
+// eight bytes as for a double (on x64 the sixth argument is on the stack
+// whatever its type).
+#if defined(_WIN64)
+using RawProcessFn = void (*)(int, int, int, const char *, int, uint64_t);
+#else
+using RawProcessFn = void(__stdcall *)(int, int, int, const char *, int, uint32_t, uint32_t);
+#endif
+
+struct FpState {
+    unsigned short x87Control, x87Status;
+    unsigned int sse;
+    bool operator==(const FpState &o) const {
+        return x87Control == o.x87Control && x87Status == o.x87Status && sse == o.sse;
+    }
+};
+
+FpState fpState() {
+    FpState state;
+    __asm__ __volatile__("fnstcw %0" : "=m"(state.x87Control));
+    __asm__ __volatile__("fnstsw %0" : "=m"(state.x87Status));
+    __asm__ __volatile__("stmxcsr %0" : "=m"(state.sse));
+    state.x87Status &= 0xFF;  // the flags; condition codes and stack top are scratch
+    return state;
+}
+
+std::atomic<long> fpCalls{0}, fpChanged{0};
+
+// Runs one export call and counts whether this thread's floating-point state came back as it was.
+template <typename Call>
+void checked(Call call) {
+    const FpState before = fpState();
+    call();
+    if (!(fpState() == before)) ++fpChanged;
+    ++fpCalls;
+}
+
 template <typename Fn>
 void runThreads(int count, Fn fn) {
     std::vector<std::thread> threads;
@@ -281,32 +344,6 @@ HANDLE WINAPI countingCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSEC
     if (wide.rfind(L"\\\\?\\", 0) == 0) wide = wide.substr(4);
     if (std::string(wide.begin(), wide.end()).rfind(countedPrefix, 0) == 0) ++filesOpened;
     return realCreateFileW(name, access, share, security, disposition, flags, model);
-}
-
-// Points `module`'s import of `function` from KERNEL32 at `wrapper`; the real one goes to `real`.
-bool redirectImport(HMODULE module, const char *function, void *wrapper, void **real) {
-    auto *base = reinterpret_cast<unsigned char *>(module);
-    auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
-    auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto *imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress); imp->Name;
-         ++imp) {
-        if (lstrcmpiA(reinterpret_cast<char *>(base + imp->Name), "KERNEL32.dll") != 0) continue;
-        auto *names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->OriginalFirstThunk);
-        auto *slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-            auto *byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<char *>(byName->Name), function) != 0) continue;
-            DWORD old;
-            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old);
-            *real = reinterpret_cast<void *>(slots->u1.Function);
-            slots->u1.Function = reinterpret_cast<decltype(slots->u1.Function)>(wrapper);
-            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
-            return true;
-        }
-    }
-    return false;
 }
 
 HMODULE varnexModule = nullptr;
@@ -362,13 +399,31 @@ int runLine(const std::string &line) {
         const std::vector<std::string> f = split(line);
         const std::string &cmd = f[0];
         if (cmd == "initial") {
-            dll.initial();
+            checked([] { dll.initial(); });
         } else if (cmd == "writelog" && f.size() == 2) {
-            dll.writelog(decode(f[1]).c_str());
+            const std::string text = decode(f[1]);
+            checked([&] { dll.writelog(text.c_str()); });
         } else if (cmd == "process" && f.size() == 5) {
             int year, month, day;
             dateOf(f[1], year, month, day);
-            dll.process(year, month, day, decode(f[2]).c_str(), std::stoi(f[3]), priceOf(f[4]));
+            const std::string symbol = decode(f[2]);
+            const int quantity = std::stoi(f[3]);
+            const uint64_t bits = priceBits(f[4]);
+            const auto process = reinterpret_cast<RawProcessFn>(dll.process);
+#if defined(_WIN64)
+            checked([&] { process(year, month, day, symbol.c_str(), quantity, bits); });
+#else
+            checked([&] {
+                process(year, month, day, symbol.c_str(), quantity, static_cast<uint32_t>(bits),
+                        static_cast<uint32_t>(bits >> 32));
+            });
+#endif
+        } else if (cmd == "fpunmask") {
+            _clearfp();
+            _controlfp(_EM_DENORMAL | _EM_UNDERFLOW | _EM_INEXACT, _MCW_EM);
+        } else if (cmd == "fpcheck") {
+            std::printf("FPCHECK calls=%ld changed=%ld\n", fpCalls.load(), fpChanged.load());
+            std::fflush(stdout);
         } else if (cmd == "race" && f.size() == 3) {
             const std::string text = decode(f[2]);
             HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -404,7 +459,7 @@ int runLine(const std::string &line) {
             std::printf("locale %s prints %s\n", name ? name : "(refused)", sample);
             std::fflush(stdout);
         } else if (cmd == "register") {
-            dll.registerOrderFunc(printOrder);
+            checked([] { dll.registerOrderFunc(printOrder); });
         } else if (cmd == "registernull") {
             dll.registerOrderFunc(nullptr);
         } else if (cmd == "waitorders" && f.size() == 3) {
@@ -413,8 +468,8 @@ int runLine(const std::string &line) {
         } else if (cmd == "nullcalls") {
             int year, month, day;
             dateOf("today", year, month, day);
-            dll.writelog(nullptr);
-            dll.process(year, month, day, nullptr, 1, 2.0);
+            checked([] { dll.writelog(nullptr); });
+            checked([&] { dll.process(year, month, day, nullptr, 1, 2.0); });
         } else if (cmd == "unload" && f.size() == 2) {
             FreeLibrary(varnexModule);
             Sleep(std::stoul(f[1]));
@@ -561,10 +616,12 @@ int runLine(const std::string &line) {
             std::fflush(stdout);
         } else if (cmd == "countfiles" && f.size() == 2) {
             countedPrefix = f[1];
-            redirectImport(varnexModule, "CreateFileA", reinterpret_cast<void *>(&countingCreateFileA),
-                           reinterpret_cast<void **>(&realCreateFileA));
-            redirectImport(varnexModule, "CreateFileW", reinterpret_cast<void *>(&countingCreateFileW),
-                           reinterpret_cast<void **>(&realCreateFileW));
+            varnex_test::redirectImport(varnexModule, "CreateFileA",
+                                        reinterpret_cast<void *>(&countingCreateFileA),
+                                        reinterpret_cast<void **>(&realCreateFileA));
+            varnex_test::redirectImport(varnexModule, "CreateFileW",
+                                        reinterpret_cast<void *>(&countingCreateFileW),
+                                        reinterpret_cast<void **>(&realCreateFileW));
         } else if (cmd == "files" && f.size() == 2) {
             std::printf("FILES %s %ld\n", f[1].c_str(), filesOpened.exchange(0));
             std::fflush(stdout);
