@@ -34,6 +34,9 @@
 //   resetorders                         counts the orders arrived from 0 again
 //   nullcalls                           _writelog and _process with null texts
 //   unload|MS                           FreeLibrary on Varnex.dll, then MS ms of life
+//   unloaded|MS                         waits (at most MS) until Varnex.dll is no longer
+//                                       mapped and every thread started since the
+//                                       script began has ended
 //   waitfile|PATH|MS                    waits until the file PATH exists (at most MS)
 //   send|COUNT|SYMBOL                   COUNT changed signals for SYMBOL, one at a time
 //   processfile|PATH|QTY|PRICE          a signal of today whose symbol is the whole
@@ -65,12 +68,19 @@
 //   timed|SYMBOL|QTY|PRICE              _process for today, then prints
 //                                       "TIMED SYMBOL QTY MS" with its duration
 //   timedsend|COUNT|SYMBOL              as send, each call printed as by timed
-//   threadmix|THREADS|COUNT|SHARED      THREADS threads start at one moment; each
+//   threadmix|THREADS|COUNT|SHARED[|GAP]
+//                                       THREADS threads start at one moment; each
 //                                       sends COUNT signals, alternately to its own
 //                                       symbol OWN<t> (quantity k/2 at its k-th
 //                                       own signal, price 100+t) and to SH<s>, s
 //                                       cycling over SHARED symbols (quantity
-//                                       t*1000000+i at signal i, price 200+s)
+//                                       t*1000000+i at signal i, price 200+s).
+//                                       With GAP (ms), every signal goes to the
+//                                       shared symbols (SH<i mod SHARED>), thread t
+//                                       makes its signal i no sooner than
+//                                       (i*THREADS+t)*GAP ms after the start, and
+//                                       then prints "ENTRY SYMBOL QTY MS" for each:
+//                                       when its _process call began
 //   fill|BYTES                          writes BYTES bytes to the standard output
 //                                       handle directly (not through the C
 //                                       runtime, whose stream lock it would hold)
@@ -109,6 +119,7 @@
 #include <limits>
 #include <locale>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -139,17 +150,23 @@ void __stdcall printOrderAndHang(const char *text) {
     for (;;) Sleep(INFINITE);
 }
 
-unsigned long threadCount() {
+// The identifiers of this process's threads.
+std::set<DWORD> threadIds() {
+    std::set<DWORD> ids;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof entry;
-    unsigned long count = 0;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
     CloseHandle(snapshot);
-    return count;
+    return ids;
 }
+
+unsigned long threadCount() { return static_cast<unsigned long>(threadIds().size()); }
+
+// The threads the process had when the script began.
+std::set<DWORD> startingThreads;
 
 // Wine answers GetProcessHandleCount with 0, so there the open handles are
 // counted by probing the handle values, which it hands out from the bottom up.
@@ -473,6 +490,17 @@ int runLine(const std::string &line) {
         } else if (cmd == "unload" && f.size() == 2) {
             FreeLibrary(varnexModule);
             Sleep(std::stoul(f[1]));
+        } else if (cmd == "unloaded" && f.size() == 2) {
+            // A thread of the library that holds a reference to it (a name
+            // look-up) unloads it as it ends.
+            const ULONGLONG deadline = GetTickCount64() + std::stoul(f[1]);
+            auto gone = [] {
+                if (GetModuleHandleA("Varnex.dll")) return false;
+                for (DWORD id : threadIds())
+                    if (!startingThreads.count(id)) return false;
+                return true;
+            };
+            while (!gone() && GetTickCount64() < deadline) Sleep(1);
         } else if (cmd == "waitfile" && f.size() == 3) {
             const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
             while (GetFileAttributesA(f[1].c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < deadline)
@@ -561,30 +589,44 @@ int runLine(const std::string &line) {
         } else if (cmd == "timedsend" && f.size() == 3) {
             for (int i = 1; i <= std::stoi(f[1]); ++i)
                 runLine("timed|" + f[2] + "|" + std::to_string(i) + "|" + std::to_string(i) + ".25");
-        } else if (cmd == "threadmix" && f.size() == 4) {
-            const int count = std::stoi(f[2]), shared = std::stoi(f[3]);
+        } else if (cmd == "threadmix" && (f.size() == 4 || f.size() == 5)) {
+            const int threadCount = std::stoi(f[1]), count = std::stoi(f[2]), shared = std::stoi(f[3]);
+            const ULONGLONG gap = f.size() == 5 ? std::stoull(f[4]) : 0;
             int year, month, day;
             dateOf("today", year, month, day);
             HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            ULONGLONG start = 0;
+            std::vector<std::vector<std::string>> entries(threadCount);
             std::vector<std::thread> threads;
-            for (int t = 0; t < std::stoi(f[1]); ++t)
+            for (int t = 0; t < threadCount; ++t)
                 threads.emplace_back([&, t] {
                     WaitForSingleObject(go, INFINITE);
                     const std::string own = "OWN" + std::to_string(t);
                     for (int i = 0; i < count; ++i) {
-                        if (i % 2 == 0) {
+                        const ULONGLONG due = start + (static_cast<ULONGLONG>(i) * threadCount + t) * gap;
+                        while (GetTickCount64() < due) Sleep(1);
+                        if (gap == 0 && i % 2 == 0) {
                             dll.process(year, month, day, own.c_str(), (i / 2) / 2, 100 + t);
                         } else {
-                            const int s = (i / 2) % shared;
-                            dll.process(year, month, day, ("SH" + std::to_string(s)).c_str(), t * 1000000 + i,
-                                        200 + s);
+                            const int s = gap == 0 ? (i / 2) % shared : i % shared;
+                            const std::string symbol = "SH" + std::to_string(s);
+                            const ULONGLONG entered = GetTickCount64();
+                            dll.process(year, month, day, symbol.c_str(), t * 1000000 + i, 200 + s);
+                            if (gap)
+                                entries[t].push_back("ENTRY " + symbol + " " +
+                                                     std::to_string(t * 1000000 + i) + " " +
+                                                     std::to_string(entered - start));
                         }
                     }
                 });
             Sleep(50);
+            start = GetTickCount64();
             SetEvent(go);
             for (auto &thread : threads) thread.join();
             CloseHandle(go);
+            for (const auto &lines : entries)
+                for (const std::string &entry : lines) std::printf("%s\n", entry.c_str());
+            std::fflush(stdout);
         } else if (cmd == "fill" && f.size() == 2) {
             const std::string chunk(999, 'f');
             const std::string chunkLine = chunk + "\n";
@@ -654,6 +696,7 @@ int main(int argc, char **argv) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (!line.empty()) lines.push_back(line);
     }
+    startingThreads = threadIds();
     const int code = runLines(lines);
     // Threads still spawned at the end are joined, so the script's work is done before the exit.
     if (code == 0) runLine("join");

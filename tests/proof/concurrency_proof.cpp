@@ -1,8 +1,10 @@
-// Eight host threads at once, every switch on: each thread alternates between
-// a symbol of its own and symbols that all threads share, while the changed
+// Host threads at once, every switch on: each thread alternates between a
+// symbol of its own and symbols that all threads share, while the changed
 // positions go to an order function in another process, to a loopback TCP
 // server, to the signal files and to the log. Each output is read back and
-// held against the others.
+// held against the others. Run as fast as eight threads go, and paced
+// against a slow server, where a shared symbol's signals queue up and must be
+// served in the order they arrived.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -19,9 +21,14 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-constexpr int kThreads = 8;
-constexpr int kSignals = 750;  // per thread, half to its own symbol
-constexpr int kShared = 4;
+struct Load {
+    int threads;
+    int signals;  // per thread: half to its own symbol, or all shared when paced
+    int shared;
+    int gapMs;     // 0: each thread as fast as it goes; else the pace of shared signals (see threadmix)
+    int answerMs;  // how long the server takes to say "OK"
+    const char *label;
+};
 
 // The symbol a relayed price stands for: the host sends 100+t for OWN<t>, 200+s for SH<s>.
 std::string symbolOfPrice(int price) {
@@ -57,12 +64,18 @@ bool startsWith(const std::string &text, const std::string &head) {
 }
 
 // One log record: its first line's text and the lines that continue it.
-void checkRecord(LogCheck &check, const std::string &text, const Lines &more, int port) {
+// The order servers' ports: one for the threads' own symbols, one for the shared ones.
+struct Ports {
+    int own, shared;
+    int of(const std::string &symbol) const { return symbol.compare(0, 2, "SH") == 0 ? shared : own; }
+};
+
+void checkRecord(LogCheck &check, const std::string &text, const Lines &more, const Ports &ports) {
     const auto fail = [&](int &counter) {
         ++counter;
         if (counter <= 3) ADD_FAILURE() << "log record: " << text << (more.empty() ? "" : " + " + more[0]);
     };
-    const std::string tcpHead = ", tcp://127.0.0.1:" + std::to_string(port);
+    const std::string tcpHead = ", tcp://127.0.0.1:";
     if (startsWith(text, "0. checkSignal: ") || startsWith(text, "1. callBackOrderFunc: ")) {
         const bool isCheck = text[0] == '0';
         const std::string body = text.substr(text.find(": ") + 2);
@@ -80,7 +93,8 @@ void checkRecord(LogCheck &check, const std::string &text, const Lines &more, in
     if (tcpAt != std::string::npos) {
         const std::string symbol = text.substr(0, tcpAt);
         SymbolTrail &trail = check.trails[symbol];
-        if (text.size() != tcpAt + tcpHead.size() || more != Lines{"Order," + trail.pending, "OK", ""})
+        if (text.substr(tcpAt + tcpHead.size()) != std::to_string(ports.of(symbol)) ||
+            more != Lines{"Order," + trail.pending, "OK", ""})
             return fail(check.malformed);
         if (trail.next != SymbolTrail::Tcp) return fail(check.outOfOrder);
         trail.next = SymbolTrail::Signal;
@@ -111,7 +125,7 @@ void checkRecord(LogCheck &check, const std::string &text, const Lines &more, in
     trail.next = changed ? SymbolTrail::CheckSignal : SymbolTrail::Signal;
 }
 
-LogCheck checkLog(const std::string &content, int port) {
+LogCheck checkLog(const std::string &content, const Ports &ports) {
     LogCheck check;
     const Lines physical = split(content, "\r\n");
     std::string text;
@@ -120,7 +134,7 @@ LogCheck checkLog(const std::string &content, int port) {
     for (size_t i = 0; i + 1 < physical.size(); ++i) {  // the last part follows the final CR LF
         const std::string &line = physical[i];
         if (line.size() >= 20 && isStamp(line.substr(0, 19)) && line[19] == '\t') {
-            if (open) checkRecord(check, text, more, port);
+            if (open) checkRecord(check, text, more, ports);
             text = line.substr(20);
             more.clear();
             open = true;
@@ -130,26 +144,42 @@ LogCheck checkLog(const std::string &content, int port) {
             ++check.malformed;
         }
     }
-    if (open) checkRecord(check, text, more, port);
+    if (open) checkRecord(check, text, more, ports);
     if (!physical.back().empty()) ++check.malformed;
     return check;
 }
 
-using ConcurrencyProof = HostTest;
+// Pairs of one symbol's signals served in the opposite order to their
+// arrival, of those that arrived more than `apartMs` apart. `served` holds
+// the quantities in the order served, `entered` when each call began.
+int servedAgainstArrival(const std::vector<int> &served, const std::map<int, long> &entered, long apartMs) {
+    int pairs = 0;
+    for (size_t a = 0; a < served.size(); ++a)
+        for (size_t b = a + 1; b < served.size(); ++b)
+            pairs += entered.at(served[a]) > entered.at(served[b]) + apartMs;
+    return pairs;
+}
 
-TEST_F(ConcurrencyProof, EightThreadsOnSharedAndOwnSymbolsLoseNothingAndKeepEachSymbolsOrder) {
-    OrderServer server(OrderServer::replies({"OK"}));
+class ConcurrencyProof : public HostTest, public ::testing::WithParamInterface<Load> {};
+
+TEST_P(ConcurrencyProof, ThreadsOnSharedAndOwnSymbolsLoseNothingAndKeepEachSymbolsOrder) {
+    const Load load = GetParam();
+    OrderServer ownServer(OrderServer::replies({"OK"}));
+    OrderServer sharedServer(OrderServer::replies({"", "OK"}, load.answerMs));
+    const Ports ports{ownServer.port(), sharedServer.port()};
     std::string ids;
-    for (int t = 0; t < kThreads; ++t) ids += "OWN" + std::to_string(t) + ",";
-    for (int s = 0; s < kShared; ++s) ids += "SH" + std::to_string(s) + (s + 1 < kShared ? "," : "");
+    for (int t = 0; t < load.threads; ++t) ids += "OWN" + std::to_string(t) + ",";
+    for (int s = 0; s < load.shared; ++s) ids += "SH" + std::to_string(s) + (s + 1 < load.shared ? "," : "");
     std::string sections;
     for (const std::string &id : split(ids, ","))
-        sections += "[SC-" + id + "]\r\nserverPort=" + std::to_string(server.port()) + "\r\n";
+        sections += "[SC-" + id + "]\r\nserverPort=" + std::to_string(ports.of(id)) + "\r\n";
     const std::string relays = "varnexMode=True\r\nsocketClient=True\r\nsignalDebugMode=True\r\n";
 
     // Own symbol: quantity k/2 at its k-th signal, so every other one is unchanged.
-    const int ownChanges = (kSignals / 2 + 1) / 2;
-    const int changes = kThreads * (ownChanges + kSignals / 2);
+    const bool paced = load.gapMs > 0;
+    const int ownChanges = paced ? 0 : (load.signals / 2 + 1) / 2;
+    const int sharedSignals = paced ? load.signals : load.signals / 2;
+    const int changes = load.threads * (ownChanges + sharedSignals);
 
     TempFolder receiverFolder;
     writeIni(settingIni(receiverFolder, relays));
@@ -159,17 +189,18 @@ TEST_F(ConcurrencyProof, EightThreadsOnSharedAndOwnSymbolsLoseNothingAndKeepEach
     writeIni(settingIni(folder, "logMode=True\r\n" + relays) + "[SocketClient]\r\nclientID=" + ids + "\r\n" +
              sections);
     const ULONGLONG start = GetTickCount64();
-    HostResult sender = runHost(folder, "threadmix|" + std::to_string(kThreads) + "|" +
-                                            std::to_string(kSignals) + "|" + std::to_string(kShared) + "\n");
+    HostResult sender =
+        runHost(folder, "threadmix|" + std::to_string(load.threads) + "|" + std::to_string(load.signals) +
+                            "|" + std::to_string(load.shared) + "|" + std::to_string(load.gapMs) + "\n");
     const ULONGLONG took = GetTickCount64() - start;
     ASSERT_EQ(sender.exitCode, 0u) << sender.output;
     const HostResult received = receiver.finish();
 
     // The log: every record well formed, every symbol's steps in order.
-    const LogCheck check = checkLog(log(), server.port());
+    const LogCheck check = checkLog(log(), ports);
     EXPECT_EQ(check.malformed, 0);
     EXPECT_EQ(check.outOfOrder, 0);
-    EXPECT_EQ(check.signals, kThreads * kSignals);
+    EXPECT_EQ(check.signals, load.threads * load.signals);
     std::map<std::string, std::vector<int>> byLog;
     int logged = 0;
     for (const auto &entry : check.trails) {
@@ -192,7 +223,9 @@ TEST_F(ConcurrencyProof, EightThreadsOnSharedAndOwnSymbolsLoseNothingAndKeepEach
     // TCP: the price names the symbol.
     std::map<std::string, std::vector<int>> byTcp;
     int sentTcp = 0;
-    for (const std::string &message : server.messages()) {
+    Lines messages = ownServer.messages();
+    for (const std::string &message : sharedServer.messages()) messages.push_back(message);
+    for (const std::string &message : messages) {
         const Lines fields = split(message, ",");
         ASSERT_EQ(fields.size(), 3u) << message;
         byTcp[symbolOfPrice(std::stoi(fields[2]))].push_back(std::stoi(fields[1]));
@@ -222,6 +255,25 @@ TEST_F(ConcurrencyProof, EightThreadsOnSharedAndOwnSymbolsLoseNothingAndKeepEach
     }
     EXPECT_EQ(outOfOrder, 0);
 
+    // Arrival order on the shared symbols: of the signals that arrived two
+    // paces apart or more, none was served after a later one, whatever the
+    // platform's lock would have picked.
+    int againstArrival = 0;
+    if (paced) {
+        std::map<int, long> entered;
+        for (const std::string &line : split(sender.output, "\r\n")) {
+            if (!startsWith(line, "ENTRY ")) continue;
+            const Lines fields = split(line, " ");
+            ASSERT_EQ(fields.size(), 4u) << line;
+            entered[std::stoi(fields[2])] = std::stol(fields[3]);
+        }
+        EXPECT_EQ(entered.size(), static_cast<size_t>(load.threads * sharedSignals));
+        for (const auto &entry : byLog)
+            if (startsWith(entry.first, "SH"))
+                againstArrival += servedAgainstArrival(entry.second, entered, 2L * load.gapMs);
+        EXPECT_EQ(againstArrival, 0);
+    }
+
     // Files: the signal file holds the last change, the debug file all of them.
     int filesRight = 0;
     for (const auto &entry : byLog) {
@@ -236,17 +288,28 @@ TEST_F(ConcurrencyProof, EightThreadsOnSharedAndOwnSymbolsLoseNothingAndKeepEach
         EXPECT_TRUE(last && all) << entry.first;
         filesRight += last && all;
     }
-    EXPECT_EQ(filesRight, kThreads + kShared);
+    EXPECT_EQ(filesRight, (paced ? 0 : load.threads) + load.shared);
 
     recordFigures(
-        "8 host threads, all relays",
-        std::to_string(kThreads) + " threads x " + std::to_string(kSignals) + " signals on " +
-            std::to_string(kThreads) + " own + " + std::to_string(kShared) +
+        load.label,
+        std::to_string(load.threads) + " threads x " + std::to_string(load.signals) + " signals on " +
+            (paced ? std::string() : std::to_string(load.threads) + " own + ") + std::to_string(load.shared) +
             " shared symbols: " + std::to_string(check.signals) + " logged, " + std::to_string(logged) +
             " changed, " + std::to_string(piped) + " piped, " + std::to_string(sentTcp) + " sent by TCP, " +
             std::to_string(outOfOrder + check.outOfOrder) + " out of order, " +
             std::to_string(check.malformed) + " malformed log records, " + std::to_string(filesRight) + "/" +
-            std::to_string(kThreads + kShared) + " symbols' files right, " + std::to_string(took) + " ms");
+            std::to_string((paced ? 0 : load.threads) + load.shared) + " symbols' files right, " +
+            (paced ? std::to_string(againstArrival) + " pairs arriving " + std::to_string(2 * load.gapMs) +
+                         " ms or more apart served against their arrival, "
+                   : std::string()) +
+            std::to_string(took) + " ms");
 }
+
+INSTANTIATE_TEST_SUITE_P(Loads, ConcurrencyProof,
+                         ::testing::Values(Load{8, 750, 4, 0, 0, "8 host threads, all relays"},
+                                           // Arrivals every 30 ms against 100 ms per order: the symbol's
+                                           // queue grows, and each thread asks again as soon as it is served.
+                                           Load{4, 10, 1, 30, 100,
+                                                "4 host threads on one symbol, server answering in 100 ms"}));
 
 }  // namespace
