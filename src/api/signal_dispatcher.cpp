@@ -163,7 +163,8 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
     const uint64_t now = GetTickCount64();
     Destinations due = owed;
     if (!unchanged) {
-        state.delivery.positionChanged();
+        // A symbol that owes no destination anything never needs its delivery state.
+        if (!owed.empty()) state.delivery.positionChanged();
         // A changed position runs the TCP step for every symbol, which logs
         // an empty text for one without a server.
         if (socketClient) due.add(Destination::Tcp);
