@@ -52,11 +52,6 @@ public:
         // on. Few threads ever wait for one symbol, so this is cheap.
         if (waiting) WakeAllConditionVariable(&called_);
     }
-    // Tickets taken and not yet done with, the holder's included.
-    unsigned long queued() noexcept {
-        ExclusiveLock guard(guard_);
-        return next_ - serving_;
-    }
 
 private:
     SRWLOCK guard_ = SRWLOCK_INIT;  // guards the two numbers

@@ -7,19 +7,15 @@
 //   process|DATE|SYMBOL|QTY|PRICE       DATE: today, yesterday, month0 (today
 //                                       with the month counted from 0) or Y-M-D;
 //                                       PRICE: a number, inf, -inf, nan, -nan
-//                                       (NaN with the sign set), snan, -snan
-//                                       (signalling NaNs), -0 (zero with the
-//                                       sign set) or 0x and 16 hex digits (the
-//                                       bits); handed over without touching
-//                                       the FPU, so a signalling NaN arrives as one
+//                                       (NaN with the sign set), -0 (zero with
+//                                       the sign set) or 0x and the 16 hex digits
+//                                       of its bits, passed on as they are
 //   fpunmask                            unmasks the invalid-operation, zero-divide
-//                                       and overflow exceptions, as Delphi-built
-//                                       hosts run, with every exception flag clear
-//   fpcheck                             prints "FPCHECK calls=N changed=M": of the
-//                                       export calls of initial, writelog, process,
-//                                       register and nullcalls so far, M returned
-//                                       with this thread's x87 control word, x87
-//                                       exception flags or MXCSR changed
+//                                       and overflow exceptions (as Delphi does)
+//   fpcheck                             prints "FPCHECK calls=N changed=M": M of the
+//                                       N calls of initial, writelog, process,
+//                                       register and nullcalls changed this thread's
+//                                       x87 control word or flags or its MXCSR
 //   race|THREADS|TEXT                   THREADS threads make their first call
 //                                       (_writelog TEXT) at the same moment
 //   burst|THREADS|COUNT|SYMBOL          THREADS threads each send COUNT changed
@@ -34,9 +30,6 @@
 //   resetorders                         counts the orders arrived from 0 again
 //   nullcalls                           _writelog and _process with null texts
 //   unload|MS                           FreeLibrary on Varnex.dll, then MS ms of life
-//   unloaded|MS                         waits (at most MS) until Varnex.dll is no longer
-//                                       mapped and every thread started since the
-//                                       script began has ended
 //   waitfile|PATH|MS                    waits until the file PATH exists (at most MS)
 //   send|COUNT|SYMBOL                   COUNT changed signals for SYMBOL, one at a time
 //   processfile|PATH|QTY|PRICE          a signal of today whose symbol is the whole
@@ -119,7 +112,6 @@
 #include <limits>
 #include <locale>
 #include <mutex>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -150,23 +142,17 @@ void __stdcall printOrderAndHang(const char *text) {
     for (;;) Sleep(INFINITE);
 }
 
-// The identifiers of this process's threads.
-std::set<DWORD> threadIds() {
-    std::set<DWORD> ids;
+unsigned long threadCount() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return ids;
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof entry;
+    unsigned long count = 0;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
     CloseHandle(snapshot);
-    return ids;
+    return count;
 }
-
-unsigned long threadCount() { return static_cast<unsigned long>(threadIds().size()); }
-
-// The threads the process had when the script began.
-std::set<DWORD> startingThreads;
 
 // Wine answers GetProcessHandleCount with 0, so there the open handles are
 // counted by probing the handle values, which it hands out from the bottom up.
@@ -285,11 +271,9 @@ double priceOf(const std::string &text) {
     return value;
 }
 
-// A price as the bits of its double. A signalling NaN must not pass through
-// an x87 register on the way, which would make it quiet (and raise).
+// A price as the bits of its double, so that a signalling NaN never passes
+// through an x87 register (which would make it quiet, and raise).
 uint64_t priceBits(const std::string &text) {
-    if (text == "snan") return 0x7FF4000000000000ull;
-    if (text == "-snan") return 0xFFF4000000000000ull;
     if (text.compare(0, 2, "0x") == 0) return std::stoull(text.substr(2), nullptr, 16);
     const double value = priceOf(text);
     uint64_t bits;
@@ -297,40 +281,29 @@ uint64_t priceBits(const std::string &text) {
     return bits;
 }
 
-// _process with the price passed as its bits: the stack holds the same
-// eight bytes as for a double (on x64 the sixth argument is on the stack
-// whatever its type).
+// _process with the price as its bits: the stack holds the same eight bytes
+// as for a double (on x64 the sixth argument is on the stack whatever its type).
 #if defined(_WIN64)
 using RawProcessFn = void (*)(int, int, int, const char *, int, uint64_t);
 #else
 using RawProcessFn = void(__stdcall *)(int, int, int, const char *, int, uint32_t, uint32_t);
 #endif
 
-struct FpState {
-    unsigned short x87Control, x87Status;
-    unsigned int sse;
-    bool operator==(const FpState &o) const {
-        return x87Control == o.x87Control && x87Status == o.x87Status && sse == o.sse;
-    }
-};
-
-FpState fpState() {
-    FpState state;
-    __asm__ __volatile__("fnstcw %0" : "=m"(state.x87Control));
-    __asm__ __volatile__("fnstsw %0" : "=m"(state.x87Status));
-    __asm__ __volatile__("stmxcsr %0" : "=m"(state.sse));
-    state.x87Status &= 0xFF;  // the flags; condition codes and stack top are scratch
-    return state;
+// The x87 control word and flags (not the scratch condition codes) and MXCSR.
+uint64_t fpState() {
+    uint16_t control, status;
+    uint32_t sse;
+    __asm__ __volatile__("fnstcw %0\n\tfnstsw %1\n\tstmxcsr %2" : "=m"(control), "=m"(status), "=m"(sse));
+    return uint64_t(control) << 48 | uint64_t(status & 0xFF) << 32 | sse;
 }
 
 std::atomic<long> fpCalls{0}, fpChanged{0};
 
-// Runs one export call and counts whether this thread's floating-point state came back as it was.
 template <typename Call>
 void checked(Call call) {
-    const FpState before = fpState();
+    const uint64_t before = fpState();
     call();
-    if (!(fpState() == before)) ++fpChanged;
+    fpChanged += fpState() != before;
     ++fpCalls;
 }
 
@@ -490,17 +463,6 @@ int runLine(const std::string &line) {
         } else if (cmd == "unload" && f.size() == 2) {
             FreeLibrary(varnexModule);
             Sleep(std::stoul(f[1]));
-        } else if (cmd == "unloaded" && f.size() == 2) {
-            // A thread of the library that holds a reference to it (a name
-            // look-up) unloads it as it ends.
-            const ULONGLONG deadline = GetTickCount64() + std::stoul(f[1]);
-            auto gone = [] {
-                if (GetModuleHandleA("Varnex.dll")) return false;
-                for (DWORD id : threadIds())
-                    if (!startingThreads.count(id)) return false;
-                return true;
-            };
-            while (!gone() && GetTickCount64() < deadline) Sleep(1);
         } else if (cmd == "waitfile" && f.size() == 3) {
             const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
             while (GetFileAttributesA(f[1].c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < deadline)
@@ -696,7 +658,6 @@ int main(int argc, char **argv) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (!line.empty()) lines.push_back(line);
     }
-    startingThreads = threadIds();
     const int code = runLines(lines);
     // Threads still spawned at the end are joined, so the script's work is done before the exit.
     if (code == 0) runLine("join");

@@ -278,8 +278,8 @@ TEST_P(HostileSignalsProof, NonFinitePricesExtremeQuantitiesHugeAndNullTextsAreL
     const std::vector<Signal> signals = {
         {"PNAN", "1", "nan", "1", "1.#QNAN"},
         {"PNEGNAN", "1", "-nan", "1", "-1.#IND"},
-        {"PSNAN", "1", "snan", "1", "1.#QNAN"},
-        {"PNEGSNAN", "1", "-snan", "1", "-1.#IND"},
+        {"PSNAN", "1", "0x7FF4000000000000", "1", "1.#QNAN"},
+        {"PNEGSNAN", "1", "0xFFF4000000000000", "1", "-1.#IND"},
         {"PDENORMAL", "1", "0x0000000000000001", "1", "4.94066e-324"},
         {"PMAX", "1", "0x7FEFFFFFFFFFFFFF", "1", "1.79769e+308"},
         {"PINF", "1", "inf", "1", "1.#INF"},
