@@ -63,7 +63,7 @@ private:
     struct SymbolState {
         TicketLock turn;
         // The last quantity the host reported: the symbol's entry in the
-        // position book. None until its first signal of today.
+        // position book. None before its first signal past the date gate.
         std::optional<int32_t> quantity;
         // The health of the symbol's own signal file and debug file, made
         // when one of them first misses a line (most symbols never need it).
