@@ -5,7 +5,9 @@
 // of any export creates the one SignalDispatcher through a one-time
 // initialisation (concurrent first callers wait for it), which reads
 // Varnex.ini; the "_initial" console lines are written by that caller once
-// the others may go on.
+// the others may go on. Each export call, this first one included, runs
+// inside a DispatcherCall, which sets the host thread's floating-point state
+// aside and gives it back as the export returns.
 //
 // Unload. A reload is a fresh library: when the host's FreeLibrary takes the
 // last reference, DllMain (DLL_PROCESS_DETACH, reserved null) calls
@@ -70,6 +72,8 @@
 // ended before DllMain runs, so lines it had not yet written are lost then
 // (the log has them all); writing them from the exiting thread could hold
 // the exit for ever on a console nobody drains.
+#include <memory>
+
 #include "api/signal_dispatcher.h"
 #include "common/console.h"
 #include "common/runtime.h"
@@ -81,26 +85,31 @@ namespace {
 INIT_ONCE dispatcherOnce = INIT_ONCE_STATIC_INIT;
 SignalDispatcher *dispatcher = nullptr;
 
+// FALSE leaves the one-time state unset, so a later call tries again: when
+// memory ran out for the dispatcher or for reading its configuration.
 BOOL CALLBACK createDispatcher(PINIT_ONCE, PVOID createdHere, PVOID *) {
     try {
-        dispatcher = new SignalDispatcher();
+        std::unique_ptr<SignalDispatcher> created(new SignalDispatcher());
+        if (!created->configured()) return FALSE;
+        dispatcher = created.release();
         *static_cast<bool *>(createdHere) = true;
         return TRUE;
     } catch (...) {
-        // FALSE leaves the one-time state unset, so a later call tries again.
         return FALSE;
     }
 }
 
-}  // namespace
-
-SignalDispatcher *getDispatcher() noexcept {
+SignalDispatcher *fetchDispatcher() noexcept {
     bool createdHere = false;
     if (!InitOnceExecuteOnce(&dispatcherOnce, createDispatcher, &createdHere, nullptr)) return nullptr;
     // Queued by the creating thread once the others may go on.
     if (createdHere) writeConsole(ConsoleStream::Output, "_initial ... start.\r\n_initial ... end.\r\n");
     return dispatcher;
 }
+
+}  // namespace
+
+DispatcherCall::DispatcherCall() noexcept : dispatcher_(fetchDispatcher()) {}
 
 void releaseDispatcher() noexcept {
     if (dispatcher) dispatcher->prepareUnload();

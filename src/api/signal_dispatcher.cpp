@@ -32,16 +32,24 @@ SignalDispatcher::SignalDispatcher()
 void SignalDispatcher::initial() noexcept {
     // Only the constructor ever reads the configuration; every call from a
     // host finds it read already.
-    if (initialised) return;
-    try {
-        readConfiguration();
-    } catch (...) {
-    }
+    if (!initialised) readConfiguration();
 }
 
-void SignalDispatcher::readConfiguration() {
-    if (initialised) return;
-    const VarnexConfig config = readVarnexConfig(SettingsFile(kVarnexIniName));
+bool SignalDispatcher::readConfiguration() noexcept {
+    if (initialised) return true;
+    const std::optional<VarnexConfig> read = readVarnexConfig(SettingsFile(kVarnexIniName));
+    if (!read) return false;
+    const VarnexConfig &config = *read;
+    try {
+        takeConfiguration(config);
+    } catch (...) {
+        return false;
+    }
+    initialised = true;
+    return true;
+}
+
+void SignalDispatcher::takeConfiguration(const VarnexConfig &config) {
     driverName = config.driverName.value;
     varnexMode = config.varnexMode.on;
     signalMode = config.signalMode.on;
@@ -66,7 +74,6 @@ void SignalDispatcher::readConfiguration() {
                               logRotationOf(config.logRotate.value) == LogRotation::Daily,
                               config.logKeepDays.value));
     resendMode = config.resendMode.on;
-    initialised = true;
 }
 
 void SignalDispatcher::registerOrderFunc(OrderCallback callback) noexcept {
@@ -83,14 +90,14 @@ void SignalDispatcher::registerOrderFunc(OrderCallback callback) noexcept {
 }
 
 void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const char *symbol, int32_t quantity,
-                               double price) noexcept {
+                               const double &price) noexcept {
     if (!symbol) return;  // a host's null would otherwise crash its own process
     std::string console;
     try {
         if (!isToday(year, month, day)) return;
         const std::string key(symbol);
         SymbolState &state = symbolState(key);
-        ExclusiveLock guard(state.lock);
+        TicketGuard turn(state.turn);
         LogBatch log(*this);
         runPipeline(state, key, quantity, price, log, console);
     } catch (...) {
@@ -101,12 +108,12 @@ void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const c
 
 SignalDispatcher::SymbolState &SignalDispatcher::symbolState(const std::string &symbol) {
     {
-        SharedLock guard(bookLock);
+        SharedLock guard(symbolsLock);
         const auto found = symbols.find(symbol);
         if (found != symbols.end()) return found->second;
     }
-    ExclusiveLock guard(bookLock);
-    return symbols[symbol];
+    ExclusiveLock guard(symbolsLock);
+    return symbols.try_emplace(symbol).first->second;
 }
 
 const SignalDispatcher::TcpRoute *SignalDispatcher::tcpRoute(const std::string &symbol) const {
@@ -149,7 +156,7 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
     const std::string quantityText = toText(quantity);
     const std::string priceText = toText(price);
     if (log.on()) log.add(signalLogText(symbol, quantityText, priceText));
-    const bool unchanged = checkPosition(symbol, quantity, log);
+    const bool unchanged = checkPosition(state, symbol, quantity, log);
     if (unchanged && !resendMode) return;
     const TcpRoute *route = socketClient ? tcpRoute(symbol) : nullptr;
     const Destinations owed = owedBy(route);
@@ -163,7 +170,8 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
     const uint64_t now = GetTickCount64();
     Destinations due = owed;
     if (!unchanged) {
-        state.delivery.positionChanged();
+        // A symbol that owes no destination anything never needs its delivery state.
+        if (!owed.empty()) state.delivery.positionChanged();
         // A changed position runs the TCP step for every symbol, which logs
         // an empty text for one without a server.
         if (socketClient) due.add(Destination::Tcp);
@@ -290,20 +298,21 @@ bool SignalDispatcher::isToday(int32_t year, int32_t month, int32_t day) const {
 }
 
 bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
+    const std::string key(symbol);
+    SymbolState &state = symbolState(key);
+    TicketGuard turn(state.turn);
     LogBatch log(*this);
-    return checkPosition(symbol, quantity, log);
+    return checkPosition(state, key, quantity, log);
 }
 
-bool SignalDispatcher::checkPosition(const std::string &key, int32_t quantity, LogBatch &log) {
-    // The caller holds the symbol's lock, so no other thread changes this
-    // entry meanwhile; bookLock keeps the map whole while other symbols are
-    // added.
-    std::optional<int32_t> previous;
-    {
-        ExclusiveLock guard(bookLock);
-        previous = book.exchange(key, quantity);
-    }
+bool SignalDispatcher::checkPosition(SymbolState &state, const std::string &key, int32_t quantity,
+                                     LogBatch &log) {
+    // The caller holds the symbol's turn. The line goes first: were memory
+    // to run out building it, the book would still hold the quantity that
+    // the destinations were last given.
+    const std::optional<int32_t> previous = state.quantity;
     if (log.on()) log.add(positionLogText(key, quantity, previous));
+    state.quantity = quantity;
     return previous && *previous == quantity;
 }
 

@@ -8,13 +8,15 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "api/delivery_state.h"
-#include "api/position_book.h"
 #include "api/shared_health.h"
+#include "common/floating_point.h"
+#include "common/locks.h"
 #include "common/relay_outcome.h"
 #include "net/tcp_relay.h"
 #include "net/winsock_startup.h"
@@ -26,6 +28,8 @@
 
 namespace varnex {
 
+struct VarnexConfig;
+
 class SignalDispatcher {
 public:
     SignalDispatcher();
@@ -35,26 +39,38 @@ public:
     // Entry operations behind the exports; none of them lets an exception out.
     void initial() noexcept;
     void registerOrderFunc(OrderCallback callback) noexcept;
+    // The price comes by reference, so that the export hands on where the
+    // host put it without reading it: 32-bit code copies a double through
+    // the x87, where a signalling NaN would raise before the host's
+    // floating-point state is set aside.
     void process(int32_t year, int32_t month, int32_t day, const char *symbol, int32_t quantity,
-                 double price) noexcept;
+                 const double &price) noexcept;
     void writeLog(const char *text) noexcept;
 
     bool isToday(int32_t year, int32_t month, int32_t day) const;
     bool checkPosition(const char *symbol, int32_t quantity);
     void makeTimestamp(char *buffer) const;
 
+    // Whether the configuration has been read; creation fails without it.
+    bool configured() const { return initialised; }
+
     // Before the dispatcher is destroyed under the loader lock: what must not
     // be undone there is let go instead (see library_lifetime.cpp).
     void prepareUnload() noexcept { socketsStarted.leaveStarted(); }
 
 private:
-    // What the dispatcher keeps per symbol, all of it guarded by `lock`.
+    // What the dispatcher keeps per symbol, all of it guarded by `turn`.
+    // What every signal touches comes first, beside the key in the table's
+    // node: with 100,000 symbols a signal's cost is mostly cache misses.
     struct SymbolState {
-        SRWLOCK lock = SRWLOCK_INIT;
-        DeliveryState delivery;
+        TicketLock turn;
+        // The last quantity the host reported: the symbol's entry in the
+        // position book. None before its first signal past the date gate.
+        std::optional<int32_t> quantity;
         // The health of the symbol's own signal file and debug file, made
         // when one of them first misses a line (most symbols never need it).
         std::unique_ptr<SharedHealth[]> fileHealth;
+        DeliveryState delivery;
     };
 
     // A symbol's TCP server and the health that every identifier naming the
@@ -93,12 +109,14 @@ private:
         std::vector<std::string> lines_;
     };
 
-    void readConfiguration();
+    // False when memory ran out before the whole configuration was read.
+    bool readConfiguration() noexcept;
+    void takeConfiguration(const VarnexConfig &config);
     // Runs the steps of one signal of today; the lines for standard error
     // are gathered in `console`, to be queued once no lock is held.
     void runPipeline(SymbolState &state, const std::string &symbol, int32_t quantity, double price,
                      LogBatch &log, std::string &console);
-    bool checkPosition(const std::string &symbol, int32_t quantity, LogBatch &log);
+    bool checkPosition(SymbolState &state, const std::string &symbol, int32_t quantity, LogBatch &log);
     // The destinations that should hold the position of a symbol with this route.
     Destinations owedBy(const TcpRoute *route) const;
     const TcpRoute *tcpRoute(const std::string &symbol) const;
@@ -139,31 +157,45 @@ private:
     bool logMode;
     bool resendMode;
     std::string pipeBaseName;
-    // Goes with the dispatcher, so a reloaded library starts with an empty
-    // book. (A function-local static would also leave the runtime's guard
-    // handles behind on every unload.)
-    PositionBook book;
     SocketsStarted socketsStarted;
-    // Locks. A symbol's lock is held for its signal's whole pipeline (its
-    // delivery state included), so one
-    // symbol's signals run one at a time in the order they take it while
-    // other symbols run at once; it may be held across bounded waits on peers
-    // (pipe send, TCP exchange) and file writes, and while it is held only
-    // bookLock, the pipe relay's lock and the output files' own lock may be
-    // taken, one at a time. bookLock guards the position book and the
-    // symbols table (entries are added, never removed, so a held lock
-    // outlives its lookup); it covers map operations only. No lock is held
-    // while writing to the console or calling into the host.
-    SRWLOCK bookLock = SRWLOCK_INIT;
+    // Locks. A symbol's turn is held for its signal's whole pipeline (its
+    // last quantity and delivery state included), so one symbol's signals
+    // run one at a time, first come first served, while other symbols run
+    // at once; it may be held across bounded waits on peers (pipe send, TCP
+    // exchange) and file writes, and while it is held only symbolsLock, the
+    // pipe relay's lock and the output files' own lock may be taken, one at
+    // a time. symbolsLock guards the table itself and covers map operations
+    // only: shared to find a symbol, exclusive to add one. Entries are added,
+    // never removed, and stay where they are, so a turn outlives its look-up.
+    // The table goes with the dispatcher, so a reloaded library starts with
+    // an empty position book. No lock is held while writing to the console
+    // or calling into the host.
+    SRWLOCK symbolsLock = SRWLOCK_INIT;
     std::unordered_map<std::string, SymbolState> symbols;
     // Registrations from several host threads must not open the server channel at once.
     SRWLOCK registerLock = SRWLOCK_INIT;
 };
 
-// The process-wide dispatcher, created (and the configuration read) by the
-// first caller; concurrent first callers wait for that one creation. Null
-// only when the dispatcher could not be created, and then the next call tries again.
-SignalDispatcher *getDispatcher() noexcept;
+// What an export holds while it calls into the dispatcher: the process-wide
+// dispatcher, created (and the configuration read) by the first caller;
+// concurrent first callers wait for that one creation. Null only when the
+// dispatcher could not be created, and then the next call tries again.
+// From before the creation until the export returns, the host thread's
+// floating-point state is set aside (common/floating_point.h).
+class DispatcherCall {
+public:
+    DispatcherCall() noexcept;
+    DispatcherCall(const DispatcherCall &) = delete;
+    DispatcherCall &operator=(const DispatcherCall &) = delete;
+    explicit operator bool() const { return dispatcher_ != nullptr; }
+    SignalDispatcher *operator->() const { return dispatcher_; }
+
+private:
+    FloatingPointScope floatingPoint_;  // first made, last undone
+    SignalDispatcher *dispatcher_;
+};
+
+inline DispatcherCall getDispatcher() noexcept { return DispatcherCall(); }
 
 // The unload: releases the dispatcher and all it opened so that the next
 // load starts afresh. Called from DllMain under the loader lock.

@@ -1,5 +1,7 @@
-// Scoped owners for the Win32 slim reader/writer lock. SRWLOCK_INIT is a
-// constant, so a lock can be a static object without a static constructor.
+// Scoped owners for the Win32 slim reader/writer lock, and a lock that
+// serves its waiters in the order they came. SRWLOCK_INIT and
+// CONDITION_VARIABLE_INIT are constants, so these can be static objects
+// without a static constructor, and they hold no kernel object.
 #ifndef VARNEX_COMMON_LOCKS_H
 #define VARNEX_COMMON_LOCKS_H
 
@@ -27,6 +29,46 @@ public:
 
 private:
     SRWLOCK &lock_;
+};
+
+// First come, first served, whatever the platform's lock does: an SRWLOCK
+// wakes any waiter, and a thread that releases and asks again often gets it
+// back before the one that has waited longest. Each caller takes a ticket
+// under a short lock and waits until its number is called; the short lock
+// is never held while the holder works.
+class TicketLock {
+public:
+    void lock() noexcept {
+        AcquireSRWLockExclusive(&guard_);
+        const unsigned long ticket = next_++;
+        while (serving_ != ticket) SleepConditionVariableSRW(&called_, &guard_, INFINITE, 0);
+        ReleaseSRWLockExclusive(&guard_);
+    }
+    void unlock() noexcept {
+        AcquireSRWLockExclusive(&guard_);
+        const bool waiting = ++serving_ != next_;
+        ReleaseSRWLockExclusive(&guard_);
+        // Every waiter wakes and looks at the number; only the next one goes
+        // on. Few threads ever wait for one symbol, so this is cheap.
+        if (waiting) WakeAllConditionVariable(&called_);
+    }
+
+private:
+    SRWLOCK guard_ = SRWLOCK_INIT;  // guards the two numbers
+    CONDITION_VARIABLE called_ = CONDITION_VARIABLE_INIT;
+    unsigned long next_ = 0;     // the number the next caller takes
+    unsigned long serving_ = 0;  // the number whose turn it is
+};
+
+class TicketGuard {
+public:
+    explicit TicketGuard(TicketLock &lock) noexcept : lock_(lock) { lock_.lock(); }
+    ~TicketGuard() { lock_.unlock(); }
+    TicketGuard(const TicketGuard &) = delete;
+    TicketGuard &operator=(const TicketGuard &) = delete;
+
+private:
+    TicketLock &lock_;
 };
 
 }  // namespace varnex

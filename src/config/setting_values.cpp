@@ -9,6 +9,32 @@ namespace varnex {
 
 bool isSwitchOn(const char *text) { return std::strcmp(text, "True") == 0 || std::strcmp(text, "true") == 0; }
 
+int32_t profileInt(const std::string &text, int32_t fallback) {
+    if (text.empty()) return fallback;
+    const std::string read = text.substr(0, 29);
+    size_t at = 0;
+    while (at < read.size() && static_cast<unsigned char>(read[at]) <= ' ') ++at;
+    bool negative = false;
+    if (at < read.size() && (read[at] == '+' || read[at] == '-')) negative = read[at++] == '-';
+    uint32_t base = 10;
+    if (at + 1 < read.size() && read[at] == '0') {
+        const char prefix = read[at + 1];
+        base = prefix == 'x' ? 16 : prefix == 'o' ? 8 : prefix == 'b' ? 2 : 10;
+        if (base != 10) at += 2;
+    }
+    uint32_t value = 0;
+    for (; at < read.size(); ++at) {
+        const char c = read[at];
+        const uint32_t digit = c >= '0' && c <= '9'   ? static_cast<uint32_t>(c - '0')
+                               : c >= 'a' && c <= 'z' ? static_cast<uint32_t>(c - 'a' + 10)
+                               : c >= 'A' && c <= 'Z' ? static_cast<uint32_t>(c - 'A' + 10)
+                                                      : 36;
+        if (digit >= base) break;
+        value = value * base + digit;
+    }
+    return static_cast<int32_t>(negative ? 0u - value : value);
+}
+
 int32_t effectiveAckTimeout(int32_t configured) { return configured > 0 ? configured : kDefaultAckTimeoutMs; }
 
 namespace {

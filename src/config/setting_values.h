@@ -14,6 +14,15 @@ constexpr int32_t kDefaultAckTimeoutMs = 5000;
 // On only for exactly "True" or "true" (case-sensitive, nothing around it).
 bool isSwitchOn(const char *text);
 
+// A number as the platform's integer reading (GetPrivateProfileIntA) takes
+// the text of a key that is present: blanks skipped, an optional sign, a
+// 0x, 0o or 0b prefix (lower case only) for hexadecimal, octal or binary,
+// then digits up to the first that does not belong, wrapping past 32 bits;
+// no digits give 0.
+// Only the first 29 characters count, as the platform reads no more; an
+// empty text gives `fallback`.
+int32_t profileInt(const std::string &text, int32_t fallback);
+
 // A limit of zero or less would fail every order, so it means the default.
 int32_t effectiveAckTimeout(int32_t configured);
 

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "config/setting_values.h"
 
@@ -14,6 +13,10 @@ namespace varnex {
 namespace {
 
 constexpr DWORD kValueSize = 255;  // the platform cuts values to 254 characters
+
+// A default no file can hold (control characters), so the answer tells a
+// missing key from one that is present, whatever its text.
+constexpr const char *kAbsent = "\x01\x02varnex-absent\x02\x01";
 
 void copyName(char (&target)[255], const char *name) {
     std::memset(target, 0, sizeof target);
@@ -55,9 +58,16 @@ bool SettingsFile::getBool(const char *section, const char *key, bool defaultVal
 
 char *SettingsFile::getString(const char *section, const char *key, const char *defaultValue) const {
     char *buffer = static_cast<char *>(std::calloc(kValueSize, 1));
-    if (!buffer) throw std::bad_alloc();
-    GetPrivateProfileStringA(section, key, defaultValue, buffer, kValueSize, fileName);
+    if (buffer) GetPrivateProfileStringA(section, key, defaultValue, buffer, kValueSize, fileName);
     return buffer;
+}
+
+bool SettingsFile::lookUp(const char *section, const char *key, char (&value)[256]) const noexcept {
+    value[0] = '\0';
+    GetPrivateProfileStringA(section, key, kAbsent, value, kValueSize, fileName);
+    if (std::strcmp(value, kAbsent) != 0) return true;
+    value[0] = '\0';
+    return false;
 }
 
 SettingsWriter::SettingsWriter(const char *name) { copyName(fileName, name); }

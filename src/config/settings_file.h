@@ -17,9 +17,13 @@ public:
     float getFloat(const char *section, const char *key, float defaultValue) const;
     // On only for exactly "True" or "true"; a present key with any other text is off.
     bool getBool(const char *section, const char *key, bool defaultValue) const;
-    // A new zeroed 255-byte buffer from malloc, owned by the caller (free()).
-    // Throws std::bad_alloc when no buffer can be had.
+    // A new zeroed 255-byte buffer from malloc, owned by the caller (free());
+    // null when no buffer can be had.
     char *getString(const char *section, const char *key, const char *defaultValue) const;
+    // One read of a key: true and its text (cut to 254 characters) when the
+    // key is present, whatever its text; false and an empty text when the
+    // file, the section or the key is missing.
+    bool lookUp(const char *section, const char *key, char (&value)[256]) const noexcept;
 
 private:
     char fileName[255];

@@ -1,56 +1,50 @@
 #include "config/varnex_config.h"
 
-#include <cstdlib>
-#include <new>
-
 #include "config/setting_values.h"
 
 namespace varnex {
 
 namespace {
 
-// A default no file can hold (control characters), so the answer tells a
-// missing key from one that is present, whatever its text.
-constexpr const char *kAbsent = "\x01\x02varnex-absent\x02\x01";
-
+// Each key is read from the file once: its text, if present, and from that
+// its value, the way the platform's typed readers would take it.
 struct FileText {
     bool present;
     std::string text;
 };
 
 FileText fileText(const SettingsFile &settings, const char *section, const char *key) {
-    ConfigText raw(settings.getString(section, key, kAbsent));
-    const std::string text(raw.get());
-    if (text == kAbsent) return {false, std::string()};
-    return {true, text};
+    char value[256];
+    const bool present = settings.lookUp(section, key, value);
+    return {present, value};
 }
 
 TextSetting readText(const SettingsFile &settings, const char *section, const char *key,
                      const char *fallback) {
+    FileText raw = fileText(settings, section, key);
     TextSetting setting;
-    ConfigText value(settings.getString(section, key, fallback));
-    setting.value = value.get();
-    setting.fromFile = fileText(settings, section, key).present;
+    setting.value = raw.present ? std::move(raw.text) : std::string(fallback);
+    setting.fromFile = raw.present;
     setting.read = true;
     return setting;
 }
 
 SwitchSetting readSwitch(const SettingsFile &settings, const char *key, bool fallback) {
+    FileText raw = fileText(settings, kSettingSection, key);
     SwitchSetting setting;
-    setting.on = settings.getBool(kSettingSection, key, fallback);
-    const FileText raw = fileText(settings, kSettingSection, key);
+    setting.on = raw.present ? isSwitchOn(raw.text.c_str()) : fallback;
     setting.fromFile = raw.present;
-    setting.text = raw.text;
+    setting.text = std::move(raw.text);
     return setting;
 }
 
 NumberSetting readNumber(const SettingsFile &settings, const char *section, const char *key,
                          int32_t fallback) {
+    FileText raw = fileText(settings, section, key);
     NumberSetting setting;
-    setting.value = settings.getInt(section, key, fallback);
-    const FileText raw = fileText(settings, section, key);
+    setting.value = raw.present ? profileInt(raw.text, fallback) : fallback;
     setting.fromFile = raw.present;
-    setting.text = raw.text;
+    setting.text = std::move(raw.text);
     return setting;
 }
 
@@ -73,27 +67,33 @@ std::vector<EndpointSettings> readEndpointSettings(const SettingsFile &settings,
     return endpoints;
 }
 
-VarnexConfig readVarnexConfig(const SettingsFile &settings) {
-    VarnexConfig config;
-    config.driverName = readText(settings, kSettingSection, "driverName", "C:\\");
-    config.varnexMode = readSwitch(settings, "varnexMode", false);
-    config.signalMode = readSwitch(settings, "signalMode", true);
-    if (config.signalMode.on)
-        config.signalFile = readText(settings, kSettingSection, "signalFile", "Signal.txt");
-    config.signalDebugMode = readSwitch(settings, "signalDebugMode", false);
-    if (config.signalDebugMode.on)
-        config.signalDebugFile = readText(settings, kSettingSection, "signalDebugFile", "SignalDebug.txt");
-    config.socketClient = readSwitch(settings, "socketClient", false);
-    if (config.socketClient.on) config.endpoints = readEndpointSettings(settings, &config.clientID);
-    config.logMode = readSwitch(settings, "logMode", false);
-    if (config.logMode.on) {
-        config.logFile = readText(settings, kSettingSection, "logFile", "VarnexMsg.txt");
-        config.logRotate = readText(settings, kSettingSection, "logRotate", "");
-        config.logKeepDays = readNumber(settings, kSettingSection, "logKeepDays", 0);
-        config.logKeepDays.value = effectiveKeepDays(config.logKeepDays.value);
+std::optional<VarnexConfig> readVarnexConfig(const SettingsFile &settings) noexcept {
+    // Only building a text can fail, for want of memory; the exception ends here.
+    try {
+        VarnexConfig config;
+        config.driverName = readText(settings, kSettingSection, "driverName", "C:\\");
+        config.varnexMode = readSwitch(settings, "varnexMode", false);
+        config.signalMode = readSwitch(settings, "signalMode", true);
+        if (config.signalMode.on)
+            config.signalFile = readText(settings, kSettingSection, "signalFile", "Signal.txt");
+        config.signalDebugMode = readSwitch(settings, "signalDebugMode", false);
+        if (config.signalDebugMode.on)
+            config.signalDebugFile =
+                readText(settings, kSettingSection, "signalDebugFile", "SignalDebug.txt");
+        config.socketClient = readSwitch(settings, "socketClient", false);
+        if (config.socketClient.on) config.endpoints = readEndpointSettings(settings, &config.clientID);
+        config.logMode = readSwitch(settings, "logMode", false);
+        if (config.logMode.on) {
+            config.logFile = readText(settings, kSettingSection, "logFile", "VarnexMsg.txt");
+            config.logRotate = readText(settings, kSettingSection, "logRotate", "");
+            config.logKeepDays = readNumber(settings, kSettingSection, "logKeepDays", 0);
+            config.logKeepDays.value = effectiveKeepDays(config.logKeepDays.value);
+        }
+        config.resendMode = readSwitch(settings, "resendMode", true);
+        return config;
+    } catch (...) {
+        return std::nullopt;
     }
-    config.resendMode = readSwitch(settings, "resendMode", true);
-    return config;
 }
 
 }  // namespace varnex

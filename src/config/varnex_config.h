@@ -5,6 +5,7 @@
 #define VARNEX_CONFIG_VARNEX_CONFIG_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,11 +68,13 @@ struct VarnexConfig {
     SwitchSetting resendMode;
 };
 
-// Reads the keys in the library's order; a key behind a switch is read only
-// when that switch is on, and the endpoint sections right after socketClient.
-VarnexConfig readVarnexConfig(const SettingsFile &settings);
+// Reads the keys in the library's order, each from the file once; a key
+// behind a switch is read only when that switch is on, and the endpoint
+// sections right after socketClient. Empty only when memory ran out.
+std::optional<VarnexConfig> readVarnexConfig(const SettingsFile &settings) noexcept;
 
 // "SocketClient"/clientID and each listed identifier's "SC-" section.
+// Throws only for want of memory.
 std::vector<EndpointSettings> readEndpointSettings(const SettingsFile &settings,
                                                    TextSetting *clientID = nullptr);
 

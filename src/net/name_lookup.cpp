@@ -41,9 +41,23 @@ struct LookupTask {
 // Guards the table of running look-ups; held for map operations and the
 // start of a thread only, never while waiting for a look-up.
 SRWLOCK lookupsLock = SRWLOCK_INIT;
-std::map<std::string, std::shared_ptr<LookupTask>> &runningLookups() {
-    static std::map<std::string, std::shared_ptr<LookupTask>> lookups;
-    return lookups;
+// Made with the first look-up that runs and freed when the last one ends,
+// so nothing of it outlives an unload (a running look-up keeps the module
+// loaded). A plain pointer: a function-local static would make the runtime
+// create a guard semaphore at each load, which no unload gives back.
+using RunningLookups = std::map<std::string, std::shared_ptr<LookupTask>>;
+RunningLookups *runningLookups = nullptr;
+
+// Takes `host`'s entry out of the table, if it is still `task`'s; the
+// caller holds lookupsLock.
+void forgetLookup(const std::string &host, const LookupTask *task) {
+    if (!runningLookups) return;
+    const auto running = runningLookups->find(host);
+    if (running != runningLookups->end() && running->second.get() == task) runningLookups->erase(running);
+    if (runningLookups->empty()) {
+        delete runningLookups;
+        runningLookups = nullptr;
+    }
 }
 
 // Everything with a destructor lives and ends in here, before the thread
@@ -58,9 +72,7 @@ HMODULE runLookup(void *parameter) noexcept {
     SetEvent(task.done.get());
     {
         ExclusiveLock guard(lookupsLock);
-        auto &lookups = runningLookups();
-        const auto running = lookups.find(task.host);
-        if (running != lookups.end() && running->second.get() == &task) lookups.erase(running);
+        forgetLookup(task.host, &task);
     }
     holder.reset();
     releaseSockets();  // the unit its starter took for it
@@ -95,13 +107,14 @@ FoundAddress lookUpWithin(const std::string &host, int32_t limitMs) {
     std::shared_ptr<LookupTask> task;
     {
         ExclusiveLock guard(lookupsLock);
-        std::shared_ptr<LookupTask> &running = runningLookups()[host];
+        if (!runningLookups) runningLookups = new RunningLookups();
+        std::shared_ptr<LookupTask> &running = (*runningLookups)[host];
         if (!running) {
             auto fresh = std::make_shared<LookupTask>();
             fresh->host = host;
             if (!startLookup(fresh)) {
                 const int error = static_cast<int>(GetLastError());
-                runningLookups().erase(host);
+                forgetLookup(host, nullptr);
                 return {0, lookupFailedText(host, error)};
             }
             running = fresh;

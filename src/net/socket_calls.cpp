@@ -1,5 +1,8 @@
 #include "net/socket_calls.h"
 
+#include <windows.h>
+
+#include "common/counts.h"
 #include "net/socket_errors.h"
 #include "text/ipv4_text.h"
 
@@ -65,6 +68,45 @@ std::string connectSocket(SOCKET handle, const sockaddr_in &address, int32_t lim
         return connectFailedText(WSAGetLastError());
     if (mode == SocketMode::NonBlocking) setSocketMode(handle, mode);
     return std::string();
+}
+
+int sendAll(SOCKET handle, const std::string &text) {
+    size_t sent = 0;
+    const ULONGLONG deadline = GetTickCount64() + kSendLimitMs;
+    while (sent < text.size()) {
+        const int got = send(handle, text.data() + sent, clampToInt(text.size() - sent), 0);
+        if (got > 0) {
+            sent += static_cast<size_t>(got);
+            continue;
+        }
+        const int error = got == 0 ? WSAECONNABORTED : WSAGetLastError();
+        const ULONGLONG now = GetTickCount64();
+        if (error != WSAEWOULDBLOCK || now >= deadline) return error == WSAEWOULDBLOCK ? WSAETIMEDOUT : error;
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(handle, &writable);
+        timeval limit = timeLimit(static_cast<uint32_t>(deadline - now));
+        if (select(0, nullptr, &writable, nullptr, &limit) == SOCKET_ERROR) return WSAGetLastError();
+    }
+    return 0;
+}
+
+Received receiveWithin(SOCKET handle, uint32_t limitMs) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(handle, &readable);
+    timeval limit = timeLimit(limitMs);
+    const int ready = select(0, &readable, nullptr, nullptr, &limit);
+    if (ready == SOCKET_ERROR) return {Received::Failed, std::string(), WSAGetLastError()};
+    if (ready == 0) return {Received::TimedOut, std::string(), 0};
+    char buffer[1024];
+    const int got = recv(handle, buffer, clampToInt(sizeof buffer), 0);
+    if (got > 0) return {Received::Data, std::string(buffer, static_cast<size_t>(got)), 0};
+    if (got == 0) return {Received::Closed, std::string(), 0};
+    const int error = WSAGetLastError();
+    // Readable yet nothing to take: a spurious wake-up, not a failure.
+    if (error == WSAEWOULDBLOCK) return {Received::TimedOut, std::string(), 0};
+    return {Received::Failed, std::string(), error};
 }
 
 }  // namespace varnex

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "net/socket_errors.h"
+#include "net/tcp_connection.h"
 #include "net/tcp_socket.h"
 #include "text/number_text.h"
 
@@ -27,14 +28,14 @@ bool localFailure(const std::string &failure) {
 // Bytes are gathered across reads, so "O" and "K" in two segments make "OK".
 // The wait ends as soon as the reply is "OK", can no longer become "OK",
 // the server closes, or the limit passes.
-Acknowledgement awaitAcknowledgement(const TcpSocket &socket, int32_t limitMs) {
+Acknowledgement awaitAcknowledgement(const TcpConnection &connection, int32_t limitMs) {
     const std::string expected = kAcknowledgement;
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limitMs);
     std::string reply;
     for (;;) {
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) break;
-        const Received got = socket.receiveWithin(static_cast<uint32_t>(deadline - now));
+        const Received got = connection.receiveWithin(static_cast<uint32_t>(deadline - now));
         if (got.status == Received::TimedOut) continue;
         if (got.status != Received::Data) return {false, closedBeforeAckText(reply, got.error)};
         reply += got.bytes;
@@ -50,15 +51,15 @@ Acknowledgement awaitAcknowledgement(const TcpSocket &socket, int32_t limitMs) {
 Acknowledgement exchange(const ClientEndpoint &endpoint, const std::string &message, std::string &log) {
     // Non-blocking: every wait below is a bounded select, so the socket
     // need not be switched back to blocking mode.
-    TcpClientSocket connection =
+    TcpConnection connection =
         endpoint.dotted
-            ? TcpClientSocket(endpoint.address, endpoint.port, endpoint.ackTimeout, SocketMode::NonBlocking)
-            : TcpClientSocket(endpoint.host, endpoint.port, endpoint.ackTimeout, SocketMode::NonBlocking);
+            ? TcpConnection(endpoint.address, endpoint.port, endpoint.ackTimeout, SocketMode::NonBlocking)
+            : TcpConnection(endpoint.host, endpoint.port, endpoint.ackTimeout, SocketMode::NonBlocking);
     // Every failure to reach the server marks it down, a refused connection
     // too: on Windows a refused connect is retried for about a second
     // before it fails, so it is no cheaper than a silent server.
     if (connection.failed()) return {false, connection.failure(), !localFailure(connection.failure())};
-    const int sendError = connection.sendBytes(message);
+    const int sendError = connection.send(message);
     log += message + "\n";
     // No acknowledgement can come for a message that did not go out. A send
     // that gave up waiting for room says the server stopped reading; one the

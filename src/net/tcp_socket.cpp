@@ -2,6 +2,7 @@
 
 #include <winsock2.h>
 
+#include <atomic>
 #include <new>
 
 #include "common/counts.h"
@@ -12,7 +13,7 @@ namespace varnex {
 
 struct TcpSocket::Shared {
     UniqueSocket handle;
-    int32_t count;
+    std::atomic<int32_t> count;
 };
 
 TcpSocket::TcpSocket() noexcept : shared(nullptr) {
@@ -65,13 +66,15 @@ void TcpSocket::share(const TcpSocket &other) noexcept {
     failure_ = other.failure_;
     shared = other.shared;
     if (!shared) return;
-    ++shared->count;
+    shared->count.fetch_add(1, std::memory_order_relaxed);
     unit_.acquire();  // the source holds a unit, so this only counts
 }
 
 void TcpSocket::giveUp() noexcept {
     if (!shared) return;
-    if (--shared->count == 0) delete shared;  // closes the handle
+    // The last holder, whichever thread it is on, sees every other's work
+    // on the handle done before it closes it.
+    if (shared->count.fetch_sub(1, std::memory_order_acq_rel) == 1) delete shared;  // closes the handle
     shared = nullptr;
     unit_.release();
 }
@@ -87,28 +90,9 @@ void TcpSocket::close() noexcept {
 
 SOCKET TcpSocket::nativeHandle() const { return shared ? shared->handle.get() : INVALID_SOCKET; }
 
-int32_t TcpSocket::shareCount() const { return shared ? shared->count : 0; }
+int32_t TcpSocket::shareCount() const { return shared ? shared->count.load() : 0; }
 
-int TcpSocket::sendBytes(const std::string &text) const {
-    size_t sent = 0;
-    const ULONGLONG deadline = GetTickCount64() + kSendLimitMs;
-    while (sent < text.size()) {
-        const int got = send(nativeHandle(), text.data() + sent, clampToInt(text.size() - sent), 0);
-        if (got > 0) {
-            sent += static_cast<size_t>(got);
-            continue;
-        }
-        const int error = got == 0 ? WSAECONNABORTED : WSAGetLastError();
-        const ULONGLONG now = GetTickCount64();
-        if (error != WSAEWOULDBLOCK || now >= deadline) return error == WSAEWOULDBLOCK ? WSAETIMEDOUT : error;
-        fd_set writable;
-        FD_ZERO(&writable);
-        FD_SET(nativeHandle(), &writable);
-        timeval limit = timeLimit(static_cast<uint32_t>(deadline - now));
-        if (select(0, nullptr, &writable, nullptr, &limit) == SOCKET_ERROR) return WSAGetLastError();
-    }
-    return 0;
-}
+int TcpSocket::sendBytes(const std::string &text) const { return sendAll(nativeHandle(), text); }
 
 void TcpSocket::sendLine(std::string text) const {
     text += '\n';
@@ -130,21 +114,7 @@ std::string TcpSocket::receiveAvailable() const {
 }
 
 Received TcpSocket::receiveWithin(uint32_t limitMs) const {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(nativeHandle(), &readable);
-    timeval limit = timeLimit(limitMs);
-    const int ready = select(0, &readable, nullptr, nullptr, &limit);
-    if (ready == SOCKET_ERROR) return {Received::Failed, std::string(), WSAGetLastError()};
-    if (ready == 0) return {Received::TimedOut, std::string(), 0};
-    char buffer[1024];
-    const int got = recv(nativeHandle(), buffer, clampToInt(sizeof buffer), 0);
-    if (got > 0) return {Received::Data, std::string(buffer, static_cast<size_t>(got)), 0};
-    if (got == 0) return {Received::Closed, std::string(), 0};
-    const int error = WSAGetLastError();
-    // Readable yet nothing to take: a spurious wake-up, not a failure.
-    if (error == WSAEWOULDBLOCK) return {Received::TimedOut, std::string(), 0};
-    return {Received::Failed, std::string(), error};
+    return varnex::receiveWithin(nativeHandle(), limitMs);
 }
 
 std::string TcpSocket::receiveLine() const {

@@ -23,17 +23,8 @@ constexpr const char *kStartFailedText = "Could not start WSA";
 constexpr const char *kNoSocketText = "INVALID_SOCKET";
 constexpr const char *kAcceptFailedText = "Invalid Socket";
 constexpr const char *kSelectFailedText = "Error in select";
-// How long a send may wait for room in a full socket buffer.
-constexpr uint32_t kSendLimitMs = 5000;
 // What an allocation that failed inside the layer is reported as.
 constexpr const char *kUnhandledText = "unhandled exception";
-
-// What one bounded receive found.
-struct Received {
-    enum Status { Data, Closed, TimedOut, Failed } status;
-    std::string bytes;
-    int error;  // the Winsock error of a failed read
-};
 
 // Every live socket object, each copy too, holds one unit of the
 // Windows Sockets start-up count (net/winsock_startup.h).
@@ -79,7 +70,9 @@ private:
     void giveUp() noexcept;
 
     // The handle and the number of objects holding it, shared by all copies,
-    // so that close() on one is seen by the others; null when failed.
+    // so that close() on one is seen by the others; null when failed. The
+    // count is atomic: copies may be made and dropped on different threads
+    // (using one socket from two threads at once is still the caller's to avoid).
     Shared *shared;
     SocketsStarted unit_;
     std::string failure_;

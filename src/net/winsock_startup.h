@@ -21,6 +21,8 @@ class SocketsStarted {
 public:
     SocketsStarted() = default;
     ~SocketsStarted() { release(); }
+    // Moved, the unit goes with it.
+    SocketsStarted(SocketsStarted &&other) noexcept : held(other.held) { other.held = false; }
     SocketsStarted(const SocketsStarted &) = delete;
     SocketsStarted &operator=(const SocketsStarted &) = delete;
     // True when a unit is held; a failed start is left for the next socket to report.

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "api/position_book.h"
 #include "text/number_text.h"
 
 using namespace varnex;
@@ -21,24 +20,6 @@ TEST(SignalTexts, PositionLineShowsPreviousOnlyWhenKnown) {
     EXPECT_EQ(positionLogText("ABC", 0, std::nullopt), "ABC qty=\t0");
     EXPECT_EQ(positionLogText("ABC", -2, 1), "ABC qty=\t-2 preQty=\t1");
     EXPECT_EQ(positionLogText("", INT32_MIN, INT32_MAX), " qty=\t-2147483648 preQty=\t2147483647");
-}
-
-TEST(PositionBook, KeepsTheNewestQuantityPerByteExactSymbol) {
-    PositionBook book;
-    EXPECT_FALSE(book.find("ABC"));
-    book.record("ABC", 0);
-    book.record("abc", 5);
-    book.record("", 7);
-    book.record("ABC", 3);
-    EXPECT_EQ(book.find("ABC"), 3);
-    EXPECT_EQ(book.find("abc"), 5);
-    EXPECT_EQ(book.find(""), 7);
-    EXPECT_FALSE(book.find("ABC "));
-    EXPECT_EQ(book.exchange("ABC", 4), 3);
-    EXPECT_EQ(book.exchange("new", 1), std::nullopt);
-    EXPECT_EQ(book.find("ABC"), 4);
-    EXPECT_EQ(book.find("new"), 1);
-    EXPECT_EQ(book.size(), 4u);
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 // SettingsFile and SettingsWriter over real INI files (a full path is used
 // as it stands by the profile functions).
+#include "config/settings_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
-#include "config/settings_file.h"
+#include "config/setting_values.h"
 #include "support/temp_folder.h"
 
 using namespace varnex;
@@ -60,6 +64,28 @@ TEST_F(SettingsFileTest, NumbersReadWithTheirDefaults) {
     EXPECT_FLOAT_EQ(settings.getFloat("S", "half", 0.0f), 2.5f);
     EXPECT_FLOAT_EQ(settings.getFloat("S", "word", 1.0f), 0.0f);
     EXPECT_FLOAT_EQ(settings.getFloat("S", "missing", 1.25f), 1.25f);
+}
+
+// readVarnexConfig reads a number's text once and turns it into the number itself.
+TEST_F(SettingsFileTest, ANumbersTextReadsAsThePlatformReadsIt) {
+    const std::vector<std::string> texts = {
+        "42",   "-5",   "+7",          "12abc", "0x1F",
+        "0X10", "0o17", "0b101",       "08",    "abc",
+        "-",    "0x",   "99999999999", "",      "1" + std::string(40, '0')};
+    std::string content = "[N]\r\n";
+    for (size_t i = 0; i < texts.size(); ++i) content += "k" + std::to_string(i) + "=" + texts[i] + "\r\n";
+    const std::string numbersPath = folder.file("numbers.ini");
+    varnex_test::writeFile(numbersPath, content);
+    const SettingsFile numbers(numbersPath.c_str());
+    char text[256];
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const std::string key = "k" + std::to_string(i);
+        ASSERT_TRUE(numbers.lookUp("N", key.c_str(), text)) << key;
+        EXPECT_EQ(text, texts[i]);
+        EXPECT_EQ(profileInt(text, 7), numbers.getInt("N", key.c_str(), 7)) << texts[i];
+    }
+    EXPECT_FALSE(numbers.lookUp("N", "missing", text));
+    EXPECT_STREQ(text, "");
 }
 
 TEST_F(SettingsFileTest, MissingFileGivesDefaults) {

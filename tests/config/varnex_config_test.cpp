@@ -3,7 +3,11 @@
 #include "config/varnex_config.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
+#include <map>
+
+#include "support/import_redirect.h"
 #include "support/temp_folder.h"
 
 using namespace varnex;
@@ -14,12 +18,12 @@ namespace {
 VarnexConfig readFrom(const TempFolder &folder, const std::string &content) {
     const std::string path = folder.file("Varnex.ini");
     varnex_test::writeFile(path, content);
-    return readVarnexConfig(SettingsFile(path.c_str()));
+    return readVarnexConfig(SettingsFile(path.c_str())).value();
 }
 
 TEST(VarnexConfigTest, NoFileGivesTheDefaultsFromNowhere) {
     TempFolder folder;
-    const VarnexConfig config = readVarnexConfig(SettingsFile(folder.file("absent.ini").c_str()));
+    const VarnexConfig config = readVarnexConfig(SettingsFile(folder.file("absent.ini").c_str())).value();
     EXPECT_EQ(config.driverName.value, "C:\\");
     EXPECT_FALSE(config.driverName.fromFile);
     EXPECT_TRUE(config.signalMode.on);
@@ -94,6 +98,41 @@ TEST(VarnexConfigTest, EndpointsFollowClientIdWithTheirOrigins) {
     EXPECT_EQ(a.serverPort.value, 5001);
     EXPECT_EQ(a.ackTimeout.value, kDefaultAckTimeoutMs);  // zero would fail every order
     EXPECT_TRUE(a.ackTimeout.fromFile);
+}
+
+// Every profile read of the test program, by section and key.
+std::map<std::string, int> keyReads;
+decltype(&GetPrivateProfileStringA) realGetString = nullptr;
+decltype(&GetPrivateProfileIntA) realGetInt = nullptr;
+
+DWORD WINAPI countingGetString(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR out, DWORD size,
+                               LPCSTR file) {
+    ++keyReads[std::string(section) + "/" + key];
+    return realGetString(section, key, fallback, out, size, file);
+}
+
+UINT WINAPI countingGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
+    ++keyReads[std::string(section) + "/" + key];
+    return realGetInt(section, key, fallback, file);
+}
+
+TEST(VarnexConfigTest, EachKeyIsReadFromTheFileOnce) {
+    const HMODULE self = GetModuleHandleA(nullptr);
+    ASSERT_TRUE(varnex_test::redirectImport(self, "GetPrivateProfileStringA",
+                                            reinterpret_cast<void *>(&countingGetString),
+                                            reinterpret_cast<void **>(&realGetString)));
+    ASSERT_TRUE(varnex_test::redirectImport(self, "GetPrivateProfileIntA",
+                                            reinterpret_cast<void *>(&countingGetInt),
+                                            reinterpret_cast<void **>(&realGetInt)));
+    TempFolder folder;
+    const VarnexConfig config =
+        readFrom(folder,
+                 "[Setting]\r\nsignalDebugMode=True\r\nsocketClient=True\r\nlogMode=True\r\n"
+                 "[SocketClient]\r\nclientID=A,B\r\n[SC-A]\r\nserverPort=0x10\r\n");
+    EXPECT_EQ(config.endpoints.at(0).serverPort.value, 16);
+    // Ten keys of [Setting], clientID and three keys of each endpoint.
+    EXPECT_EQ(keyReads.size(), 17u);
+    for (const auto &entry : keyReads) EXPECT_EQ(entry.second, 1) << entry.first;
 }
 
 TEST(VarnexConfigTest, LongValuesAreCutAt254) {

@@ -7,8 +7,15 @@
 //   process|DATE|SYMBOL|QTY|PRICE       DATE: today, yesterday, month0 (today
 //                                       with the month counted from 0) or Y-M-D;
 //                                       PRICE: a number, inf, -inf, nan, -nan
-//                                       (NaN with the sign set) or -0 (zero
-//                                       with the sign set)
+//                                       (NaN with the sign set), -0 (zero with
+//                                       the sign set) or 0x and the 16 hex digits
+//                                       of its bits, passed on as they are
+//   fpunmask                            unmasks the invalid-operation, zero-divide
+//                                       and overflow exceptions (as Delphi does)
+//   fpcheck                             prints "FPCHECK calls=N changed=M": M of the
+//                                       N calls of initial, writelog, process,
+//                                       register and nullcalls changed this thread's
+//                                       x87 control word or flags or its MXCSR
 //   race|THREADS|TEXT                   THREADS threads make their first call
 //                                       (_writelog TEXT) at the same moment
 //   burst|THREADS|COUNT|SYMBOL          THREADS threads each send COUNT changed
@@ -57,12 +64,19 @@
 //   timed|SYMBOL|QTY|PRICE              _process for today, then prints
 //                                       "TIMED SYMBOL QTY MS" with its duration
 //   timedsend|COUNT|SYMBOL              as send, each call printed as by timed
-//   threadmix|THREADS|COUNT|SHARED      THREADS threads start at one moment; each
+//   threadmix|THREADS|COUNT|SHARED[|GAP]
+//                                       THREADS threads start at one moment; each
 //                                       sends COUNT signals, alternately to its own
 //                                       symbol OWN<t> (quantity k/2 at its k-th
 //                                       own signal, price 100+t) and to SH<s>, s
 //                                       cycling over SHARED symbols (quantity
-//                                       t*1000000+i at signal i, price 200+s)
+//                                       t*1000000+i at signal i, price 200+s).
+//                                       With GAP (ms), every signal goes to the
+//                                       shared symbols (SH<i mod SHARED>), thread t
+//                                       makes its signal i no sooner than
+//                                       (i*THREADS+t)*GAP ms after the start, and
+//                                       then prints "ENTRY SYMBOL QTY MS" for each:
+//                                       when its _process call began
 //   fill|BYTES                          writes BYTES bytes to the standard output
 //                                       handle directly (not through the C
 //                                       runtime, whose stream lock it would hold)
@@ -86,12 +100,14 @@
 // Exit code 0 when the script ran, 2 on a usage or loading error.
 #include <windows.h>
 // After windows.h, which they need.
+#include <float.h>
 #include <psapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
 #include <atomic>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -104,6 +120,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/import_redirect.h"
 #include "varnex.h"
 
 namespace {
@@ -257,6 +274,42 @@ double priceOf(const std::string &text) {
     return value;
 }
 
+// A price as the bits of its double, so that a signalling NaN never passes
+// through an x87 register (which would make it quiet, and raise).
+uint64_t priceBits(const std::string &text) {
+    if (text.compare(0, 2, "0x") == 0) return std::stoull(text.substr(2), nullptr, 16);
+    const double value = priceOf(text);
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// _process with the price as its bits: the stack holds the same eight bytes
+// as for a double (on x64 the sixth argument is on the stack whatever its type).
+#if defined(_WIN64)
+using RawProcessFn = void (*)(int, int, int, const char *, int, uint64_t);
+#else
+using RawProcessFn = void(__stdcall *)(int, int, int, const char *, int, uint32_t, uint32_t);
+#endif
+
+// The x87 control word and flags (not the scratch condition codes) and MXCSR.
+uint64_t fpState() {
+    uint16_t control, status;
+    uint32_t sse;
+    __asm__ __volatile__("fnstcw %0\n\tfnstsw %1\n\tstmxcsr %2" : "=m"(control), "=m"(status), "=m"(sse));
+    return uint64_t(control) << 48 | uint64_t(status & 0xFF) << 32 | sse;
+}
+
+std::atomic<long> fpCalls{0}, fpChanged{0};
+
+template <typename Call>
+void checked(Call call) {
+    const uint64_t before = fpState();
+    call();
+    fpChanged += fpState() != before;
+    ++fpCalls;
+}
+
 template <typename Fn>
 void runThreads(int count, Fn fn) {
     std::vector<std::thread> threads;
@@ -284,32 +337,6 @@ HANDLE WINAPI countingCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSEC
     if (wide.rfind(L"\\\\?\\", 0) == 0) wide = wide.substr(4);
     if (std::string(wide.begin(), wide.end()).rfind(countedPrefix, 0) == 0) ++filesOpened;
     return realCreateFileW(name, access, share, security, disposition, flags, model);
-}
-
-// Points `module`'s import of `function` from KERNEL32 at `wrapper`; the real one goes to `real`.
-bool redirectImport(HMODULE module, const char *function, void *wrapper, void **real) {
-    auto *base = reinterpret_cast<unsigned char *>(module);
-    auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
-    auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto *imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress); imp->Name;
-         ++imp) {
-        if (lstrcmpiA(reinterpret_cast<char *>(base + imp->Name), "KERNEL32.dll") != 0) continue;
-        auto *names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->OriginalFirstThunk);
-        auto *slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-            auto *byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<char *>(byName->Name), function) != 0) continue;
-            DWORD old;
-            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old);
-            *real = reinterpret_cast<void *>(slots->u1.Function);
-            slots->u1.Function = reinterpret_cast<decltype(slots->u1.Function)>(wrapper);
-            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
-            return true;
-        }
-    }
-    return false;
 }
 
 HMODULE varnexModule = nullptr;
@@ -365,13 +392,31 @@ int runLine(const std::string &line) {
         const std::vector<std::string> f = split(line);
         const std::string &cmd = f[0];
         if (cmd == "initial") {
-            dll.initial();
+            checked([] { dll.initial(); });
         } else if (cmd == "writelog" && f.size() == 2) {
-            dll.writelog(decode(f[1]).c_str());
+            const std::string text = decode(f[1]);
+            checked([&] { dll.writelog(text.c_str()); });
         } else if (cmd == "process" && f.size() == 5) {
             int year, month, day;
             dateOf(f[1], year, month, day);
-            dll.process(year, month, day, decode(f[2]).c_str(), std::stoi(f[3]), priceOf(f[4]));
+            const std::string symbol = decode(f[2]);
+            const int quantity = std::stoi(f[3]);
+            const uint64_t bits = priceBits(f[4]);
+            const auto process = reinterpret_cast<RawProcessFn>(dll.process);
+#if defined(_WIN64)
+            checked([&] { process(year, month, day, symbol.c_str(), quantity, bits); });
+#else
+            checked([&] {
+                process(year, month, day, symbol.c_str(), quantity, static_cast<uint32_t>(bits),
+                        static_cast<uint32_t>(bits >> 32));
+            });
+#endif
+        } else if (cmd == "fpunmask") {
+            _clearfp();
+            _controlfp(_EM_DENORMAL | _EM_UNDERFLOW | _EM_INEXACT, _MCW_EM);
+        } else if (cmd == "fpcheck") {
+            std::printf("FPCHECK calls=%ld changed=%ld\n", fpCalls.load(), fpChanged.load());
+            std::fflush(stdout);
         } else if (cmd == "race" && f.size() == 3) {
             const std::string text = decode(f[2]);
             HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -407,7 +452,7 @@ int runLine(const std::string &line) {
             std::printf("locale %s prints %s\n", name ? name : "(refused)", sample);
             std::fflush(stdout);
         } else if (cmd == "register") {
-            dll.registerOrderFunc(printOrder);
+            checked([] { dll.registerOrderFunc(printOrder); });
         } else if (cmd == "registernull") {
             dll.registerOrderFunc(nullptr);
         } else if (cmd == "waitorders" && f.size() == 3) {
@@ -416,8 +461,8 @@ int runLine(const std::string &line) {
         } else if (cmd == "nullcalls") {
             int year, month, day;
             dateOf("today", year, month, day);
-            dll.writelog(nullptr);
-            dll.process(year, month, day, nullptr, 1, 2.0);
+            checked([] { dll.writelog(nullptr); });
+            checked([&] { dll.process(year, month, day, nullptr, 1, 2.0); });
         } else if (cmd == "unload" && f.size() == 2) {
             FreeLibrary(varnexModule);
             Sleep(std::stoul(f[1]));
@@ -517,30 +562,44 @@ int runLine(const std::string &line) {
         } else if (cmd == "timedsend" && f.size() == 3) {
             for (int i = 1; i <= std::stoi(f[1]); ++i)
                 runLine("timed|" + f[2] + "|" + std::to_string(i) + "|" + std::to_string(i) + ".25");
-        } else if (cmd == "threadmix" && f.size() == 4) {
-            const int count = std::stoi(f[2]), shared = std::stoi(f[3]);
+        } else if (cmd == "threadmix" && (f.size() == 4 || f.size() == 5)) {
+            const int threadCount = std::stoi(f[1]), count = std::stoi(f[2]), shared = std::stoi(f[3]);
+            const ULONGLONG gap = f.size() == 5 ? std::stoull(f[4]) : 0;
             int year, month, day;
             dateOf("today", year, month, day);
             HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            ULONGLONG start = 0;
+            std::vector<std::vector<std::string>> entries(threadCount);
             std::vector<std::thread> threads;
-            for (int t = 0; t < std::stoi(f[1]); ++t)
+            for (int t = 0; t < threadCount; ++t)
                 threads.emplace_back([&, t] {
                     WaitForSingleObject(go, INFINITE);
                     const std::string own = "OWN" + std::to_string(t);
                     for (int i = 0; i < count; ++i) {
-                        if (i % 2 == 0) {
+                        const ULONGLONG due = start + (static_cast<ULONGLONG>(i) * threadCount + t) * gap;
+                        while (GetTickCount64() < due) Sleep(1);
+                        if (gap == 0 && i % 2 == 0) {
                             dll.process(year, month, day, own.c_str(), (i / 2) / 2, 100 + t);
                         } else {
-                            const int s = (i / 2) % shared;
-                            dll.process(year, month, day, ("SH" + std::to_string(s)).c_str(), t * 1000000 + i,
-                                        200 + s);
+                            const int s = gap == 0 ? (i / 2) % shared : i % shared;
+                            const std::string symbol = "SH" + std::to_string(s);
+                            const ULONGLONG entered = GetTickCount64();
+                            dll.process(year, month, day, symbol.c_str(), t * 1000000 + i, 200 + s);
+                            if (gap)
+                                entries[t].push_back("ENTRY " + symbol + " " +
+                                                     std::to_string(t * 1000000 + i) + " " +
+                                                     std::to_string(entered - start));
                         }
                     }
                 });
             Sleep(50);
+            start = GetTickCount64();
             SetEvent(go);
             for (auto &thread : threads) thread.join();
             CloseHandle(go);
+            for (const auto &lines : entries)
+                for (const std::string &entry : lines) std::printf("%s\n", entry.c_str());
+            std::fflush(stdout);
         } else if (cmd == "fill" && f.size() == 2) {
             const std::string chunk(999, 'f');
             const std::string chunkLine = chunk + "\n";
@@ -572,10 +631,12 @@ int runLine(const std::string &line) {
             std::fflush(stdout);
         } else if (cmd == "countfiles" && f.size() == 2) {
             countedPrefix = f[1];
-            redirectImport(varnexModule, "CreateFileA", reinterpret_cast<void *>(&countingCreateFileA),
-                           reinterpret_cast<void **>(&realCreateFileA));
-            redirectImport(varnexModule, "CreateFileW", reinterpret_cast<void *>(&countingCreateFileW),
-                           reinterpret_cast<void **>(&realCreateFileW));
+            varnex_test::redirectImport(varnexModule, "CreateFileA",
+                                        reinterpret_cast<void *>(&countingCreateFileA),
+                                        reinterpret_cast<void **>(&realCreateFileA));
+            varnex_test::redirectImport(varnexModule, "CreateFileW",
+                                        reinterpret_cast<void *>(&countingCreateFileW),
+                                        reinterpret_cast<void **>(&realCreateFileW));
         } else if (cmd == "files" && f.size() == 2) {
             std::printf("FILES %s %ld\n", f[1].c_str(), filesOpened.exchange(0));
             std::fflush(stdout);

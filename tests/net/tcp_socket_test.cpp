@@ -1,13 +1,13 @@
 // The socket layer against real loopback peers.
-#include <winsock2.h>
-#include <windows.h>
+#include "net/tcp_socket.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <winsock2.h>
 
 #include <memory>
 #include <thread>
-
-#include "net/tcp_socket.h"
+#include <vector>
 
 using namespace varnex;
 
@@ -47,6 +47,22 @@ TEST(SocketLayer, StartupCountFollowsEveryObjectAndCopy) {
     EXPECT_EQ(socketUsers(), 0);
     TcpSocket again;  // started again after the clean-up
     EXPECT_EQ(socketUsers(), 1);
+}
+
+// Copies made and dropped on several threads at once leave the share count
+// exact: a lost update would close the handle under a holder or never.
+TEST(SocketLayer, CopiesOnManyThreadsKeepTheShareCountExact) {
+    TcpSocket original;
+    ASSERT_FALSE(original.failed());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&original] {
+            for (int i = 0; i < 20000; ++i) TcpSocket copy(original);
+        });
+    for (std::thread &thread : threads) thread.join();
+    EXPECT_EQ(original.shareCount(), 1);
+    EXPECT_EQ(socketUsers(), 1);
+    EXPECT_NE(original.nativeHandle(), INVALID_SOCKET);
 }
 
 TEST(SocketLayer, LastCopyClosesTheHandleAndCloseIsSeenByAllCopies) {

@@ -1,8 +1,10 @@
-// Eight host threads at once, every switch on: each thread alternates between
-// a symbol of its own and symbols that all threads share, while the changed
+// Host threads at once, every switch on: each thread alternates between a
+// symbol of its own and symbols that all threads share, while the changed
 // positions go to an order function in another process, to a loopback TCP
 // server, to the signal files and to the log. Each output is read back and
-// held against the others.
+// held against the others. Run as fast as eight threads go, and paced
+// against a slow server, where a shared symbol's signals queue up and must be
+// served in the order they arrived.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -19,9 +21,14 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-constexpr int kThreads = 8;
-constexpr int kSignals = 750;  // per thread, half to its own symbol
-constexpr int kShared = 4;
+struct Load {
+    int threads;
+    int signals;  // per thread: half to its own symbol, or all shared when paced
+    int shared;
+    int gapMs;     // 0: each thread as fast as it goes; else the pace of shared signals (see threadmix)
+    int answerMs;  // how long the server takes to say "OK"
+    const char *label;
+};
 
 // The symbol a relayed price stands for: the host sends 100+t for OWN<t>, 200+s for SH<s>.
 std::string symbolOfPrice(int price) {
@@ -135,21 +142,24 @@ LogCheck checkLog(const std::string &content, int port) {
     return check;
 }
 
-using ConcurrencyProof = HostTest;
+class ConcurrencyProof : public HostTest, public ::testing::WithParamInterface<Load> {};
 
-TEST_F(ConcurrencyProof, EightThreadsOnSharedAndOwnSymbolsLoseNothingAndKeepEachSymbolsOrder) {
-    OrderServer server(OrderServer::replies({"OK"}));
+TEST_P(ConcurrencyProof, ThreadsOnSharedAndOwnSymbolsLoseNothingAndKeepEachSymbolsOrder) {
+    const Load load = GetParam();
+    OrderServer server(OrderServer::replies({"", "OK"}, load.answerMs));
     std::string ids;
-    for (int t = 0; t < kThreads; ++t) ids += "OWN" + std::to_string(t) + ",";
-    for (int s = 0; s < kShared; ++s) ids += "SH" + std::to_string(s) + (s + 1 < kShared ? "," : "");
+    for (int t = 0; t < load.threads; ++t) ids += "OWN" + std::to_string(t) + ",";
+    for (int s = 0; s < load.shared; ++s) ids += "SH" + std::to_string(s) + (s + 1 < load.shared ? "," : "");
     std::string sections;
     for (const std::string &id : split(ids, ","))
         sections += "[SC-" + id + "]\r\nserverPort=" + std::to_string(server.port()) + "\r\n";
     const std::string relays = "varnexMode=True\r\nsocketClient=True\r\nsignalDebugMode=True\r\n";
 
     // Own symbol: quantity k/2 at its k-th signal, so every other one is unchanged.
-    const int ownChanges = (kSignals / 2 + 1) / 2;
-    const int changes = kThreads * (ownChanges + kSignals / 2);
+    const bool paced = load.gapMs > 0;
+    const int ownChanges = paced ? 0 : (load.signals / 2 + 1) / 2;
+    const int sharedSignals = paced ? load.signals : load.signals / 2;
+    const int changes = load.threads * (ownChanges + sharedSignals);
 
     TempFolder receiverFolder;
     writeIni(settingIni(receiverFolder, relays));
@@ -159,8 +169,9 @@ TEST_F(ConcurrencyProof, EightThreadsOnSharedAndOwnSymbolsLoseNothingAndKeepEach
     writeIni(settingIni(folder, "logMode=True\r\n" + relays) + "[SocketClient]\r\nclientID=" + ids + "\r\n" +
              sections);
     const ULONGLONG start = GetTickCount64();
-    HostResult sender = runHost(folder, "threadmix|" + std::to_string(kThreads) + "|" +
-                                            std::to_string(kSignals) + "|" + std::to_string(kShared) + "\n");
+    HostResult sender =
+        runHost(folder, "threadmix|" + std::to_string(load.threads) + "|" + std::to_string(load.signals) +
+                            "|" + std::to_string(load.shared) + "|" + std::to_string(load.gapMs) + "\n");
     const ULONGLONG took = GetTickCount64() - start;
     ASSERT_EQ(sender.exitCode, 0u) << sender.output;
     const HostResult received = receiver.finish();
@@ -169,7 +180,7 @@ TEST_F(ConcurrencyProof, EightThreadsOnSharedAndOwnSymbolsLoseNothingAndKeepEach
     const LogCheck check = checkLog(log(), server.port());
     EXPECT_EQ(check.malformed, 0);
     EXPECT_EQ(check.outOfOrder, 0);
-    EXPECT_EQ(check.signals, kThreads * kSignals);
+    EXPECT_EQ(check.signals, load.threads * load.signals);
     std::map<std::string, std::vector<int>> byLog;
     int logged = 0;
     for (const auto &entry : check.trails) {
@@ -222,6 +233,23 @@ TEST_F(ConcurrencyProof, EightThreadsOnSharedAndOwnSymbolsLoseNothingAndKeepEach
     }
     EXPECT_EQ(outOfOrder, 0);
 
+    // Arrival order on the shared symbols: of two signals that arrived two
+    // paces apart or more, the later is never served first, whatever the
+    // platform's lock would pick.
+    int againstArrival = 0;
+    if (paced) {
+        std::map<int, long> entered;  // quantity to when its call began
+        for (const std::string &line : split(sender.output, "\r\n"))
+            if (startsWith(line, "ENTRY "))
+                entered[std::stoi(split(line, " ")[2])] = std::stol(split(line, " ")[3]);
+        EXPECT_EQ(entered.size(), static_cast<size_t>(load.threads * sharedSignals));
+        for (const auto &entry : byLog)
+            for (size_t a = 0; a < entry.second.size() && startsWith(entry.first, "SH"); ++a)
+                for (size_t b = a + 1; b < entry.second.size(); ++b)
+                    againstArrival += entered[entry.second[a]] > entered[entry.second[b]] + 2L * load.gapMs;
+        EXPECT_EQ(againstArrival, 0);
+    }
+
     // Files: the signal file holds the last change, the debug file all of them.
     int filesRight = 0;
     for (const auto &entry : byLog) {
@@ -236,17 +264,28 @@ TEST_F(ConcurrencyProof, EightThreadsOnSharedAndOwnSymbolsLoseNothingAndKeepEach
         EXPECT_TRUE(last && all) << entry.first;
         filesRight += last && all;
     }
-    EXPECT_EQ(filesRight, kThreads + kShared);
+    EXPECT_EQ(filesRight, (paced ? 0 : load.threads) + load.shared);
 
     recordFigures(
-        "8 host threads, all relays",
-        std::to_string(kThreads) + " threads x " + std::to_string(kSignals) + " signals on " +
-            std::to_string(kThreads) + " own + " + std::to_string(kShared) +
+        load.label,
+        std::to_string(load.threads) + " threads x " + std::to_string(load.signals) + " signals on " +
+            (paced ? std::string() : std::to_string(load.threads) + " own + ") + std::to_string(load.shared) +
             " shared symbols: " + std::to_string(check.signals) + " logged, " + std::to_string(logged) +
             " changed, " + std::to_string(piped) + " piped, " + std::to_string(sentTcp) + " sent by TCP, " +
             std::to_string(outOfOrder + check.outOfOrder) + " out of order, " +
             std::to_string(check.malformed) + " malformed log records, " + std::to_string(filesRight) + "/" +
-            std::to_string(kThreads + kShared) + " symbols' files right, " + std::to_string(took) + " ms");
+            std::to_string((paced ? 0 : load.threads) + load.shared) + " symbols' files right, " +
+            (paced ? std::to_string(againstArrival) + " pairs arriving " + std::to_string(2 * load.gapMs) +
+                         " ms or more apart served against their arrival, "
+                   : std::string()) +
+            std::to_string(took) + " ms");
 }
+
+INSTANTIATE_TEST_SUITE_P(Loads, ConcurrencyProof,
+                         ::testing::Values(Load{8, 750, 4, 0, 0, "8 host threads, all relays"},
+                                           // Arrivals every 30 ms against 100 ms per order: the symbol's
+                                           // queue grows, and each thread asks again as soon as it is served.
+                                           Load{4, 10, 1, 30, 100,
+                                                "4 host threads on one symbol, server answering in 100 ms"}));
 
 }  // namespace

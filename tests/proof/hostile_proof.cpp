@@ -1,6 +1,7 @@
 // Hostile input through the real host: garbage configuration files and
 // signals with non-finite prices, extreme quantities, huge and null texts.
-// Nothing crashes, nothing hangs, and nothing is written outside driverName.
+// Nothing crashes, nothing hangs, nothing is written outside driverName, and
+// the host's floating-point state is as it left it after every call.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -261,16 +262,26 @@ TEST_F(HostileProof, GarbageConfigurationFilesNeitherCrashNorHangNorWriteOutside
                                                      " files outside driverName");
 }
 
-TEST_F(HostileProof, NonFinitePricesExtremeQuantitiesHugeAndNullTextsAreLoggedAndFiled) {
+// true: the host runs with the invalid-operation, zero-divide and overflow
+// exceptions unmasked, as Delphi-built hosts do.
+class HostileSignalsProof : public HostileProof, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(HostileSignalsProof, NonFinitePricesExtremeQuantitiesHugeAndNullTextsAreLoggedAndFiled) {
+    const bool unmasked = GetParam();
     writeIni(settingIni(folder, "logMode=True\r\nsignalDebugMode=True\r\n"));
     struct Signal {
         std::string symbol, quantity, price;  // as the script gives them
         std::string quantityText, priceText;  // as the library writes them
     };
-    // -0.0 keeps its sign, as the C runtime's %g writes it.
+    // -0.0 keeps its sign, as the C runtime's %g writes it; a signalling NaN
+    // is named by its sign like any other.
     const std::vector<Signal> signals = {
         {"PNAN", "1", "nan", "1", "1.#QNAN"},
         {"PNEGNAN", "1", "-nan", "1", "-1.#IND"},
+        {"PSNAN", "1", "0x7FF4000000000000", "1", "1.#QNAN"},
+        {"PNEGSNAN", "1", "0xFFF4000000000000", "1", "-1.#IND"},
+        {"PDENORMAL", "1", "0x0000000000000001", "1", "4.94066e-324"},
+        {"PMAX", "1", "0x7FEFFFFFFFFFFFFF", "1", "1.79769e+308"},
         {"PINF", "1", "inf", "1", "1.#INF"},
         {"PNEGINF", "1", "-inf", "1", "-1.#INF"},
         {"PNEGZERO", "1", "-0", "1", "-0"},
@@ -286,14 +297,21 @@ TEST_F(HostileProof, NonFinitePricesExtremeQuantitiesHugeAndNullTextsAreLoggedAn
     std::string longText;
     for (int i = 0; longText.size() < 60 * 1024; ++i) longText += "L" + n(i);
 
-    std::string script = "writelog|" + longText + "\nnullcalls\n";
+    std::string script = (unmasked ? "fpunmask\n" : "") + ("writelog|" + longText + "\nnullcalls\n");
     for (const Signal &s : signals)
         script += "process|today|" + s.symbol + "|" + s.quantity + "|" + s.price + "\n";
     const ULONGLONG start = GetTickCount64();
-    const HostResult result = runHost(folder, script);
+    const HostResult result = runHost(folder, script + "fpcheck\n");
     const ULONGLONG took = GetTickCount64() - start;
+    // A floating-point exception raised inside the host ends it with 144.
     EXPECT_EQ(result.exitCode, 0u) << result.output;
     EXPECT_LT(took, kHostBoundMs);
+    const std::string calls = "FPCHECK calls=" + n(static_cast<long long>(signals.size()) + 3);
+    EXPECT_NE(result.output.find(calls + " changed=0\r\n"), std::string::npos) << result.output;
+    const size_t fpAt = result.output.find("FPCHECK ");
+    const std::string fpCheck =
+        fpAt == std::string::npos ? "not reported"
+                                  : result.output.substr(fpAt + 8, result.output.find('\r', fpAt) - fpAt - 8);
 
     // Every line of the log, in order: the long text whole as one entry, the
     // null calls leave nothing, then each signal's own lines.
@@ -334,13 +352,17 @@ TEST_F(HostileProof, NonFinitePricesExtremeQuantitiesHugeAndNullTextsAreLoggedAn
     EXPECT_EQ(other, 0u) << joined(names);
     EXPECT_EQ(names.size(), 1 + 3 + 2 * (signals.size() - 2)) << joined(names);
 
-    recordFigures("hostile: signals",
+    recordFigures(unmasked ? "hostile: signals, FP exceptions unmasked" : "hostile: signals",
                   n(static_cast<long long>(signals.size())) +
-                      " hostile signals (NaN, +-inf, -0, INT32_MIN/MAX, 0, empty symbol), " +
+                      " hostile signals (quiet and signalling NaNs, +-inf, a denormal, DBL_MAX, -0, "
+                      "INT32_MIN/MAX, 0, empty symbol), " +
                       n(static_cast<long long>(filed)) + " logged and filed; a " +
                       n(static_cast<long long>(longText.size())) +
                       "-byte text logged whole; null texts ignored; host exit " + n(result.exitCode) +
-                      " in " + n(took) + " ms");
+                      " in " + n(took) +
+                      " ms; host's floating-point state after its export calls: " + fpCheck);
 }
+
+INSTANTIATE_TEST_SUITE_P(HostExceptions, HostileSignalsProof, ::testing::Values(false, true));
 
 }  // namespace

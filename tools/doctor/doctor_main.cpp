@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -176,7 +177,13 @@ int main(int argc, char **argv) {
     if (ini.empty())
         outLine("  (the library reads Varnex.ini from the Windows directory, never from the host's folder)");
 
-    const varnex::VarnexConfig config = varnex::readVarnexConfig(varnex::SettingsFile(iniName.c_str()));
+    const std::optional<varnex::VarnexConfig> read =
+        varnex::readVarnexConfig(varnex::SettingsFile(iniName.c_str()));
+    if (!read) {
+        errorLine("varnex-doctor: out of memory while reading " + location);
+        return 2;
+    }
+    const varnex::VarnexConfig &config = *read;
     outLine("");
     outLine("[Setting]");
     showText("driverName", config.driverName, "");

@@ -1,0 +1,54 @@
+// One client connection with a single owner: moved, never copied, so it
+// needs no share count and no allocation of its own, and its socket is
+// closed once, by close() or when the owner ends. The TCP relay's exchange
+// is one; the socket objects of tcp_socket.h, whose copies share a handle,
+// serve callers that want that rule.
+#ifndef VARNEX_NET_TCP_CONNECTION_H
+#define VARNEX_NET_TCP_CONNECTION_H
+
+#include <winsock2.h>
+
+#include <cstdint>
+#include <string>
+
+#include "common/handles.h"
+#include "net/socket_calls.h"
+#include "net/winsock_startup.h"
+
+namespace varnex {
+
+class TcpConnection {
+public:
+    // Connects at once, leaving the socket in `mode`. A host name is looked
+    // up first; the look-up and, separately, the connection attempt each
+    // give up after `limitMs` (negative: as long as the system tries).
+    TcpConnection(const std::string &host, int32_t port, int32_t limitMs, SocketMode mode) noexcept;
+    // The same for an address already known (network byte order): no look-up.
+    TcpConnection(uint32_t address, int32_t port, int32_t limitMs, SocketMode mode) noexcept;
+    TcpConnection(TcpConnection &&) noexcept = default;
+    TcpConnection(const TcpConnection &) = delete;
+    TcpConnection &operator=(const TcpConnection &) = delete;
+
+    // 0 when all of `text` went out, otherwise the Winsock error (sendAll).
+    int send(const std::string &text) const { return sendAll(socket_.get(), text); }
+    Received receiveWithin(uint32_t limitMs) const { return varnex::receiveWithin(socket_.get(), limitMs); }
+    void close() noexcept { socket_.reset(); }
+    // Empty while connected; otherwise why the connection could not be made
+    // (and then it holds no socket and no start-up unit).
+    const std::string &failure() const { return failure_; }
+    bool failed() const { return !failure_.empty(); }
+
+private:
+    // Takes a start-up unit and a new socket; false (with the reason) when
+    // either cannot be had.
+    bool open();
+    void fail(const std::string &text);
+
+    SocketsStarted unit_;  // first in, last out: the socket closes while Windows Sockets is started
+    UniqueSocket socket_;
+    std::string failure_;
+};
+
+}  // namespace varnex
+
+#endif
