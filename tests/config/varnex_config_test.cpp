@@ -130,8 +130,9 @@ TEST(VarnexConfigTest, EachKeyIsReadFromTheFileOnce) {
                  "[Setting]\r\nsignalDebugMode=True\r\nsocketClient=True\r\nlogMode=True\r\n"
                  "[SocketClient]\r\nclientID=A,B\r\n[SC-A]\r\nserverPort=0x10\r\n");
     EXPECT_EQ(config.endpoints.at(0).serverPort.value, 16);
-    // Ten keys of [Setting], clientID and three keys of each endpoint.
-    EXPECT_EQ(keyReads.size(), 17u);
+    // Twelve keys of [Setting] (the log's rotation keys with the log on),
+    // clientID and three keys of each endpoint.
+    EXPECT_EQ(keyReads.size(), 19u);
     for (const auto &entry : keyReads) EXPECT_EQ(entry.second, 1) << entry.first;
 }
 
