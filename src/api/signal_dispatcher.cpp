@@ -181,9 +181,6 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
             if (steps[i].health) reached.of[i] = steps[i].health->reachedCount();
         due = state.delivery.dueAt(owed, now, reached);
     }
-    // A destination that is down is not waited on: a changed position says
-    // in the log that it was skipped; a resend waits quietly for the
-    // destination's next try.
     // Gives back the one try of a pause that a step was admitted to and
     // never settled (an allocation failed on the way), so the destination
     // is tried again.
@@ -194,6 +191,9 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
                 if (steps[i].admitted && steps[i].health) steps[i].health->abandon(steps[i].admission);
         }
     } guard{steps};
+    // A destination that is down is not waited on: a changed position says
+    // in the log that it was skipped; a resend waits quietly for the
+    // destination's next try.
     Destinations go, skipped;
     for (int i = 0; i < kDestinationCount; ++i) {
         const auto d = static_cast<Destination>(i);
@@ -236,8 +236,9 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
         const uint64_t at = GetTickCount64();
         if (!step.health && !outcome.reached &&
             (d == Destination::SignalFile || d == Destination::SignalDebugFile)) {
-            // The first miss of this symbol's files: from now on their health is kept.
-            state.fileHealth.reset(new SharedHealth[2]);
+            // The first miss of this symbol's files: from now on their health
+            // is kept (made once, also when both files miss in one call).
+            if (!state.fileHealth) state.fileHealth = std::make_unique<SharedHealth[]>(2);
             step.health = &state.fileHealth[d == Destination::SignalFile ? 0 : 1];
         }
         std::string change;
@@ -276,8 +277,7 @@ RelayOutcome SignalDispatcher::skippedOutcome(Destination d, const std::string &
                            pipeReasonText("not sent, " + down)};
             break;
         case Destination::Tcp:
-            outcome.log.push_back(symbol + ", tcp://" + route->endpoint->host + ":" +
-                                  toText(route->endpoint->port) + "\nnot sent: " + down + "\n");
+            outcome.log.push_back(symbol + ", " + route->label + "\nnot sent: " + down + "\n");
             break;
         case Destination::SignalFile:
         case Destination::SignalDebugFile:
