@@ -23,44 +23,31 @@
 //   the session's table of append guards is unmapped: closing waits for
 //   nothing. No thread of the host is inside an append then (an unload
 //   during a call is the host's fault), so no guard word is held.
-// - The receiving reader cannot be joined: an ending thread needs the loader
-//   lock. It serves with no lock held at one point only, its parking point,
-//   where it waits once asked to stop, having handed every order it took
-//   from its pipe (a sender's write completes only when the reader takes it,
-//   so nothing reported "OK:true" is left behind) to the host, and released
-//   its pipes and the session's receiver claim. PipeReader::stop waits up to
-//   PipeReader::kStopLimitMs for it to park, then ends it there with two
-//   APCs, SetEvent and ExitThread (common/detached_call.h: queueThreadEnd),
-//   so that Wine frees its stack too. If the host's order function has not
-//   returned by then, the call is detached instead: the reader calls the
-//   host through a stub outside this module (DetachableCall), which ends the
-//   thread when the function returns rather than returning here. Its pipes
-//   and claim are released at once, the module is unmapped as usual, and
-//   the next load registers afresh; the stub's pages and the thread stay
-//   until the function returns. Only a reader that is neither parked nor in
-//   the host's function (never seen) pins the module.
-// - A name look-up still running holds a reference to the module and ends
-//   with FreeLibraryAndExitThread, so the module is not unmapped under it:
-//   while one runs, the host's FreeLibrary does not unload, and the unload
-//   happens on the look-up's thread when it ends.
-// - The console writer (the library's thread that writes the lines host
-//   threads queued for standard output and error, see common/console.h)
-//   cannot be joined either. stopConsoleWriter lets it write what is
-//   queued for up to kConsoleFlushLimitMs; a writer still held then is in
-//   a WriteFile on a handle nobody drains, so the rest of the queue is
-//   dropped and the write cancelled (CancelSynchronousIo, repeated until it
-//   lands). The writer then parks in its only alertable wait, where two
-//   APCs queued by the unload run: SetEvent on its `parked` event, then
-//   ExitThread. Once `parked` is signalled the thread is leaving without a
-//   return into this module (its exit completes once the unload has let go
-//   of the loader lock). Unlike TerminateThread, this lets Wine free the
-//   thread's stack, so reloads do not pile up a megabyte each. A write that
-//   no cancel ends (a paused console may be one) goes through the same kind
-//   of stub as the order function and is detached: the writer's thread ends
-//   whenever the write returns.
-// - The one-time initialisation is reset, so a library kept mapped (by a
-//   name look-up, or the rare pin above) creates a fresh dispatcher on its
-//   next use, and a fresh console writer with its first line.
+// - The library's own threads (the receiving reader, the console writer
+//   and the name look-ups) cannot be joined: an ending thread needs the
+//   loader lock. Each is owned by a LibraryThread (common/library_thread.h),
+//   which has it park, once its work is done, at its only alertable wait,
+//   and ends it there with two APCs, SetEvent and ExitThread, so that Wine
+//   frees its stack too. A thread held in a call it cannot leave (the host's
+//   order function, a console write nobody drains, the system's resolver)
+//   made that call through a stub outside this module (DetachableCall); the
+//   call is detached, the thread ends when it returns, and the module is
+//   unmapped as usual. The stub's pages and the thread stay until then. Only
+//   a thread that is in neither (never seen) pins the module.
+//   - The reader is asked to stop; it hands every order it took from its
+//     pipe to the host first (a sender's write completes only when the
+//     reader takes it, so nothing reported "OK:true" is left behind), and
+//     releases its pipes and the session's receiver claim, which a detached
+//     reader's owner releases for it. It is given PipeReader::kStopLimitMs.
+//   - The console writer writes what is queued for up to
+//     kConsoleFlushLimitMs; a writer still held then is in a WriteFile on a
+//     handle nobody drains, so the rest of the queue is dropped and the
+//     write cancelled (CancelSynchronousIo, repeated until it lands).
+//   - A name look-up still in the resolver is not waited for: the next load
+//     starts its own.
+// - The one-time initialisation is reset, so a library kept mapped (by the
+//   rare pin above) creates a fresh dispatcher on its next use, and a fresh
+//   console writer with its first line.
 // - The C++ runtime's emergency exception pool is given back; nothing on
 //   the library's paths throws in normal operation, so no exception has
 //   taken the TLS slot that the runtime would keep for it.
@@ -77,6 +64,7 @@
 #include "api/signal_dispatcher.h"
 #include "common/console.h"
 #include "common/runtime.h"
+#include "net/name_lookup.h"
 
 namespace varnex {
 
@@ -115,6 +103,7 @@ void releaseDispatcher() noexcept {
     if (dispatcher) dispatcher->prepareUnload();
     delete dispatcher;
     dispatcher = nullptr;
+    endNameLookups();
     stopConsoleWriter();
     InitOnceInitialize(&dispatcherOnce);
     releaseRuntimeAtUnload();

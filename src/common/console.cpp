@@ -9,6 +9,7 @@
 #include "common/counts.h"
 #include "common/detached_call.h"
 #include "common/handles.h"
+#include "common/library_thread.h"
 #include "common/locks.h"
 
 namespace varnex {
@@ -34,20 +35,18 @@ struct ConsoleWriterTask {
     SRWLOCK lock = SRWLOCK_INIT;
     ConsoleQueue queue;
     UniqueHandle wake;  // auto-reset: lines queued, or the phase changed
-    UniqueHandle started;
-    UniqueHandle parked;
     std::atomic<int> phase{kRunning};
     // Every write goes through it, so that a write no cancel ends can be
     // left to finish on its own while the library is unloaded.
     DetachableCall call;
+    LibraryThread thread;
 };
 
-// Guards `writer` and `writerThread`: the start on first use, the queueing
-// of lines (shared) and the stop at unload. Plain pointers and handles: a
-// static owner would close them in a static destructor after the unload.
+// Guards `writer`: the start on first use, the queueing of lines (shared)
+// and the stop at unload. A plain pointer: a static owner would end the
+// writer in a static destructor after the unload.
 SRWLOCK ownerLock = SRWLOCK_INIT;
 ConsoleWriterTask *writer = nullptr;
-HANDLE writerThread = nullptr;
 
 HANDLE standardHandle(ConsoleStream stream) {
     return GetStdHandle(stream == ConsoleStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
@@ -88,29 +87,14 @@ void serve(ConsoleWriterTask &task) noexcept {
     }
 }
 
-DWORD WINAPI writerMain(LPVOID parameter) {
-    auto *task = static_cast<ConsoleWriterTask *>(parameter);
-    SetEvent(task->started.get());
-    serve(*task);
-    // The parking point: serve's objects are gone, no lock is held and no
-    // write or heap operation is under way. It is the writer's only
-    // alertable wait, so the APCs its owner queues run here and nowhere else.
-    for (;;) SleepEx(INFINITE, TRUE);
-}
+void writerWork(void *task) { serve(*static_cast<ConsoleWriterTask *>(task)); }
 
 // Under ownerLock, held exclusively. Leaves `writer` null when no thread
 // could be had; the next line tries again.
 void startWriter() {
     auto task = std::make_unique<ConsoleWriterTask>();
-    for (UniqueHandle *event : {&task->started, &task->parked}) {
-        event->reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        if (!*event) return;
-    }
     task->wake.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    if (!task->wake) return;
-    const HANDLE thread = CreateThread(nullptr, 0, writerMain, task.get(), 0, nullptr);
-    if (!holdsHandle(thread)) return;
-    writerThread = thread;
+    if (!task->wake || !task->thread.start(writerWork, task.get())) return;
     writer = task.release();
 }
 
@@ -134,12 +118,12 @@ void writeConsole(ConsoleStream stream, const std::string &text) noexcept {
                 return;
             }
         }
-        HANDLE started = nullptr;
+        const LibraryThread *started = nullptr;
         {
             ExclusiveLock owner(ownerLock);
             if (!writer) {
                 startWriter();
-                if (writer) started = writer->started.get();
+                if (writer) started = &writer->thread;
             }
             if (writer) enqueue(*writer, stream, text);
         }
@@ -147,7 +131,7 @@ void writeConsole(ConsoleStream stream, const std::string &text) noexcept {
         // unload right after finds it where it can be stopped; with no lock
         // held, so the other threads' lines are queued meanwhile. (Only an
         // unload, which no export call may overlap, ends the writer.)
-        if (started) WaitForSingleObject(started, kStartLimitMs);
+        if (started) started->confirmStarted(kStartLimitMs);
     } catch (...) {
         // Out of memory: the line is lost, the log still has its record.
     }
@@ -156,31 +140,22 @@ void writeConsole(ConsoleStream stream, const std::string &text) noexcept {
 void stopConsoleWriter() noexcept {
     ExclusiveLock owner(ownerLock);
     ConsoleWriterTask *task = std::exchange(writer, nullptr);
-    const HANDLE thread = std::exchange(writerThread, nullptr);
     if (!task) return;
     task->phase = kFinishing;
     SetEvent(task->wake.get());
-    queueThreadEnd(thread, task->parked.get(), 0);
-    bool parked = WaitForSingleObject(task->parked.get(), kConsoleFlushLimitMs) == WAIT_OBJECT_0;
-    if (!parked) {
+    if (!task->thread.waitParked(kConsoleFlushLimitMs)) {
         // Held in a write: the rest is dropped, and the write cancelled.
         task->phase = kAbandoned;
         const ULONGLONG deadline = GetTickCount64() + kCancelLimitMs;
         do {
-            CancelSynchronousIo(thread);
-            parked = WaitForSingleObject(task->parked.get(), kCancelEveryMs) == WAIT_OBJECT_0;
-        } while (!parked && GetTickCount64() < deadline);
+            CancelSynchronousIo(task->thread.handle());
+        } while (!task->thread.waitParked(kCancelEveryMs) && GetTickCount64() < deadline);
     }
-    if (parked || task->call.detach()) {
-        // Parked, or inside a write that no cancel ends: that write's thread
-        // ends when it returns, without coming back into this module.
-        delete task;
-    } else {
-        // Neither parked nor in a write (or not started at all): it runs code
-        // of this module and reads its task, so both stay for good.
-        keepModuleMapped();
-    }
-    CloseHandle(thread);
+    // A write that no cancel ends is detached: the writer's thread ends when
+    // it returns, without coming back into this module. A writer neither
+    // parked nor in a write runs code of this module and reads its task, so
+    // both stay for good.
+    if (task->thread.stop(0, &task->call) != LibraryThread::Ending::Pinned) delete task;
 }
 
 }  // namespace varnex

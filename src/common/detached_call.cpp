@@ -175,8 +175,8 @@ DetachableCall::~DetachableCall() {
     VirtualFree(stub_, 0, MEM_RELEASE);
 }
 
-uintptr_t DetachableCall::invoke(Target target, uintptr_t a1, uintptr_t a2, uintptr_t a3, uintptr_t a4,
-                                 uintptr_t a5) {
+uintptr_t DetachableCall::call(Target target, uintptr_t a1, uintptr_t a2, uintptr_t a3, uintptr_t a4,
+                               uintptr_t a5) {
     using Stub = uintptr_t(WINAPI *)(uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t);
     slots_->target = target;
     return reinterpret_cast<Stub>(stub_)(a1, a2, a3, a4, a5);
@@ -184,13 +184,13 @@ uintptr_t DetachableCall::invoke(Target target, uintptr_t a1, uintptr_t a2, uint
 
 void DetachableCall::callOrderFunction(OrderCallback function, const char *text) {
     if (!stub_) return function(text);
-    invoke(reinterpret_cast<Target>(function), reinterpret_cast<uintptr_t>(text), 0, 0, 0, 0);
+    call(reinterpret_cast<Target>(function), reinterpret_cast<uintptr_t>(text), 0, 0, 0, 0);
 }
 
 BOOL DetachableCall::writeFile(HANDLE file, const void *bytes, DWORD size, DWORD *written,
                                OVERLAPPED *overlapped) {
     if (!stub_) return WriteFile(file, bytes, size, written, overlapped);
-    return static_cast<BOOL>(invoke(reinterpret_cast<Target>(&WriteFile), reinterpret_cast<uintptr_t>(file),
+    return static_cast<BOOL>(call(reinterpret_cast<Target>(&WriteFile), reinterpret_cast<uintptr_t>(file),
                                     reinterpret_cast<uintptr_t>(bytes), size, reinterpret_cast<uintptr_t>(written),
                                     reinterpret_cast<uintptr_t>(overlapped)));
 }

@@ -38,13 +38,16 @@ public:
     void callOrderFunction(OrderCallback function, const char *text);
     // The same for a WriteFile.
     BOOL writeFile(HANDLE file, const void *bytes, DWORD size, DWORD *written, OVERLAPPED *overlapped);
+    // The same for any function of the kind Target describes; only when
+    // ready() (called directly, a __stdcall function of fewer arguments would
+    // leave the stack unbalanced).
+    uintptr_t call(Target target, uintptr_t a1, uintptr_t a2 = 0, uintptr_t a3 = 0, uintptr_t a4 = 0,
+                   uintptr_t a5 = 0);
     // From another thread: if a call is under way, it is detached (true), and
     // the stub's memory is left to it. False when no call is under way.
     bool detach() noexcept;
 
 private:
-    uintptr_t invoke(Target target, uintptr_t a1, uintptr_t a2, uintptr_t a3, uintptr_t a4, uintptr_t a5);
-
     unsigned char *stub_ = nullptr;
     struct StubSlots *slots_ = nullptr;
     void *functionTable_ = nullptr;

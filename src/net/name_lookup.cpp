@@ -6,8 +6,12 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <utility>
+#include <vector>
 
+#include "common/detached_call.h"
 #include "common/handles.h"
+#include "common/library_thread.h"
 #include "common/locks.h"
 #include "net/socket_errors.h"
 #include "net/winsock_startup.h"
@@ -15,6 +19,12 @@
 namespace varnex {
 
 namespace {
+
+// How long the starter of a look-up waits for its thread to run.
+constexpr DWORD kLookupStartLimitMs = 2000;
+// How long the unload gives a look-up that is not in the resolver (about to
+// enter it, or just out of it) to park.
+constexpr DWORD kLookupParkLimitMs = 50;
 
 // gethostbyname's result lives in the calling thread's storage: copied at once.
 bool firstAddress(const hostent *entry, uint32_t &address) {
@@ -25,104 +35,124 @@ bool firstAddress(const hostent *entry, uint32_t &address) {
 
 // A name look-up that may take the resolver's own time (about 10 s when it
 // does not answer) runs on a thread of its own, and the caller waits for it
-// at most its limit. A look-up the caller gave up on ends by itself; it owns
-// its task and a reference to this module, so nothing it touches goes away
-// under it. Callers asking for a name whose look-up is still running wait
-// for that one, so a silent resolver costs one thread per name, not per call.
+// at most its limit. Callers asking for a name whose look-up is still
+// running wait for that one, so a silent resolver costs one thread per name,
+// not per call. The thread parks when its look-up is done, and is ended by
+// the caller that starts the next look-up, or at the unload. A look-up still
+// inside the resolver then is detached from it (common/library_thread.h):
+// the unload does not wait for the resolver, and its thread ends when the
+// resolver returns, touching nothing of this module.
 struct LookupTask {
-    std::string host;
+    explicit LookupTask(const std::string &h) : host(h) {}
+    ~LookupTask() {
+        if (!resolverMayRead) delete[] name;
+    }
+    const std::string host;
+    // The name as the resolver reads it: its own copy, which a look-up
+    // detached at the unload leaves to the resolver.
+    char *name = nullptr;
+    bool resolverMayRead = false;
     UniqueHandle done;
-    HMODULE module = nullptr;
-    bool found = false;
+    bool found = false;     // written before `done` is set
     uint32_t address = 0;
     int error = 0;
+    DetachableCall call;
+    LibraryThread thread;
 };
 
-// Guards the table of running look-ups; held for map operations and the
-// start of a thread only, never while waiting for a look-up.
+// Guards `lookups`; held for map operations only, never while waiting for a
+// look-up or ending its thread.
 SRWLOCK lookupsLock = SRWLOCK_INIT;
-// Made with the first look-up that runs and freed when the last one ends,
-// so nothing of it outlives an unload (a running look-up keeps the module
-// loaded). A plain pointer: a function-local static would make the runtime
-// create a guard semaphore at each load, which no unload gives back.
-using RunningLookups = std::map<std::string, std::shared_ptr<LookupTask>>;
-RunningLookups *runningLookups = nullptr;
+struct Lookups {
+    std::map<std::string, std::shared_ptr<LookupTask>> running;  // by host, not yet done
+    std::vector<std::shared_ptr<LookupTask>> threads;             // every look-up whose thread is owned
+};
+// Made with the first look-up and freed at the unload. A plain pointer: a
+// function-local static would make the runtime create a guard semaphore at
+// each load, which no unload gives back.
+Lookups *lookups = nullptr;
 
-// Takes `host`'s entry out of the table, if it is still `task`'s; the
-// caller holds lookupsLock.
-void forgetLookup(const std::string &host, const LookupTask *task) {
-    if (!runningLookups) return;
-    const auto running = runningLookups->find(host);
-    if (running != runningLookups->end() && running->second.get() == task) runningLookups->erase(running);
-    if (runningLookups->empty()) {
-        delete runningLookups;
-        runningLookups = nullptr;
-    }
+void lookupWork(void *parameter) {
+    auto *task = static_cast<LookupTask *>(parameter);
+    using Resolve = hostent *(WSAAPI *)(const char *);
+    const Resolve resolve = &gethostbyname;
+    const hostent *entry =
+        task->call.ready() ? reinterpret_cast<const hostent *>(task->call.call(
+                                 reinterpret_cast<DetachableCall::Target>(resolve), reinterpret_cast<uintptr_t>(task->name)))
+                           : resolve(task->name);
+    task->found = firstAddress(entry, task->address);
+    if (!task->found) task->error = WSAGetLastError();
+    releaseSockets();  // the unit its starter took for it
+    SetEvent(task->done.get());
 }
 
-// Everything with a destructor lives and ends in here, before the thread
-// gives up its module reference.
-HMODULE runLookup(void *parameter) noexcept {
-    std::unique_ptr<std::shared_ptr<LookupTask>> holder(
-        static_cast<std::shared_ptr<LookupTask> *>(parameter));
-    LookupTask &task = **holder;
-    const HMODULE module = task.module;
-    task.found = firstAddress(gethostbyname(task.host.c_str()), task.address);
-    if (!task.found) task.error = WSAGetLastError();
-    SetEvent(task.done.get());
+// Starts `task`'s thread; false when no thread could be had.
+bool startLookup(LookupTask &task) {
+    const size_t size = task.host.size() + 1;
+    task.name = new (std::nothrow) char[size];
+    if (!task.name) return false;
+    std::memcpy(task.name, task.host.c_str(), size);
+    task.done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    // The caller holds a unit, so acquiring one here only counts.
+    if (!task.done || !acquireSockets()) return false;
+    if (!task.thread.start(lookupWork, &task)) {
+        releaseSockets();
+        return false;
+    }
+    // Confirmed running, so that an unload right after finds it in the
+    // resolver or parked, where it can be let go.
+    task.thread.confirmStarted(kLookupStartLimitMs);
+    return true;
+}
+
+// Ends the threads of look-ups that are done; run by the caller that starts
+// a new one, so that at most the threads of running look-ups stay.
+void endFinishedLookups() {
+    std::vector<std::shared_ptr<LookupTask>> finished;
     {
         ExclusiveLock guard(lookupsLock);
-        forgetLookup(task.host, &task);
-    }
-    holder.reset();
-    releaseSockets();  // the unit its starter took for it
-    return module;
-}
-
-DWORD WINAPI lookupMain(LPVOID parameter) { FreeLibraryAndExitThread(runLookup(parameter), 0); }
-
-// Starts a look-up thread for `host`; false when no thread could be had.
-bool startLookup(const std::shared_ptr<LookupTask> &task) {
-    task->done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!task->done) return false;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&lookupMain),
-                            &task->module))
-        return false;
-    auto *parameter = new (std::nothrow) std::shared_ptr<LookupTask>(task);
-    // The caller holds a unit, so acquiring one here only counts.
-    if (parameter && acquireSockets()) {
-        const HANDLE thread = CreateThread(nullptr, 0, lookupMain, parameter, 0, nullptr);
-        if (holdsHandle(thread)) {
-            CloseHandle(thread);
-            return true;
+        if (!lookups) return;
+        auto &threads = lookups->threads;
+        for (auto it = threads.begin(); it != threads.end();) {
+            if ((*it)->thread.waitParked(0)) {
+                finished.push_back(std::move(*it));
+                it = threads.erase(it);
+            } else {
+                ++it;
+            }
         }
-        releaseSockets();
     }
-    delete parameter;
-    FreeLibrary(task->module);
-    return false;
+    for (const auto &task : finished) task->thread.stop(0, nullptr);
 }
 
 FoundAddress lookUpWithin(const std::string &host, int32_t limitMs) {
+    endFinishedLookups();
     std::shared_ptr<LookupTask> task;
     {
         ExclusiveLock guard(lookupsLock);
-        if (!runningLookups) runningLookups = new RunningLookups();
-        std::shared_ptr<LookupTask> &running = (*runningLookups)[host];
+        if (!lookups) lookups = new Lookups();
+        std::shared_ptr<LookupTask> &running = lookups->running[host];
+        if (running && WaitForSingleObject(running->done.get(), 0) == WAIT_OBJECT_0) running.reset();
         if (!running) {
-            auto fresh = std::make_shared<LookupTask>();
-            fresh->host = host;
-            if (!startLookup(fresh)) {
+            auto fresh = std::make_shared<LookupTask>(host);
+            lookups->threads.reserve(lookups->threads.size() + 1);
+            if (!startLookup(*fresh)) {
                 const int error = static_cast<int>(GetLastError());
-                forgetLookup(host, nullptr);
+                lookups->running.erase(host);
                 return {0, lookupFailedText(host, error)};
             }
+            lookups->threads.push_back(fresh);
             running = fresh;
         }
         task = running;
     }
-    if (WaitForSingleObject(task->done.get(), static_cast<DWORD>(limitMs)) != WAIT_OBJECT_0)
-        return {0, timedOutText(NetStep::Lookup, limitMs, host)};
+    const bool done = WaitForSingleObject(task->done.get(), static_cast<DWORD>(limitMs)) == WAIT_OBJECT_0;
+    if (done) {
+        ExclusiveLock guard(lookupsLock);
+        const auto running = lookups->running.find(host);
+        if (running != lookups->running.end() && running->second == task) lookups->running.erase(running);
+    }
+    if (!done) return {0, timedOutText(NetStep::Lookup, limitMs, host)};
     if (!task->found) return {0, lookupFailedText(host, task->error)};
     return {task->address, std::string()};
 }
@@ -139,6 +169,29 @@ FoundAddress lookUpAddress(const std::string &host, int32_t limitMs) {
     if (!firstAddress(gethostbyname(host.c_str()), found.address))
         found.failure = lookupFailedText(host, WSAGetLastError());
     return found;
+}
+
+void endNameLookups() noexcept {
+    Lookups *ending = nullptr;
+    {
+        ExclusiveLock guard(lookupsLock);
+        ending = std::exchange(lookups, nullptr);
+    }
+    if (!ending) return;
+    for (const auto &task : ending->threads) {
+        switch (task->thread.stop(kLookupParkLimitMs, &task->call)) {
+            case LibraryThread::Ending::Ended:
+                break;
+            case LibraryThread::Ending::Detached:
+                task->resolverMayRead = true;
+                break;
+            case LibraryThread::Ending::Pinned:
+                // Its work still reads the task.
+                new (std::nothrow) std::shared_ptr<LookupTask>(task);
+                break;
+        }
+    }
+    delete ending;
 }
 
 }  // namespace varnex

@@ -19,6 +19,11 @@ struct FoundAddress {
 // only for want of memory.
 FoundAddress lookUpAddress(const std::string &host, int32_t limitMs);
 
+// At the unload, under the loader lock, once no export call runs: ends the
+// look-up threads. A look-up still in the resolver is left to it; its thread
+// ends when the resolver returns, without coming back into this module.
+void endNameLookups() noexcept;
+
 }  // namespace varnex
 
 #endif

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "common/detached_call.h"
+#include "common/handles.h"
+#include "common/library_thread.h"
 #include "common/locks.h"
 #include "pipe/message_framing.h"
 #include "pipe/pipe_io.h"
@@ -26,7 +28,7 @@ constexpr ULONGLONG kDrainLimitMs = 1500;
 }  // namespace
 
 // Owned by the PipeReader; the thread works on it through a plain pointer, so
-// a thread ended by force leaves nothing of its own behind. The task owns the
+// a parked thread holds nothing of its own. The task owns the
 // pipe pair, which it keeps from the start to the end of the receiver, and
 // the claim that makes it the one receiver of the session.
 struct PipeReaderTask {
@@ -49,9 +51,6 @@ struct PipeReaderTask {
     bool outConnectPending = false;
     UniqueHandle ioDone;  // the reader's own overlapped requests
     UniqueHandle stopEvent;
-    UniqueHandle startedEvent;
-    UniqueHandle parkedEvent;  // the reader has reached its parking point
-    UniqueHandle endingEvent;  // set by the first of the two ending APCs
     std::atomic<bool> stopping{false};
     std::atomic<DWORD> result{STILL_ACTIVE};
     // The host's order function is called through it, so that a call that
@@ -61,8 +60,7 @@ struct PipeReaderTask {
     ~PipeReaderTask() { release(); }
 
     bool createEvents() {
-        for (UniqueHandle *event : {&outConnected, &ioDone, &stopEvent, &startedEvent, &parkedEvent,
-                                  &endingEvent}) {
+        for (UniqueHandle *event : {&outConnected, &ioDone, &stopEvent}) {
             event->reset(createEvent());
             if (!*event) return false;
         }
@@ -299,23 +297,14 @@ DWORD serve(PipeReaderTask &task) noexcept {
     }
 }
 
-DWORD WINAPI readerMain(LPVOID parameter) {
+// The reader's thread: the host's callback is behind it for good when it
+// returns, and its thread parks (common/library_thread.h).
+void readerWork(void *parameter) {
     auto *task = static_cast<PipeReaderTask *>(parameter);
-    if (!task) return kReaderNoTask;
-    SetEvent(task->startedEvent.get());
     task->result = serve(*task);
     // The receiver has ended (the stop word, or the order to stop): another
     // may take over at once.
     task->release();
-    // The parking point: serve's objects are gone, no lock is held, no heap
-    // operation is under way and the host's callback has returned. The thread
-    // does not end by itself: an ending thread needs the loader lock, which an
-    // unload of the library holds while it waits for this point. Its owner
-    // ends it from here with two APCs (see PipeReader::stop); this is the
-    // reader's only alertable wait, and the host's function, where an
-    // alertable wait of the host's could run them, is behind it for good.
-    SetEvent(task->parkedEvent.get());
-    for (;;) SleepEx(INFINITE, TRUE);
 }
 
 }  // namespace
@@ -333,13 +322,11 @@ bool PipeReader::start(const std::string &inPath, const std::string &outPath, st
     task->stopWord = std::move(stopWord);
     task->callback = callback;
     if (!task->createEvents() || !task->claimAndCreatePipes()) return false;
-    HANDLE thread = CreateThread(nullptr, 0, readerMain, task.get(), 0, &threadId_);
-    if (!holdsHandle(thread)) return false;
-    thread_.reset(thread);
+    if (!thread_.start(readerWork, task.get())) return false;
     task_ = std::move(task);
     // Returns once the thread runs, so an unload right after the
     // registration finds it where it can be stopped.
-    WaitForSingleObject(task_->startedEvent.get(), kStopLimitMs);
+    thread_.confirmStarted(kStopLimitMs);
     return true;
 }
 
@@ -362,33 +349,24 @@ void PipeReader::stop() noexcept {
     if (!task_) return;
     task_->stopping = true;
     SetEvent(task_->stopEvent.get());
-    const bool onReader = GetCurrentThreadId() == threadId_;
-    if (!onReader && WaitForSingleObject(task_->parkedEvent.get(), kStopLimitMs) == WAIT_OBJECT_0) {
-        // Parked: it runs nothing of the host's any more, so it is ended
-        // there, and touches its task no more once `ending` is signalled.
-        queueThreadEnd(thread_.get(), task_->endingEvent.get(), kReaderStopped);
-        if (WaitForSingleObject(task_->endingEvent.get(), kStopLimitMs) == WAIT_OBJECT_0) {
-            thread_.reset();
+    switch (thread_.stop(kStopLimitMs, &task_->call)) {
+        case LibraryThread::Ending::Ended:
             task_.reset();
-            return;
-        }
+            break;
+        case LibraryThread::Ending::Detached:
+            // Still inside the host's order function (or this is that very
+            // call): when the function returns, the thread ends there, and
+            // never touches its task again. So the pipes and the claim go
+            // now, and the module may go too.
+            task_->release();
+            task_.reset();
+            break;
+        case LibraryThread::Ending::Pinned:
+            // It runs this module's code: the reader keeps its task, and
+            // releases the pipes and the claim itself as it ends.
+            static_cast<void>(task_.release());
+            break;
     }
-    // The reader is still inside the host's order function (or this is that
-    // very call). The call is detached: when the function returns, the
-    // thread ends there, outside this module, and never touches its task
-    // again. So the pipes and the claim go now, and the module may go too.
-    if (task_->call.detach()) {
-        task_->release();
-        task_.reset();
-        thread_.reset();
-        return;
-    }
-    // Not parked, yet not in the host's function either: it runs this
-    // module's code, so the module stays mapped for good and the reader keeps
-    // its task; it releases the pipes and the claim itself as it ends.
-    keepModuleMapped();
-    static_cast<void>(task_.release());
-    thread_.reset();
 }
 
 DWORD PipeReader::result() const { return task_ ? task_->result.load() : DWORD(kReaderNoTask); }

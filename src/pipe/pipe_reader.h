@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "common/handles.h"
+#include "common/library_thread.h"
 #include "varnex.h"
 
 namespace varnex {
@@ -44,8 +44,7 @@ public:
 
 private:
     std::unique_ptr<PipeReaderTask> task_;
-    UniqueHandle thread_;
-    DWORD threadId_ = 0;
+    LibraryThread thread_;
 };
 
 }  // namespace varnex

@@ -30,6 +30,7 @@
 //   resetorders                         counts the orders arrived from 0 again
 //   nullcalls                           _writelog and _process with null texts
 //   unload|MS                           FreeLibrary on Varnex.dll, then MS ms of life
+//   mapped                              prints "MAPPED 1" while Varnex.dll is mapped, else "MAPPED 0"
 //   waitfile|PATH|MS                    waits until the file PATH exists (at most MS)
 //   send|COUNT|SYMBOL                   COUNT changed signals for SYMBOL, one at a time
 //   processfile|PATH|QTY|PRICE          a signal of today whose symbol is the whole
@@ -466,6 +467,9 @@ int runLine(const std::string &line) {
         } else if (cmd == "unload" && f.size() == 2) {
             FreeLibrary(varnexModule);
             Sleep(std::stoul(f[1]));
+        } else if (cmd == "mapped") {
+            std::printf("MAPPED %d\n", GetModuleHandleA("Varnex.dll") ? 1 : 0);
+            std::fflush(stdout);
         } else if (cmd == "waitfile" && f.size() == 3) {
             const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
             while (GetFileAttributesA(f[1].c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < deadline)

@@ -98,16 +98,21 @@ Timings runFaults(const TempFolder &folder, const std::vector<Fault> &faults, co
     // The library's writer puts the failure lines out after their _process
     // returned; a host that ended at once could take them with it.
     const std::string seen = folder.file("seen");
+    // Then an unload while the slow name's look-up is still in the resolver:
+    // the library goes at once, and the next load is a fresh one.
     script += "sleep|200\ntimedsend|" + std::to_string(kHealthyRelays) + "|HEALTHY\njoin\nwaitfile|" + seen +
-              "|30000\necho|END\n";
+              "|30000\nunload|0\nmapped\nload\nwritelog|RELOADED\necho|END\n";
     HostProcess host(folder, "faults.txt", script, HostConsole::Read, resolver);
     // A server that is down says so on one line that gives the reason.
     for (const Fault &fault : faults) host.waitForOutput(fault.failure, 30000);
     writeFile(seen, "");
     const HostResult result = host.finish();
     EXPECT_NE(result.output.find("END"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("MAPPED 0"), std::string::npos) << result.output;
+    EXPECT_EQ(result.exitCode, 0u);
     Timings timings = timingsOf(result.output);
     const std::string log = readFile(folder.file("VarnexMsg.txt"));
+    EXPECT_NE(log.find("RELOADED"), std::string::npos);
     for (const Fault &fault : faults) {
         SCOPED_TRACE(fault.symbol);
         EXPECT_EQ(timings.count.count(fault.symbol), 1u) << result.output;
@@ -180,7 +185,9 @@ TEST_F(TcpProof, EveryFailingServerCostsAtMostItsBoundAndHoldsOnlyItsOwnSymbol) 
                       std::to_string(slowest) + " ms against a " + bound + " bound; " +
                       std::to_string(kHealthyRelays) + " healthy relays beside them, longest " +
                       std::to_string(healthiest) + " ms; 7 of 7 signal files written; " +
-                      std::to_string(took) + " ms in all");
+                      std::to_string(took) +
+                      " ms in all; then unloaded with the slow look-up still in the resolver: unmapped at once, "
+                      "loaded afresh");
 }
 
 // A server that goes down and comes back again and again while 20 symbols

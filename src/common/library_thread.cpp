@@ -1,0 +1,101 @@
+#include "common/library_thread.h"
+
+#include <initializer_list>
+#include <new>
+
+#include "common/handles.h"
+
+namespace varnex {
+
+namespace {
+
+// How long a parked thread is given to run its ending APCs; it needs only
+// to be scheduled.
+constexpr DWORD kEndLimitMs = 2000;
+
+}  // namespace
+
+// Shared by the owner and the thread; freed by the owner once the thread
+// touches it no more, leaked with the module when the thread is pinned.
+struct LibraryThread::Control {
+    LibraryThread::Work work = nullptr;
+    void *context = nullptr;
+    UniqueHandle started;
+    UniqueHandle parked;
+    UniqueHandle ending;  // set by the first ending APC
+};
+
+namespace {
+
+DWORD WINAPI threadMain(LPVOID parameter) {
+    auto *control = static_cast<LibraryThread::Control *>(parameter);
+    SetEvent(control->started.get());
+    control->work(control->context);
+    SetEvent(control->parked.get());
+    // The parking point: the work's objects are gone and nothing of the
+    // control is touched any more. The only alertable wait of the thread,
+    // so the ending APCs run here and nowhere else.
+    for (;;) SleepEx(INFINITE, TRUE);
+}
+
+}  // namespace
+
+LibraryThread::~LibraryThread() {
+    if (control_) stop(0, nullptr);
+}
+
+bool LibraryThread::start(Work work, void *context) noexcept {
+    if (control_ || !work) return false;
+    auto *control = new (std::nothrow) Control;
+    if (!control) return false;
+    control->work = work;
+    control->context = context;
+    for (UniqueHandle *event : {&control->started, &control->parked, &control->ending}) {
+        event->reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        if (!*event) {
+            delete control;
+            return false;
+        }
+    }
+    DWORD id = 0;
+    const HANDLE thread = CreateThread(nullptr, 0, threadMain, control, 0, &id);
+    if (!holdsHandle(thread)) {
+        delete control;
+        return false;
+    }
+    control_ = control;
+    thread_ = thread;
+    id_ = id;
+    return true;
+}
+
+bool LibraryThread::confirmStarted(DWORD limitMs) const noexcept {
+    return control_ && WaitForSingleObject(control_->started.get(), limitMs) == WAIT_OBJECT_0;
+}
+
+bool LibraryThread::waitParked(DWORD limitMs) const noexcept {
+    return control_ && WaitForSingleObject(control_->parked.get(), limitMs) == WAIT_OBJECT_0;
+}
+
+LibraryThread::Ending LibraryThread::stop(DWORD limitMs, DetachableCall *call) noexcept {
+    if (!control_) return Ending::Ended;
+    Ending ending = Ending::Pinned;
+    if (!isCurrent() && waitParked(limitMs)) {
+        queueThreadEnd(thread_, control_->ending.get(), 0);
+        if (WaitForSingleObject(control_->ending.get(), kEndLimitMs) == WAIT_OBJECT_0) ending = Ending::Ended;
+    }
+    if (ending != Ending::Ended) {
+        if (call && call->detach())
+            ending = Ending::Detached;  // it never comes back to its control
+        else
+            keepModuleMapped();
+    }
+    if (ending != Ending::Pinned) delete control_;
+    CloseHandle(thread_);
+    control_ = nullptr;
+    thread_ = nullptr;
+    id_ = 0;
+    return ending;
+}
+
+}  // namespace varnex
