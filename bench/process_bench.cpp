@@ -87,9 +87,6 @@ public:
           mutex_(CreateMutexA(nullptr, FALSE, "Local\\VarnexBench.mutex")),
           folder_(CreateFileA(path.substr(0, path.find_last_of('\\') + 1).c_str(), FILE_LIST_DIRECTORY, kShareAll,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr)) {
-        FILE_BASIC_INFO basic;
-        GetFileInformationByHandleEx(file_, FileBasicInfo, &basic, sizeof basic);
-        created_ = basic.CreationTime.LowPart;
         watch_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         armWatch();
     }
@@ -133,11 +130,13 @@ public:
     // The look at the path: its size and creation time against the handle's.
     bool pathIsFile() {
         FILE_STANDARD_INFO standard;
+        FILE_BASIC_INFO basic;
         WIN32_FILE_ATTRIBUTE_DATA atPath;
         GetFileInformationByHandleEx(file_, FileStandardInfo, &standard, sizeof standard);
+        GetFileInformationByHandleEx(file_, FileBasicInfo, &basic, sizeof basic);
         return GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &atPath) &&
                atPath.nFileSizeLow == standard.EndOfFile.LowPart && !standard.DeletePending &&
-               atPath.ftCreationTime.dwLowDateTime == created_;
+               atPath.ftCreationTime.dwLowDateTime == basic.CreationTime.LowPart;
     }
     // Appends the bytes `make` builds (the stamp is taken inside the guard).
     template <typename Make>
@@ -167,7 +166,6 @@ private:
     volatile LONG *word_;
     HANDLE mutex_;
     HANDLE folder_;
-    DWORD created_ = 0;
     OVERLAPPED region_ = {};
     OVERLAPPED watch_ = {};
     alignas(DWORD) unsigned char changes_[512];
@@ -323,7 +321,7 @@ int main() {
         "one byte far beyond the data; WaitForSingleObject and ReleaseMutex of a named mutex. The rename "
         "check: while the directory change request (ReadDirectoryChangesW) kept pending on the folder "
         "has not completed, one GetFileInformationByHandleEx of the handle (for a delete); once it has, "
-        "GetFileAttributesExA of the path and GetFileInformationByHandleEx of the handle, 100 times a "
+        "GetFileAttributesExA of the path and two GetFileInformationByHandleEx of the handle, 100 times a "
         "round each.");
     // A fresh library (a reload reads Varnex.ini anew) with every destination on.
     FreeLibrary(varnex.module);

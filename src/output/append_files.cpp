@@ -50,24 +50,29 @@ bool deletedUnder(HANDLE file) {
     return standard.DeletePending || standard.NumberOfLinks == 0;
 }
 
-// Whether the file at `path` is still the one `file` holds, made at
-// `created`. Windows gives no identity of a path's file without opening it,
-// which costs what keeping the file open saves; one query of the path
-// (about 2.5 us under Wine, where it is a stat) and one of the handle
-// compare its size and creation time. Not its write time: Windows promises
-// that only once the writing handles are closed, and a query through another
-// handle may see an older one. A different file passes only with the same
-// size and creation time: a copy that kept them, or on Windows, whose file
-// name tunnelling gives a file made under a name within 15 s of the name's
-// old file going that file's creation time, such a file of the very same size.
-bool stillAtPath(HANDLE file, LONGLONG created, const std::string &path) {
+// Whether the file at `path` is still the one `file` holds. Windows gives no
+// identity of a path's file without opening it, which costs what keeping the
+// file open saves; one query of the path (about 2.5 us under Wine, where it
+// is a stat) and two of the handle compare its size and creation time, read
+// together (under Wine the creation time is the inode's change time, which
+// every write moves). Not its write time: Windows promises that only once
+// the writing handles are closed, and a query through another handle may see
+// an older one. A different file passes only with the same size and creation
+// time: a copy that kept them, or on Windows, whose file name tunnelling
+// gives a file made under a name within 15 s of the name's old file going
+// that file's creation time, such a file of the very same size.
+bool stillAtPath(HANDLE file, const std::string &path) {
     FILE_STANDARD_INFO standard;
-    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) return false;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
+        !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+        return false;
     if (standard.DeletePending || standard.NumberOfLinks == 0) return false;
     WIN32_FILE_ATTRIBUTE_DATA atPath;
     if (!attributesAt(path, &atPath)) return false;
     const ULONGLONG size = (static_cast<ULONGLONG>(atPath.nFileSizeHigh) << 32) | atPath.nFileSizeLow;
-    return size == static_cast<ULONGLONG>(standard.EndOfFile.QuadPart) && asNumber(atPath.ftCreationTime) == created;
+    return size == static_cast<ULONGLONG>(standard.EndOfFile.QuadPart) &&
+           asNumber(atPath.ftCreationTime) == basic.CreationTime.QuadPart;
 }
 
 // Names differing only in letter case are one file.
@@ -89,8 +94,7 @@ struct AppendFiles::Entry {
     // rather than in the kernel's file lock. Held across the check, the open
     // and the write only: no console output, no callbacks.
     SRWLOCK lock = SRWLOCK_INIT;
-    UniqueHandle file;  // guarded by lock, as the two below
-    LONGLONG created = 0;  // the file's creation time, read as it was opened
+    UniqueHandle file;  // guarded by lock, as the count below
     // The folder watch's count when the path was last found to be the file's.
     unsigned long checkedAt = 0;
 };
@@ -143,7 +147,7 @@ unsigned long AppendFiles::append(const std::string &path, char separator, const
         const unsigned long generation = entry->watch ? entry->watch->generation() : 0;
         const bool sameFile = entry->watch && generation == entry->checkedAt
                                   ? !deletedUnder(entry->file.get())
-                                  : stillAtPath(entry->file.get(), entry->created, path);
+                                  : stillAtPath(entry->file.get(), path);
         if (sameFile)
             entry->checkedAt = generation;
         else
@@ -157,10 +161,6 @@ unsigned long AppendFiles::append(const std::string &path, char separator, const
         entry->file.reset(createFileAt(path, FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE, kShareAll,
                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
         if (!entry->file) return lastErrorOr(ERROR_OPEN_FAILED);
-        FILE_BASIC_INFO basic;
-        entry->created = GetFileInformationByHandleEx(entry->file.get(), FileBasicInfo, &basic, sizeof basic)
-                             ? basic.CreationTime.QuadPart
-                             : -1;
     }
     DWORD error = ERROR_SUCCESS;
     {
