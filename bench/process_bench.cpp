@@ -84,17 +84,8 @@ public:
           mapping_(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
                                       "Local\\VarnexBench.guard")),
           word_(static_cast<volatile LONG *>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 0))),
-          mutex_(CreateMutexA(nullptr, FALSE, "Local\\VarnexBench.mutex")),
-          folder_(CreateFileA(path.substr(0, path.find_last_of('\\') + 1).c_str(), FILE_LIST_DIRECTORY, kShareAll,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr)) {
-        watch_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        armWatch();
-    }
+          mutex_(CreateMutexA(nullptr, FALSE, "Local\\VarnexBench.mutex")) {}
     ~KeptFile() {
-        CancelIoEx(folder_, &watch_);
-        WaitForSingleObject(watch_.hEvent, 1000);
-        CloseHandle(watch_.hEvent);
-        CloseHandle(folder_);
         UnmapViewOfFile(const_cast<LONG *>(word_));
         CloseHandle(mapping_);
         CloseHandle(mutex_);
@@ -113,22 +104,8 @@ public:
     void unlockRegion() { UnlockFileEx(file_, 0, 1, 0, region()); }
     void takeMutex() { WaitForSingleObject(mutex_, INFINITE); }
     void releaseMutex() { ReleaseMutex(mutex_); }
-    // The library's rename check: the handle asked whether its file was
-    // deleted, and the path looked at only once a name in the folder changed,
-    // which a directory change request kept pending tells.
+    // The library's rename check: the path's size and creation time against the handle's.
     bool stillAtPath() {
-        if (HasOverlappedIoCompleted(&watch_)) {
-            DWORD ignored;
-            GetOverlappedResult(folder_, &watch_, &ignored, FALSE);
-            armWatch();
-            return pathIsFile();
-        }
-        FILE_STANDARD_INFO standard;
-        GetFileInformationByHandleEx(file_, FileStandardInfo, &standard, sizeof standard);
-        return !standard.DeletePending && standard.NumberOfLinks != 0;
-    }
-    // The look at the path: its size and creation time against the handle's.
-    bool pathIsFile() {
         FILE_STANDARD_INFO standard;
         FILE_BASIC_INFO basic;
         WIN32_FILE_ATTRIBUTE_DATA atPath;
@@ -152,23 +129,12 @@ private:
         region_.OffsetHigh = 0x40000000;
         return &region_;
     }
-    void armWatch() {
-        const HANDLE event = watch_.hEvent;
-        watch_ = {};
-        watch_.hEvent = event;
-        ResetEvent(event);
-        ReadDirectoryChangesW(folder_, changes_, sizeof changes_, FALSE,
-                              FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME, nullptr, &watch_, nullptr);
-    }
     std::string path_;
     HANDLE file_;
     HANDLE mapping_;
     volatile LONG *word_;
     HANDLE mutex_;
-    HANDLE folder_;
     OVERLAPPED region_ = {};
-    OVERLAPPED watch_ = {};
-    alignas(DWORD) unsigned char changes_[512];
 };
 
 // Median, min and max of rounds of `count` calls of `step`, in microseconds per call.
@@ -240,7 +206,7 @@ int main() {
         perLine.run(kSignals, [&] { appendLocked(oldLog, unchangedLines()); });
     }
     // The guards alone, and the check alone.
-    Rounds word, region, mutex, check, pathCheck;
+    Rounds word, region, mutex, check;
     for (int round = 0; round < kRounds; ++round) {
         word.run(100, [&] {
             kept.takeWord();
@@ -255,7 +221,6 @@ int main() {
             kept.releaseMutex();
         });
         check.run(100, [&] { kept.stillAtPath(); });
-        pathCheck.run(100, [&] { kept.pathIsFile(); });
     }
     // Closed before the files are deleted at the end.
     safeFile.reset();
@@ -275,10 +240,8 @@ int main() {
     reportNote(
         "files-safe",
         "Floor: the steps that keep lines whole across processes and follow a renamed log, done by "
-        "hand: the rename check (a GetFileInformationByHandleEx of the handle for a delete, and once a "
-        "directory change request on the folder has completed, as the signal file's replace in that "
-        "folder completes it every signal, GetFileAttributesExA of the path and a second "
-        "GetFileInformationByHandleEx of the handle), the two lines in one WriteFile to a file kept open (FILE_READ_DATA|"
+        "hand: the rename check (GetFileAttributesExA of the path, two GetFileInformationByHandleEx of "
+        "the handle), the two lines in one WriteFile to a file kept open (FILE_READ_DATA|"
         "FILE_APPEND_DATA) under a shared-memory word taken with InterlockedCompareExchange; the "
         "signal file written to a temporary file (CreateFileA, WriteFile, CloseHandle) and moved "
         "over the target with MoveFileExA. The plain floor above lacks these steps.");
@@ -297,8 +260,7 @@ int main() {
                "position) against the same two stamped lines in one WriteFile by hand: to a file kept open "
                "under the same cross-process guard (a shared-memory word taken with "
                "InterlockedCompareExchange), the same with the library's rename check before it "
-               "(a GetFileInformationByHandleEx of the handle, while the directory change request kept "
-               "pending on the folder has not completed), "
+               "(GetFileAttributesExA of the path, two GetFileInformationByHandleEx of the handle), "
                "unguarded (the physical floor), and through a file opened, locked (LockFileEx on a byte far "
                "beyond the data), written, unlocked and closed, as the library appended before it kept its "
                "files open (the gain).");
@@ -308,10 +270,8 @@ int main() {
               region.spread(), "shared-memory word", word.spread(), "-");
     reportRow("guard-mutex", "cross-process guard: named mutex wait and release", "us", mutex.spread(),
               "shared-memory word", word.spread(), "-");
-    reportRow("rename-check", "rename check while no name in the folder changed (the library's)", "us",
+    reportRow("rename-check", "rename check: the path's size and creation time against the handle's", "us",
               check.spread(), "-");
-    reportRow("rename-check-path", "rename check once a name changed: the path's size and creation time", "us",
-              pathCheck.spread(), "rename check while no name changed", check.spread(), "-");
     reportNote(
         "guard-word",
         "The guards an append can take so that processes writing one file neither tear its lines nor "
@@ -319,10 +279,7 @@ int main() {
         "tore a quarter of their lines), each taken and released 100 times a round, uncontended: "
         "InterlockedCompareExchange on a word of a named file mapping; LockFileEx and UnlockFileEx of "
         "one byte far beyond the data; WaitForSingleObject and ReleaseMutex of a named mutex. The rename "
-        "check: while the directory change request (ReadDirectoryChangesW) kept pending on the folder "
-        "has not completed, one GetFileInformationByHandleEx of the handle (for a delete); once it has, "
-        "GetFileAttributesExA of the path and two GetFileInformationByHandleEx of the handle, 100 times a "
-        "round each.");
+        "check: GetFileAttributesExA of the path and two GetFileInformationByHandleEx of the handle.");
     // A fresh library (a reload reads Varnex.ini anew) with every destination on.
     FreeLibrary(varnex.module);
     WSADATA data;

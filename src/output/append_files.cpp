@@ -39,28 +39,19 @@ LONGLONG asNumber(const FILETIME &time) {
     return static_cast<LONGLONG>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
 }
 
-// Whether the file `file` holds has been deleted: one query of the handle
-// (0.5 us under Wine). Windows since 10 1903 lets the name of a deleted file
-// go at once (no link left); before, the handle reports the pending delete.
-// Wine 8 keeps the name of a file deleted while others hold it until the
-// last of them closes it, and tells no one.
-bool deletedUnder(HANDLE file) {
-    FILE_STANDARD_INFO standard;
-    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) return true;
-    return standard.DeletePending || standard.NumberOfLinks == 0;
-}
-
 // Whether the file at `path` is still the one `file` holds. Windows gives no
 // identity of a path's file without opening it, which costs what keeping the
-// file open saves; one query of the path (about 2.5 us under Wine, where it
-// is a stat) and two of the handle compare its size and creation time, read
-// together (under Wine the creation time is the inode's change time, which
-// every write moves). Not its write time: Windows promises that only once
-// the writing handles are closed, and a query through another handle may see
-// an older one. A different file passes only with the same size and creation
+// file open saves; one query of the path (about 4 us under Wine, where it is
+// a stat) and two of the handle (an fstat each there) compare its size and
+// creation time. Not its write time: Windows promises that only once the
+// writing handles are closed, and a query through another handle may see an
+// older one. A different file passes only with the same size and creation
 // time: a copy that kept them, or on Windows, whose file name tunnelling
 // gives a file made under a name within 15 s of the name's old file going
-// that file's creation time, such a file of the very same size.
+// that file's creation time, such a file of the very same size. A delete
+// lets the name go at once on Windows 10 since 1903; on older Windows the
+// handle reports the pending delete; Wine 8 keeps the name of a file deleted
+// while others hold it until the last of them closes it, and tells no one.
 bool stillAtPath(HANDLE file, const std::string &path) {
     FILE_STANDARD_INFO standard;
     FILE_BASIC_INFO basic;
@@ -86,30 +77,19 @@ std::string keyOf(const std::string &path) {
 }  // namespace
 
 struct AppendFiles::Entry {
-    Entry(const std::string &p, size_t s, FolderWatch *w) : path(p), slot(s), watch(w) {}
+    Entry(const std::string &p, size_t s) : path(p), slot(s) {}
     const std::string path;
     const size_t slot;  // its cross-process guard
-    FolderWatch *const watch;  // its folder's, or null when that is not watched
     // This process's writers of the file, one at a time: they queue here
     // rather than in the kernel's file lock. Held across the check, the open
     // and the write only: no console output, no callbacks.
     SRWLOCK lock = SRWLOCK_INIT;
-    UniqueHandle file;  // guarded by lock, as the count below
-    // The folder watch's count when the path was last found to be the file's.
-    unsigned long checkedAt = 0;
+    UniqueHandle file;  // guarded by lock
 };
 
 AppendFiles::AppendFiles(size_t bound, LocalClock clock) : bound_(bound ? bound : 1), clock_(clock) {}
 
 AppendFiles::~AppendFiles() = default;
-
-FolderWatch *AppendFiles::watchOf(const std::string &path) {
-    const std::string folder = keyOf(folderOf(path));
-    const auto found = watches_.find(folder);
-    if (found != watches_.end()) return found->second.get();
-    if (watches_.size() >= kWatchedFolders) return nullptr;
-    return watches_.emplace(folder, std::make_unique<FolderWatch>(folderOf(path))).first->second.get();
-}
 
 std::shared_ptr<AppendFiles::Entry> AppendFiles::entryFor(const std::string &path) {
     {
@@ -125,7 +105,7 @@ std::shared_ptr<AppendFiles::Entry> AppendFiles::entryFor(const std::string &pat
         recent_.splice(recent_.begin(), recent_, found->second);
         return recent_.front();
     }
-    recent_.push_front(std::make_shared<Entry>(path, guards_.slotOf(path), watchOf(path)));
+    recent_.push_front(std::make_shared<Entry>(path, guards_.slotOf(path)));
     byPath_.emplace(key, recent_.begin());
     if (recent_.size() > bound_) {
         // The least recently used file goes; a thread writing it meanwhile
@@ -140,22 +120,8 @@ unsigned long AppendFiles::append(const std::string &path, char separator, const
                                   size_t count, const CalendarDate *onlyOn) {
     const std::shared_ptr<Entry> entry = entryFor(path);
     ExclusiveLock guard(entry->lock);
-    if (entry->file) {
-        // The path is looked at only when a name in its folder may have
-        // changed since it was last found to be this file; read before the
-        // look, so a change during it moves the count again.
-        const unsigned long generation = entry->watch ? entry->watch->generation() : 0;
-        const bool sameFile = entry->watch && generation == entry->checkedAt
-                                  ? !deletedUnder(entry->file.get())
-                                  : stillAtPath(entry->file.get(), path);
-        if (sameFile)
-            entry->checkedAt = generation;
-        else
-            entry->file.reset();
-    }
+    if (entry->file && !stillAtPath(entry->file.get(), path)) entry->file.reset();
     if (!entry->file) {
-        // Read before the open: a rename from here on is looked for at the next line.
-        entry->checkedAt = entry->watch ? entry->watch->generation() : 0;
         // Without FILE_WRITE_DATA every write goes to the end of the file;
         // read access is there because LockFileEx requires read or write access.
         entry->file.reset(createFileAt(path, FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE, kShareAll,

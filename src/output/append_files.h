@@ -14,12 +14,10 @@
 //   processes that load the library and rotation tools are not refused
 //   (except a reader that will not share write access with a writer);
 // - a file renamed, deleted or replaced by another program is let go: before
-//   each write the handle is asked whether its file was deleted, and once a
-//   name in the file's folder has changed (folder_watch.h), the file at the
-//   path is compared with the one held; the next line after such a change
-//   goes to a file at the path, never into the renamed or deleted one. A
-//   line written at the same moment as the change (before the system has
-//   reported it) stays where it went.
+//   each write the file at the path is compared with the one held, and the
+//   next line after such a change goes to a file at the path, never into
+//   the renamed or deleted one. A line written at the same moment as the
+//   change stays where it went.
 #ifndef VARNEX_OUTPUT_APPEND_FILES_H
 #define VARNEX_OUTPUT_APPEND_FILES_H
 
@@ -33,7 +31,6 @@
 
 #include "output/append_guard.h"
 #include "output/file_names.h"
-#include "output/folder_watch.h"
 #include "output/line_files.h"
 #include "output/log_names.h"
 
@@ -43,9 +40,6 @@ namespace varnex {
 // keep theirs; a symbol beyond them opens its file again (and closes the one
 // least recently used).
 constexpr size_t kKeptDebugFiles = 64;
-// How many folders are watched for renames; a file in a folder beyond them
-// has its path looked at before every line.
-constexpr size_t kWatchedFolders = 8;
 
 using LocalClock = LocalTime (*)();
 
@@ -74,7 +68,6 @@ public:
 private:
     struct Entry;
     std::shared_ptr<Entry> entryFor(const std::string &path);
-    FolderWatch *watchOf(const std::string &path);  // under tableLock_
 
     const size_t bound_;
     const LocalClock clock_;
@@ -85,9 +78,6 @@ private:
     SRWLOCK tableLock_ = SRWLOCK_INIT;
     std::list<std::shared_ptr<Entry>> recent_;  // most recently used first
     std::unordered_map<std::string, std::list<std::shared_ptr<Entry>>::iterator> byPath_;
-    // Guarded by tableLock_; a watch lives as long as this object, and its
-    // entries point to it.
-    std::unordered_map<std::string, std::unique_ptr<FolderWatch>> watches_;
 };
 
 }  // namespace varnex

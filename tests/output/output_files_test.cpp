@@ -10,7 +10,6 @@
 #include "output/append_files.h"
 #include "output/append_guard.h"
 #include "output/file_names.h"
-#include "output/folder_watch.h"
 #include "output/line_files.h"
 #include "output/log_file.h"
 #include "output/log_names.h"
@@ -299,32 +298,6 @@ TEST(AppendFiles, KeepsTheMostRecentlyUsedFilesOpenUpToItsBound) {
     for (const std::string &path : {a, b, c, d}) EXPECT_FALSE(heldOpen(path)) << path;
     EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(b), '\t'),
               (std::vector<std::string>{"x", "y"}));
-}
-
-// The count moves when a name in the folder changes, and only then; a
-// folder that cannot be watched moves it at every read.
-TEST(FolderWatch, MovesOnANameChangeOnlyAndAlwaysWhenUnwatched) {
-    TempFolder folder;
-    const std::string file = folder.file("log.txt");
-    varnex_test::writeFile(file, "x");
-    FolderWatch watch(folder.file(""));
-    const unsigned long start = watch.generation();
-    varnex_test::writeFile(file, "written in place");  // no name changes
-    Sleep(50);
-    EXPECT_EQ(watch.generation(), start);
-    ASSERT_TRUE(MoveFileA(file.c_str(), folder.file("old.txt").c_str()));
-    // Reported once the system has made the change: within moments, not at once.
-    unsigned long after = watch.generation();
-    for (int i = 0; i < 200 && after == start; ++i, Sleep(5)) after = watch.generation();
-    EXPECT_NE(after, start);
-    Sleep(50);  // both halves of the rename reported
-    after = watch.generation();
-    Sleep(20);
-    EXPECT_EQ(watch.generation(), after);
-
-    FolderWatch missing(folder.file("no such folder"));
-    const unsigned long first = missing.generation();
-    EXPECT_NE(missing.generation(), first);
 }
 
 // What another program may do to a kept file between two lines, and where
