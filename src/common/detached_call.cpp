@@ -179,7 +179,15 @@ uintptr_t DetachableCall::call(Target target, uintptr_t a1, uintptr_t a2, uintpt
                                uintptr_t a5) {
     using Stub = uintptr_t(WINAPI *)(uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t);
     slots_->target = target;
-    return reinterpret_cast<Stub>(stub_)(a1, a2, a3, a4, a5);
+    try {
+        return reinterpret_cast<Stub>(stub_)(a1, a2, a3, a4, a5);
+    } catch (...) {
+        // The function threw past the stub, which did not get to mark the
+        // call over: the next call would take the stub for detached and end
+        // its thread.
+        InterlockedCompareExchange(&slots_->state, 0, 1);
+        throw;
+    }
 }
 
 void DetachableCall::callOrderFunction(OrderCallback function, const char *text) {
@@ -205,8 +213,14 @@ PAPCFUNC asApc(Function *function) {
 }  // namespace
 
 void queueThreadEnd(HANDLE thread, HANDLE signalled, DWORD exitCode) noexcept {
+    // Both are queued while the thread is held: queued one by one, the first
+    // could run alone and its wait return into this module's code, where the
+    // thread would be when the unload, seeing `signalled`, unmaps it. Both
+    // pending, the wait runs them back to back and never returns.
+    const bool held = SuspendThread(thread) != static_cast<DWORD>(-1);
     QueueUserAPC(asApc(&SetEvent), thread, reinterpret_cast<ULONG_PTR>(signalled));
     QueueUserAPC(asApc(&ExitThread), thread, exitCode);
+    if (held) ResumeThread(thread);
 }
 
 void keepModuleMapped() noexcept {

@@ -57,8 +57,9 @@ private:
 // Ends a thread of this module that waits alertably at its parking point (its
 // only alertable wait, reached only once it runs no code of the host's): two
 // APCs, both system functions of one pointer-sized argument, run there in
-// order, SetEvent(`signalled`), then ExitThread(`exitCode`). Once `signalled`
-// is seen, the thread is on its way out without a return into this module;
+// order, SetEvent(`signalled`), then ExitThread(`exitCode`), both queued
+// while the thread is suspended. Once `signalled` is seen, the thread is on
+// its way out without a return into this module;
 // its exit, which needs the loader lock an unload holds, may complete after
 // the module is gone. (TerminateThread would do as much, but Wine keeps the
 // stack of a thread ended that way: a megabyte per reload.)

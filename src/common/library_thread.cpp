@@ -12,6 +12,10 @@ namespace {
 // How long a parked thread is given to run its ending APCs; it needs only
 // to be scheduled.
 constexpr DWORD kEndLimitMs = 2000;
+// How long, past the caller's limit, a thread found neither parked nor in
+// its call is looked at again, and how often.
+constexpr DWORD kSettleLimitMs = 100;
+constexpr DWORD kSettleEveryMs = 5;
 
 }  // namespace
 
@@ -80,16 +84,25 @@ bool LibraryThread::waitParked(DWORD limitMs) const noexcept {
 LibraryThread::Ending LibraryThread::stop(DWORD limitMs, DetachableCall *call) noexcept {
     if (!control_) return Ending::Ended;
     Ending ending = Ending::Pinned;
-    if (!isCurrent() && waitParked(limitMs)) {
-        queueThreadEnd(thread_, control_->ending.get(), 0);
-        if (WaitForSingleObject(control_->ending.get(), kEndLimitMs) == WAIT_OBJECT_0) ending = Ending::Ended;
-    }
-    if (ending != Ending::Ended) {
-        if (call && call->detach())
+    // A thread between two steps of its work (a call just returned, the next
+    // not yet begun, or on its way to park) is neither parked nor detachable
+    // for a moment: it is looked at again for a while before being pinned.
+    const ULONGLONG settleBy = GetTickCount64() + limitMs + kSettleLimitMs;
+    DWORD waitMs = limitMs;
+    for (;;) {
+        if (!isCurrent() && waitParked(waitMs)) {
+            queueThreadEnd(thread_, control_->ending.get(), 0);
+            if (WaitForSingleObject(control_->ending.get(), kEndLimitMs) == WAIT_OBJECT_0) ending = Ending::Ended;
+            break;
+        }
+        if (call && call->detach()) {
             ending = Ending::Detached;  // it never comes back to its control
-        else
-            keepModuleMapped();
+            break;
+        }
+        if (isCurrent() || GetTickCount64() >= settleBy) break;
+        waitMs = kSettleEveryMs;
     }
+    if (ending == Ending::Pinned) keepModuleMapped();
     if (ending != Ending::Pinned) delete control_;
     CloseHandle(thread_);
     control_ = nullptr;

@@ -61,8 +61,9 @@ public:
 
     // Waits up to `limitMs` for the thread to park (not at all when called
     // on the thread itself) and ends it there; else detaches `call`, the
-    // work's call that may not return, if it is under way; else pins the
-    // module. Afterwards the owner holds no thread.
+    // work's call that may not return, if it is under way; else, after
+    // looking again for a little while, pins the module. Afterwards the
+    // owner holds no thread.
     Ending stop(DWORD limitMs, DetachableCall *call) noexcept;
 
     struct Control;  // what the thread itself reads

@@ -2,6 +2,7 @@
 
 #include <winsock2.h>
 
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -22,9 +23,6 @@ namespace {
 
 // How long the starter of a look-up waits for its thread to run.
 constexpr DWORD kLookupStartLimitMs = 2000;
-// How long the unload gives a look-up that is not in the resolver (about to
-// enter it, or just out of it) to park.
-constexpr DWORD kLookupParkLimitMs = 50;
 
 // gethostbyname's result lives in the calling thread's storage: copied at once.
 bool firstAddress(const hostent *entry, uint32_t &address) {
@@ -53,6 +51,9 @@ struct LookupTask {
     char *name = nullptr;
     bool resolverMayRead = false;
     UniqueHandle done;
+    // Set by the starter once it has seen the thread run; until then no
+    // other caller ends the thread.
+    std::atomic<bool> confirmed{false};
     bool found = false;     // written before `done` is set
     uint32_t address = 0;
     int error = 0;
@@ -60,8 +61,9 @@ struct LookupTask {
     LibraryThread thread;
 };
 
-// Guards `lookups`; held for map operations only, never while waiting for a
-// look-up or ending its thread.
+// Guards `lookups`; held for table operations and the creation of a
+// look-up's thread, never while waiting for a thread, a look-up or ending a
+// thread.
 SRWLOCK lookupsLock = SRWLOCK_INIT;
 struct Lookups {
     std::map<std::string, std::shared_ptr<LookupTask>> running;  // by host, not yet done
@@ -90,7 +92,10 @@ void lookupWork(void *parameter) {
 bool startLookup(LookupTask &task) {
     const size_t size = task.host.size() + 1;
     task.name = new (std::nothrow) char[size];
-    if (!task.name) return false;
+    if (!task.name) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
     std::memcpy(task.name, task.host.c_str(), size);
     task.done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     // The caller holds a unit, so acquiring one here only counts.
@@ -99,9 +104,6 @@ bool startLookup(LookupTask &task) {
         releaseSockets();
         return false;
     }
-    // Confirmed running, so that an unload right after finds it in the
-    // resolver or parked, where it can be let go.
-    task.thread.confirmStarted(kLookupStartLimitMs);
     return true;
 }
 
@@ -114,7 +116,7 @@ void endFinishedLookups() {
         if (!lookups) return;
         auto &threads = lookups->threads;
         for (auto it = threads.begin(); it != threads.end();) {
-            if ((*it)->thread.waitParked(0)) {
+            if ((*it)->confirmed && (*it)->thread.waitParked(0)) {
                 finished.push_back(std::move(*it));
                 it = threads.erase(it);
             } else {
@@ -128,6 +130,7 @@ void endFinishedLookups() {
 FoundAddress lookUpWithin(const std::string &host, int32_t limitMs) {
     endFinishedLookups();
     std::shared_ptr<LookupTask> task;
+    bool started = false;
     {
         ExclusiveLock guard(lookupsLock);
         if (!lookups) lookups = new Lookups();
@@ -143,8 +146,17 @@ FoundAddress lookUpWithin(const std::string &host, int32_t limitMs) {
             }
             lookups->threads.push_back(fresh);
             running = fresh;
+            started = true;
         }
         task = running;
+    }
+    if (started) {
+        // Seen running, with no lock held, so that an unload right after
+        // finds it in the resolver or parked, where it can be let go; within
+        // the caller's own limit.
+        task->thread.confirmStarted(static_cast<DWORD>(limitMs) < kLookupStartLimitMs ? static_cast<DWORD>(limitMs)
+                                                                                   : kLookupStartLimitMs);
+        task->confirmed = true;
     }
     const bool done = WaitForSingleObject(task->done.get(), static_cast<DWORD>(limitMs)) == WAIT_OBJECT_0;
     if (done) {
@@ -179,7 +191,9 @@ void endNameLookups() noexcept {
     }
     if (!ending) return;
     for (const auto &task : ending->threads) {
-        switch (task->thread.stop(kLookupParkLimitMs, &task->call)) {
+        // One in the resolver is let go at once; one about to enter it or
+        // just out of it is given a moment.
+        switch (task->thread.stop(0, &task->call)) {
             case LibraryThread::Ending::Ended:
                 break;
             case LibraryThread::Ending::Detached:

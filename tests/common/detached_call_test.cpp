@@ -89,6 +89,9 @@ TEST(DetachableCall, AnExceptionOfTheCalledFunctionPassesTheStub) {
         caught = text;
     }
     EXPECT_EQ(caught, "from the host");
+    // The stub is ready for the next call, which comes back as any other.
+    call.callOrderFunction(remember, "after the throw");
+    EXPECT_EQ(received, "after the throw");
 }
 #endif
 
