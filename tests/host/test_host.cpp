@@ -42,8 +42,9 @@
 //                                       longest single _process call (into the
 //                                       file PATH instead, for a console nobody reads)
 //   load                                LoadLibrary on Varnex.dll again, exports resolved anew
-//   repeat|N ... end                    runs the lines up to "end" N times; '#' in
-//                                       them becomes the round's number (1..N)
+//   repeat|N[|PATH] ... end             runs the lines up to "end" N times; '#' in
+//                                       them becomes the round's number (1..N); with
+//                                       PATH, no more rounds once the file PATH exists
 //   counts|LABEL                        prints "COUNTS LABEL handles=H threads=T
 //                                       semaphores=S tls=L memory=B" for this
 //                                       process: L is the lowest free TLS index,
@@ -375,12 +376,14 @@ int runLine(const std::string &line);
 int runLines(const std::vector<std::string> &lines) {
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::vector<std::string> f = split(lines[i]);
-        if (f[0] == "repeat" && f.size() == 2) {
+        if (f[0] == "repeat" && (f.size() == 2 || f.size() == 3)) {
             std::vector<std::string> body;
             while (++i < lines.size() && lines[i] != "end") body.push_back(lines[i]);
-            for (int round = 1; round <= std::stoi(f[1]); ++round)
+            for (int round = 1; round <= std::stoi(f[1]); ++round) {
+                if (f.size() == 3 && GetFileAttributesA(f[2].c_str()) != INVALID_FILE_ATTRIBUTES) break;
                 for (const std::string &inner : body)
                     if (int code = runLine(numbered(inner, round))) return code;
+            }
         } else if (int code = runLine(lines[i])) {
             return code;
         }
