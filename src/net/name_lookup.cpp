@@ -128,6 +128,7 @@ void endFinishedLookups() {
 }
 
 FoundAddress lookUpWithin(const std::string &host, int32_t limitMs) {
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limitMs);
     endFinishedLookups();
     std::shared_ptr<LookupTask> task;
     bool started = false;
@@ -158,7 +159,9 @@ FoundAddress lookUpWithin(const std::string &host, int32_t limitMs) {
                                                                                    : kLookupStartLimitMs);
         task->confirmed = true;
     }
-    const bool done = WaitForSingleObject(task->done.get(), static_cast<DWORD>(limitMs)) == WAIT_OBJECT_0;
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    const bool done = WaitForSingleObject(task->done.get(), left) == WAIT_OBJECT_0;
     if (done) {
         ExclusiveLock guard(lookupsLock);
         const auto running = lookups->running.find(host);
