@@ -23,7 +23,8 @@ void writeConsole(ConsoleStream stream, const std::string &text) noexcept;
 // At unload, under the loader lock: what is queued is written for up to
 // kConsoleFlushLimitMs, then a write that still blocks is cancelled and the
 // rest dropped; the writer ends from its parking point. A writer stuck in a
-// write it cannot leave keeps the module mapped (see library_lifetime.cpp).
+// write it cannot leave is let go, and ends when the write returns, outside
+// this module (see library_lifetime.cpp).
 constexpr unsigned long kConsoleFlushLimitMs = 500;
 void stopConsoleWriter() noexcept;
 

@@ -42,14 +42,10 @@ bool firstAddress(const hostent *entry, uint32_t &address) {
 // resolver returns, touching nothing of this module.
 struct LookupTask {
     explicit LookupTask(const std::string &h) : host(h) {}
-    ~LookupTask() {
-        if (!resolverMayRead) delete[] name;
-    }
     const std::string host;
     // The name as the resolver reads it: its own copy, which a look-up
     // detached at the unload leaves to the resolver.
-    char *name = nullptr;
-    bool resolverMayRead = false;
+    std::unique_ptr<char[]> name;
     UniqueHandle done;
     // Set by the starter once it has seen the thread run; until then no
     // other caller ends the thread.
@@ -78,10 +74,11 @@ void lookupWork(void *parameter) {
     auto *task = static_cast<LookupTask *>(parameter);
     using Resolve = hostent *(WSAAPI *)(const char *);
     const Resolve resolve = &gethostbyname;
+    const char *name = task->name.get();
     const hostent *entry =
         task->call.ready() ? reinterpret_cast<const hostent *>(task->call.call(
-                                 reinterpret_cast<DetachableCall::Target>(resolve), reinterpret_cast<uintptr_t>(task->name)))
-                           : resolve(task->name);
+                                 reinterpret_cast<DetachableCall::Target>(resolve), reinterpret_cast<uintptr_t>(name)))
+                           : resolve(name);
     task->found = firstAddress(entry, task->address);
     if (!task->found) task->error = WSAGetLastError();
     releaseSockets();  // the unit its starter took for it
@@ -91,12 +88,12 @@ void lookupWork(void *parameter) {
 // Starts `task`'s thread; false when no thread could be had.
 bool startLookup(LookupTask &task) {
     const size_t size = task.host.size() + 1;
-    task.name = new (std::nothrow) char[size];
+    task.name.reset(new (std::nothrow) char[size]);
     if (!task.name) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
-    std::memcpy(task.name, task.host.c_str(), size);
+    std::memcpy(task.name.get(), task.host.c_str(), size);
     task.done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     // The caller holds a unit, so acquiring one here only counts.
     if (!task.done || !acquireSockets()) return false;
@@ -200,7 +197,7 @@ void endNameLookups() noexcept {
             case LibraryThread::Ending::Ended:
                 break;
             case LibraryThread::Ending::Detached:
-                task->resolverMayRead = true;
+                static_cast<void>(task->name.release());
                 break;
             case LibraryThread::Ending::Pinned:
                 // Its work still reads the task.

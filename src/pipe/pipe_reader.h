@@ -38,7 +38,8 @@ public:
     bool send(const std::string &bytes, DWORD limitMs);
     // Closes the pipes and ends the thread. A thread still inside the host's
     // callback after kStopLimitMs (or this very call, made from the
-    // callback) is left to return from it: the module is pinned for it.
+    // callback) is left to return from it, and ends there, outside this
+    // module (common/library_thread.h).
     void stop() noexcept;
     DWORD result() const;
 
