@@ -1,6 +1,7 @@
 #include "api/signal_dispatcher.h"
 
 #include <optional>
+#include <utility>
 
 #include "api/endpoint_table.h"
 #include "api/signal_texts.h"
@@ -131,8 +132,11 @@ Destinations SignalDispatcher::owedBy(const TcpRoute *route) const {
     return owed;
 }
 
-void SignalDispatcher::LogBatch::add(const std::string &text) {
-    if (owner_.logMode) lines_.push_back(text);
+void SignalDispatcher::LogBatch::add(std::string text) {
+    if (!owner_.logMode) return;
+    // Room for a signal's usual lines at once, rather than growing by one and two.
+    if (lines_.empty()) lines_.reserve(4);
+    lines_.push_back(std::move(text));
 }
 
 void SignalDispatcher::LogBatch::flush() noexcept {

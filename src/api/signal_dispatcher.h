@@ -101,7 +101,7 @@ private:
         LogBatch &operator=(const LogBatch &) = delete;
         // Whether lines are kept: callers skip building texts that would be dropped.
         bool on() const { return owner_.logMode; }
-        void add(const std::string &text);
+        void add(std::string text);
         void flush() noexcept;
 
     private:

@@ -11,6 +11,8 @@ namespace varnex {
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The most room a file's line buffer keeps between appends.
+constexpr size_t kKeptBytes = 4096;
 
 // The guard when the session's table of guards cannot be had: one byte far
 // beyond any data, whose lock shuts out other writers that take the same
@@ -85,6 +87,9 @@ struct AppendFiles::Entry {
     // and the write only: no console output, no callbacks.
     SRWLOCK lock = SRWLOCK_INIT;
     UniqueHandle file;  // guarded by lock
+    // The bytes of the append under way, kept for their capacity: the
+    // commonest call then allocates nothing here. Guarded by lock.
+    std::string bytes;
 };
 
 AppendFiles::AppendFiles(size_t bound, LocalClock clock) : bound_(bound ? bound : 1), clock_(clock) {}
@@ -140,9 +145,11 @@ unsigned long AppendFiles::append(const std::string &path, char separator, const
             lock.emplace(entry->file.get());
         const LocalTime now = clock_();
         if (onlyOn && *onlyOn != CalendarDate{now.year, now.month, now.day}) return kOtherDay;
-        const std::string stamp = stampText(now);
-        std::string bytes;
-        for (size_t i = 0; i < count; ++i) bytes += outputLine(stamp.c_str(), separator, texts[i].c_str());
+        std::string &bytes = entry->bytes;
+        bytes.clear();
+        // A line far longer than usual gives its room back.
+        if (bytes.capacity() > kKeptBytes) bytes.shrink_to_fit();
+        appendOutputLines(bytes, now, separator, texts, count);
         SetLastError(ERROR_SUCCESS);
         if (writeAll(entry->file.get(), bytes)) return ERROR_SUCCESS;
         error = lastErrorOr(ERROR_WRITE_FAULT);

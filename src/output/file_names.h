@@ -67,6 +67,11 @@ std::string stampText(const LocalTime &time);
 // separator, text and a line end, with every "\n" (those inside the text
 // too) written as CR LF.
 std::string outputLine(const char *stamp, char separator, const char *text);
+// Appends to `out` one line per text as outputLine makes it, all with the
+// stamp of `time`. A caller that keeps `out` between calls builds its lines
+// without allocating once its capacity has grown to them.
+void appendOutputLines(std::string &out, const LocalTime &time, char separator, const std::string *texts,
+                       size_t count);
 
 }  // namespace varnex
 

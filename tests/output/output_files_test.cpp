@@ -49,6 +49,11 @@ TEST(FileNames, LinesReachTheDiskAsTextModeWroteThem) {
     EXPECT_EQ(outputLine("S", ' ', "two\nlines"), "S two\r\nlines\r\n");
     EXPECT_EQ(outputLine("S", ' ', "cr\r\nlf"), "S cr\r\r\nlf\r\n");
     EXPECT_EQ(outputLine("S", '\t', ""), "S\t\r\n");
+    // Lines appended after what the buffer holds, each with the same stamp.
+    std::string out = "kept";
+    const std::string texts[] = {"a\nb", ""};
+    appendOutputLines(out, {2019, 3, 4, 14, 5, 9}, ' ', texts, 2);
+    EXPECT_EQ(out, "kept2019/03/04 14:05:09 a\r\nb\r\n2019/03/04 14:05:09 \r\n");
 }
 
 TEST(FileNames, OrdinarySymbolsKeepTheirNames) {
