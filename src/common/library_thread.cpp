@@ -68,7 +68,7 @@ bool LibraryThread::start(Work work, void *context) noexcept {
         return false;
     }
     control_ = control;
-    thread_ = thread;
+    thread_.reset(thread);
     id_ = id;
     return true;
 }
@@ -91,7 +91,7 @@ LibraryThread::Ending LibraryThread::stop(DWORD limitMs, DetachableCall *call) n
     DWORD waitMs = limitMs;
     for (;;) {
         if (!isCurrent() && waitParked(waitMs)) {
-            queueThreadEnd(thread_, control_->ending.get(), 0);
+            queueThreadEnd(thread_.get(), control_->ending.get(), 0);
             if (WaitForSingleObject(control_->ending.get(), kEndLimitMs) == WAIT_OBJECT_0) ending = Ending::Ended;
             break;
         }
@@ -104,9 +104,8 @@ LibraryThread::Ending LibraryThread::stop(DWORD limitMs, DetachableCall *call) n
     }
     if (ending == Ending::Pinned) keepModuleMapped();
     if (ending != Ending::Pinned) delete control_;
-    CloseHandle(thread_);
+    thread_.reset();
     control_ = nullptr;
-    thread_ = nullptr;
     id_ = 0;
     return ending;
 }

@@ -25,6 +25,7 @@
 #include <windows.h>
 
 #include "common/detached_call.h"
+#include "common/handles.h"
 
 namespace varnex {
 
@@ -57,7 +58,7 @@ public:
     bool started() const { return control_ != nullptr; }
     bool isCurrent() const { return control_ && GetCurrentThreadId() == id_; }
     // For CancelSynchronousIo; the owner keeps it.
-    HANDLE handle() const { return thread_; }
+    HANDLE handle() const { return thread_.get(); }
 
     // Waits up to `limitMs` for the thread to park (not at all when called
     // on the thread itself) and ends it there; else detaches `call`, the
@@ -70,7 +71,7 @@ public:
 
 private:
     Control *control_ = nullptr;  // lives as long as the thread may touch it
-    HANDLE thread_ = nullptr;
+    UniqueHandle thread_;
     DWORD id_ = 0;
 };
 
