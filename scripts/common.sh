@@ -24,9 +24,20 @@ arch_runs() {
   return 1
 }
 
-# Whether the kernel runs 32-bit programs at all, whatever Wine does: the
-# 32-bit dynamic loader (installed with wine32's libc6:i386) answers.
-machine_runs_32bit() { [ -e /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
+# Whether the kernel runs 32-bit programs at all, whatever is installed: a
+# 93-byte static i386 program that only exits 0 is run. A kernel without
+# 32-bit support refuses it ("Exec format error"); nothing 32-bit need be
+# installed to find out, so the set-up can ask before it installs.
+machine_runs_32bit() {
+  local probe rc=1
+  probe=$(mktemp "${TMPDIR:-/tmp}/varnex-i386-probe.XXXXXX") || return 1
+  # ELF header, one loadable segment at 0x08048000, then: mov eax,1; xor ebx,ebx; int 0x80.
+  printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010\135\000\000\000\135\000\000\000\005\000\000\000\000\020\000\000\270\001\000\000\000\061\333\315\200' >"$probe"
+  chmod +x "$probe"
+  "$probe" 2>/dev/null && rc=0
+  rm -f "$probe"
+  return $rc
+}
 
 runnable_arches() {
   local arch list=
