@@ -3,9 +3,11 @@
 // NUL, as the profile functions hand it over); the client identifiers are
 // unique, each one a comma-separated field of the list, and they are the
 // first occurrences in their order (the fields are found here by hand). The
-// first 4 bytes, as an int32, are a configured acknowledgement limit: a
-// positive one stands, any other gives the default.
+// first 8 bytes, as an int64, are a configured acknowledgement limit: one
+// from 1 to the longest stands, a larger one gives the longest, any other
+// the default. A decimal number is read as strtoll reads it: never wrapped.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -51,11 +53,25 @@ void checkIdentifiers(const std::string &list) {
                                   std::to_string(firsts.size()) + " first occurrences");
 }
 
-void checkAckTimeout(int32_t configured) {
+void checkAckTimeout(int64_t configured) {
     const int32_t limit = varnex::effectiveAckTimeout(configured);
-    const int32_t expected = configured > 0 ? configured : 5000;
+    const int64_t expected = configured <= 0 ? 5000 : configured > 120000 ? 120000 : configured;
     FUZZ_CHECK(limit == expected,
                "configured " + std::to_string(configured) + " gave " + std::to_string(limit));
+}
+
+// Blanks, a sign and decimal digits only, in the 29 characters the platform
+// reads: then the C library's own reading is the model.
+void checkDecimal(const std::string &value) {
+    const std::string read = value.substr(0, 29);
+    size_t at = read.find_first_not_of(' ');
+    if (at == std::string::npos || read.find('\0') != std::string::npos) return;
+    if (read[at] == '+' || read[at] == '-') ++at;
+    if (at >= read.size() || read.find_first_not_of("0123456789", at) != std::string::npos) return;
+    if (read[at] == '0' && at + 1 < read.size()) return;  // 0x, 0o, 0b are the platform's own prefixes
+    const long long expected = std::strtoll(read.c_str(), nullptr, 10);
+    const int64_t got = varnex::profileNumber(value, -1);
+    FUZZ_CHECK(got == expected, shown(read) + " read as " + std::to_string(got));
 }
 
 }  // namespace
@@ -64,8 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string value(reinterpret_cast<const char *>(data), size);
     checkSwitch(value);
     checkIdentifiers(value);
-    if (size >= sizeof(int32_t)) {
-        int32_t configured;
+    checkDecimal(value);
+    if (size >= sizeof(int64_t)) {
+        int64_t configured;
         std::memcpy(&configured, data, sizeof configured);
         checkAckTimeout(configured);
     }

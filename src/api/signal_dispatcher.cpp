@@ -6,8 +6,8 @@
 #include "api/endpoint_table.h"
 #include "api/signal_texts.h"
 #include "common/console.h"
-#include "common/system_errors.h"
 #include "common/locks.h"
+#include "common/system_errors.h"
 #include "config/settings_file.h"
 #include "config/varnex_config.h"
 #include "output/file_names.h"
@@ -54,26 +54,29 @@ void SignalDispatcher::takeConfiguration(const VarnexConfig &config) {
     driverName = config.driverName.value;
     varnexMode = config.varnexMode.on;
     signalMode = config.signalMode.on;
-    if (config.signalFile.read) signalFile = config.signalFile.value;
+    // Every file name is known, also those whose switch is off: no symbol's
+    // file may take any of them, whichever switches are on.
+    files = LibraryFiles{config.signalFile.value, config.signalDebugFile.value, config.logFile.value};
     signalDebugMode = config.signalDebugMode.on;
-    if (config.signalDebugFile.read) signalDebugFile = config.signalDebugFile.value;
     socketClient = config.socketClient.on;
     if (socketClient) {
         endpoints = endpointTable(config.endpoints);
         for (const auto &entry : endpoints) {
             const ClientEndpoint &endpoint = entry.second;
-            std::string label = "tcp://" + endpoint.host + ":" + toText(endpoint.port);
+            std::string label = serverLabel(endpoint);
             SharedHealth *health = &serverHealth[label];
             tcpRoutes.emplace(entry.first, TcpRoute{&endpoint, health, std::move(label)});
         }
         socketsStarted.acquire();
     }
     logMode = config.logMode.on;
-    if (config.logFile.read) logFile = config.logFile.value;
-    if (logMode)
-        log.reset(new LogFile(driverName, logFile,
+    if (logMode) {
+        log.reset(new LogFile(driverName, files.logFile,
                               logRotationOf(config.logRotate.value) == LogRotation::Daily,
                               config.logKeepDays.value));
+        // Said once per load: what the file asks for that the library does otherwise.
+        for (const std::string &note : valuesNotTakenAsWritten(config)) log->append(note);
+    }
     resendMode = config.resendMode.on;
 }
 
@@ -218,11 +221,11 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
         log.add(resendText(symbol, go));
     }
     const std::string signal = signalText(quantityText, priceText);
-    const std::string signalFilePath =
-        due.has(Destination::SignalFile) ? signalPath(driverName.c_str(), symbol.c_str(), signalFile.c_str())
-                                         : std::string();
+    const std::string signalFilePath = due.has(Destination::SignalFile)
+                                           ? signalPath(driverName.c_str(), symbol.c_str(), files)
+                                           : std::string();
     const std::string debugFilePath = due.has(Destination::SignalDebugFile)
-                                          ? signalDebugPath(driverName.c_str(), symbol.c_str(), signalDebugFile.c_str())
+                                          ? signalDebugPath(driverName.c_str(), symbol.c_str(), files)
                                           : std::string();
     auto run = [&](Destination d, const std::string &message, const std::string &path, auto &&relay) {
         Step &step = steps[slot(d)];
@@ -230,7 +233,8 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
             const char *word = d == Destination::Pipe  ? "receiver down"
                                : d == Destination::Tcp ? "server down"
                                                        : "busy";
-            report(skippedOutcome(d, symbol, message, route, path, step.health->skippedText(word, step.admission)),
+            report(skippedOutcome(d, symbol, message, route, path,
+                                  step.health->skippedText(word, step.admission)),
                    log, console);
             if (owed.has(d)) state.delivery.record(d, false, now, false, step.health->reachedCount());
             return;
@@ -261,19 +265,21 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
             state.delivery.record(d, outcome.reached, at, !outcome.down,
                                   step.health ? step.health->reachedCount() : 0);
     };
-    const std::string pipeText = due.has(Destination::Pipe) ? pipeMessage(symbol, quantityText, priceText)
-                                                            : std::string();
+    const std::string pipeText =
+        due.has(Destination::Pipe) ? pipeMessage(symbol, quantityText, priceText) : std::string();
     run(Destination::Pipe, pipeText, std::string(), [&] { return relayPipe(pipeText, log); });
-    const std::string tcpText = due.has(Destination::Tcp) ? tcpMessage(quantityText, priceText) : std::string();
+    const std::string tcpText =
+        due.has(Destination::Tcp) ? tcpMessage(quantityText, priceText) : std::string();
     run(Destination::Tcp, tcpText, std::string(), [&] { return relayTcp(route, symbol, tcpText, log); });
-    run(Destination::SignalFile, signal, signalFilePath, [&] { return writeSignalFile(signalFilePath, signal); });
+    run(Destination::SignalFile, signal, signalFilePath,
+        [&] { return writeSignalFile(signalFilePath, signal); });
     run(Destination::SignalDebugFile, signal, debugFilePath,
         [&] { return writeSignalDebugFile(debugFilePath, signal); });
 }
 
-RelayOutcome SignalDispatcher::skippedOutcome(Destination d, const std::string &symbol, const std::string &message,
-                                              const TcpRoute *route, const std::string &path,
-                                              const std::string &down) {
+RelayOutcome SignalDispatcher::skippedOutcome(Destination d, const std::string &symbol,
+                                              const std::string &message, const TcpRoute *route,
+                                              const std::string &path, const std::string &down) {
     RelayOutcome outcome;
     switch (d) {
         case Destination::Pipe:

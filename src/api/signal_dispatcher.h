@@ -21,6 +21,7 @@
 #include "net/tcp_relay.h"
 #include "net/winsock_startup.h"
 #include "output/append_files.h"
+#include "output/file_names.h"
 #include "output/log_file.h"
 #include "pipe/pipe_channel.h"
 #include "pipe/pipe_relay.h"
@@ -142,9 +143,7 @@ private:
     std::map<std::string, SharedHealth> serverHealth;  // by "host:port"
     std::map<std::string, TcpRoute> tcpRoutes;         // by client identifier
     std::string driverName;
-    std::string signalFile;
-    std::string signalDebugFile;
-    std::string logFile;
+    LibraryFiles files;
     // The log, while logMode is on; it and the debug files keep their files
     // open until the dispatcher goes (at unload).
     std::unique_ptr<LogFile> log;

@@ -60,6 +60,58 @@ private:
     unsigned long serving_ = 0;  // the number whose turn it is
 };
 
+// A lock whose waiters give up at a deadline (a GetTickCount64 time):
+// for a caller that has promised to return within a bound whatever the
+// number of threads ahead of it. Waiters are not served in order.
+class DeadlineLock {
+public:
+    // False when the deadline came first; the lock is then not held.
+    bool lockBy(ULONGLONG deadline) noexcept {
+        AcquireSRWLockExclusive(&guard_);
+        while (held_) {
+            const ULONGLONG now = GetTickCount64();
+            if (now >= deadline) break;
+            const ULONGLONG left = deadline - now;
+            SleepConditionVariableSRW(&freed_, &guard_,
+                                      left < INFINITE ? static_cast<DWORD>(left) : INFINITE - 1, 0);
+        }
+        const bool got = !held_;
+        if (got) held_ = true;
+        ReleaseSRWLockExclusive(&guard_);
+        return got;
+    }
+    void unlock() noexcept {
+        AcquireSRWLockExclusive(&guard_);
+        held_ = false;
+        ReleaseSRWLockExclusive(&guard_);
+        WakeConditionVariable(&freed_);
+    }
+
+private:
+    SRWLOCK guard_ = SRWLOCK_INIT;  // guards held_
+    CONDITION_VARIABLE freed_ = CONDITION_VARIABLE_INIT;
+    bool held_ = false;
+};
+
+// For a wait as long as the holder takes.
+constexpr ULONGLONG kNoDeadline = ~ULONGLONG(0);
+
+class DeadlineGuard {
+public:
+    DeadlineGuard(DeadlineLock &lock, ULONGLONG deadline) noexcept
+        : lock_(lock), held_(lock.lockBy(deadline)) {}
+    ~DeadlineGuard() {
+        if (held_) lock_.unlock();
+    }
+    DeadlineGuard(const DeadlineGuard &) = delete;
+    DeadlineGuard &operator=(const DeadlineGuard &) = delete;
+    explicit operator bool() const { return held_; }
+
+private:
+    DeadlineLock &lock_;
+    const bool held_;
+};
+
 class TicketGuard {
 public:
     explicit TicketGuard(TicketLock &lock) noexcept : lock_(lock) { lock_.lock(); }

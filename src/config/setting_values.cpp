@@ -9,7 +9,7 @@ namespace varnex {
 
 bool isSwitchOn(const char *text) { return std::strcmp(text, "True") == 0 || std::strcmp(text, "true") == 0; }
 
-int32_t profileInt(const std::string &text, int32_t fallback) {
+int64_t profileNumber(const std::string &text, int64_t fallback) {
     if (text.empty()) return fallback;
     const std::string read = text.substr(0, 29);
     size_t at = 0;
@@ -22,7 +22,9 @@ int32_t profileInt(const std::string &text, int32_t fallback) {
         base = prefix == 'x' ? 16 : prefix == 'o' ? 8 : prefix == 'b' ? 2 : 10;
         if (base != 10) at += 2;
     }
-    uint32_t value = 0;
+    // The magnitude stops at the end of what int64_t holds on its side.
+    const uint64_t most = static_cast<uint64_t>(INT64_MAX) + (negative ? 1 : 0);
+    uint64_t value = 0;
     for (; at < read.size(); ++at) {
         const char c = read[at];
         const uint32_t digit = c >= '0' && c <= '9'   ? static_cast<uint32_t>(c - '0')
@@ -30,12 +32,15 @@ int32_t profileInt(const std::string &text, int32_t fallback) {
                                : c >= 'A' && c <= 'Z' ? static_cast<uint32_t>(c - 'A' + 10)
                                                       : 36;
         if (digit >= base) break;
-        value = value * base + digit;
+        value = value > (most - digit) / base ? most : value * base + digit;
     }
-    return static_cast<int32_t>(negative ? 0u - value : value);
+    return static_cast<int64_t>(negative ? 0 - value : value);
 }
 
-int32_t effectiveAckTimeout(int32_t configured) { return configured > 0 ? configured : kDefaultAckTimeoutMs; }
+int32_t effectiveAckTimeout(int64_t written) {
+    if (written <= 0) return kDefaultAckTimeoutMs;
+    return written > kLongestAckTimeoutMs ? kLongestAckTimeoutMs : static_cast<int32_t>(written);
+}
 
 namespace {
 
@@ -57,7 +62,9 @@ bool isKnownLogRotation(const std::string &text) {
            word == "no";
 }
 
-int32_t effectiveKeepDays(int32_t configured) { return configured > 0 ? configured : 0; }
+int32_t effectiveKeepDays(int64_t written) {
+    return written <= 0 || written > INT32_MAX ? 0 : static_cast<int32_t>(written);
+}
 
 std::vector<std::string> clientIdentifiers(const std::string &clientIdList) {
     const TextSplitter splitter(clientIdList, ",");

@@ -62,11 +62,15 @@ char *SettingsFile::getString(const char *section, const char *key, const char *
     return buffer;
 }
 
-bool SettingsFile::lookUp(const char *section, const char *key, char (&value)[256]) const noexcept {
-    value[0] = '\0';
-    GetPrivateProfileStringA(section, key, kAbsent, value, kValueSize, fileName);
-    if (std::strcmp(value, kAbsent) != 0) return true;
-    value[0] = '\0';
+bool SettingsFile::lookUp(const char *section, const char *key, std::string &value) const {
+    // One read with room for the longest value, so a key is read once even
+    // when it is long (a list of a hundred client identifiers).
+    value.assign(kLongestValue + 1, '\0');
+    const DWORD length = GetPrivateProfileStringA(section, key, kAbsent, &value[0],
+                                                  static_cast<DWORD>(value.size()), fileName);
+    value.resize(length);
+    if (value != kAbsent) return true;
+    value.clear();
     return false;
 }
 

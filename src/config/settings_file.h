@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 namespace varnex {
 
@@ -20,10 +21,14 @@ public:
     // A new zeroed 255-byte buffer from malloc, owned by the caller (free());
     // null when no buffer can be had.
     char *getString(const char *section, const char *key, const char *defaultValue) const;
-    // One read of a key: true and its text (cut to 254 characters) when the
-    // key is present, whatever its text; false and an empty text when the
-    // file, the section or the key is missing.
-    bool lookUp(const char *section, const char *key, char (&value)[256]) const noexcept;
+    // One read of a key: true and its whole text (up to kLongestValue
+    // characters) when the key is present, whatever its text; false and an
+    // empty text when the file, the section or the key is missing. Throws
+    // only for want of memory.
+    bool lookUp(const char *section, const char *key, std::string &value) const;
+
+    // The most of a value that is read: the profile functions' own limit.
+    static constexpr size_t kLongestValue = 32767;
 
 private:
     char fileName[255];

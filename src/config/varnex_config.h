@@ -19,7 +19,13 @@ constexpr const char *kSettingSection = "Setting";
 constexpr const char *kSocketClientSection = "SocketClient";
 constexpr const char *kEndpointSectionPrefix = "SC-";
 
-// `read` is false for a key the library skips because its switch is off.
+// The file names a key that is not read (or not present) leaves.
+constexpr const char *kDefaultSignalFile = "Signal.txt";
+constexpr const char *kDefaultSignalDebugFile = "SignalDebug.txt";
+constexpr const char *kDefaultLogFile = "VarnexMsg.txt";
+
+// `read` is false for a key the library skips because its switch is off;
+// such a key still holds its default.
 struct TextSetting {
     std::string value;
     bool fromFile = false;
@@ -33,7 +39,11 @@ struct SwitchSetting {
     bool fromFile = false;
 };
 
+// `written` is the text's number, never wrapped; `value` what the library
+// uses: the written number when the key's range holds it, else what the
+// key's rule takes instead (see valuesNotTakenAsWritten).
 struct NumberSetting {
+    int64_t written = 0;
     int32_t value = 0;
     std::string text;
     bool fromFile = false;
@@ -42,7 +52,7 @@ struct NumberSetting {
 struct EndpointSettings {
     std::string id;  // as listed in clientID: untrimmed, case-sensitive
     TextSetting serverIp;
-    NumberSetting serverPort;
+    NumberSetting serverPort;  // value 0 when written is no TCP port: no order goes there
     NumberSetting ackTimeout;  // bounds the connection attempt and, separately, the wait for "OK"
 };
 
@@ -72,6 +82,12 @@ struct VarnexConfig {
 // behind a switch is read only when that switch is on, and the endpoint
 // sections right after socketClient. Empty only when memory ran out.
 std::optional<VarnexConfig> readVarnexConfig(const SettingsFile &settings) noexcept;
+
+// One text for each value read that the library does not take as written,
+// saying what it takes instead: a serverPort that is no TCP port, an
+// ackTimeout or logKeepDays out of its range. The log has them once, when
+// the configuration is read; the doctor shows them.
+std::vector<std::string> valuesNotTakenAsWritten(const VarnexConfig &config);
 
 // "SocketClient"/clientID and each listed identifier's "SC-" section.
 // Throws only for want of memory.

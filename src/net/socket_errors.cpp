@@ -1,7 +1,7 @@
 #include "net/socket_errors.h"
 
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include "common/system_errors.h"
 #include "text/digits.h"
@@ -12,48 +12,90 @@ namespace {
 
 const char *socketErrorName(int code) {
     switch (code) {
-        case WSAEINTR: return "WSAEINTR";
-        case WSAEBADF: return "WSAEBADF";
-        case WSAEACCES: return "WSAEACCES";
-        case WSAEFAULT: return "WSAEFAULT";
-        case WSAEINVAL: return "WSAEINVAL";
-        case WSAEMFILE: return "WSAEMFILE";
-        case WSAEWOULDBLOCK: return "WSAEWOULDBLOCK";
-        case WSAEINPROGRESS: return "WSAEINPROGRESS";
-        case WSAEALREADY: return "WSAEALREADY";
-        case WSAENOTSOCK: return "WSAENOTSOCK";
-        case WSAEDESTADDRREQ: return "WSAEDESTADDRREQ";
-        case WSAEMSGSIZE: return "WSAEMSGSIZE";
-        case WSAEPROTOTYPE: return "WSAEPROTOTYPE";
-        case WSAENOPROTOOPT: return "WSAENOPROTOOPT";
-        case WSAEPROTONOSUPPORT: return "WSAEPROTONOSUPPORT";
-        case WSAESOCKTNOSUPPORT: return "WSAESOCKTNOSUPPORT";
-        case WSAEOPNOTSUPP: return "WSAEOPNOTSUPP";
-        case WSAEPFNOSUPPORT: return "WSAEPFNOSUPPORT";
-        case WSAEAFNOSUPPORT: return "WSAEAFNOSUPPORT";
-        case WSAEADDRINUSE: return "WSAEADDRINUSE";
-        case WSAEADDRNOTAVAIL: return "WSAEADDRNOTAVAIL";
-        case WSAENETDOWN: return "WSAENETDOWN";
-        case WSAENETUNREACH: return "WSAENETUNREACH";
-        case WSAENETRESET: return "WSAENETRESET";
-        case WSAECONNABORTED: return "WSAECONNABORTED";
-        case WSAECONNRESET: return "WSAECONNRESET";
-        case WSAENOBUFS: return "WSAENOBUFS";
-        case WSAEISCONN: return "WSAEISCONN";
-        case WSAENOTCONN: return "WSAENOTCONN";
-        case WSAESHUTDOWN: return "WSAESHUTDOWN";
-        case WSAETIMEDOUT: return "WSAETIMEDOUT";
-        case WSAECONNREFUSED: return "WSAECONNREFUSED";
-        case WSAEHOSTDOWN: return "WSAEHOSTDOWN";
-        case WSAEHOSTUNREACH: return "WSAEHOSTUNREACH";
-        case WSASYSNOTREADY: return "WSASYSNOTREADY";
-        case WSAVERNOTSUPPORTED: return "WSAVERNOTSUPPORTED";
-        case WSANOTINITIALISED: return "WSANOTINITIALISED";
-        case WSAHOST_NOT_FOUND: return "WSAHOST_NOT_FOUND";
-        case WSATRY_AGAIN: return "WSATRY_AGAIN";
-        case WSANO_RECOVERY: return "WSANO_RECOVERY";
-        case WSANO_DATA: return "WSANO_DATA";
-        default: return "socket error";
+        case WSAEINTR:
+            return "WSAEINTR";
+        case WSAEBADF:
+            return "WSAEBADF";
+        case WSAEACCES:
+            return "WSAEACCES";
+        case WSAEFAULT:
+            return "WSAEFAULT";
+        case WSAEINVAL:
+            return "WSAEINVAL";
+        case WSAEMFILE:
+            return "WSAEMFILE";
+        case WSAEWOULDBLOCK:
+            return "WSAEWOULDBLOCK";
+        case WSAEINPROGRESS:
+            return "WSAEINPROGRESS";
+        case WSAEALREADY:
+            return "WSAEALREADY";
+        case WSAENOTSOCK:
+            return "WSAENOTSOCK";
+        case WSAEDESTADDRREQ:
+            return "WSAEDESTADDRREQ";
+        case WSAEMSGSIZE:
+            return "WSAEMSGSIZE";
+        case WSAEPROTOTYPE:
+            return "WSAEPROTOTYPE";
+        case WSAENOPROTOOPT:
+            return "WSAENOPROTOOPT";
+        case WSAEPROTONOSUPPORT:
+            return "WSAEPROTONOSUPPORT";
+        case WSAESOCKTNOSUPPORT:
+            return "WSAESOCKTNOSUPPORT";
+        case WSAEOPNOTSUPP:
+            return "WSAEOPNOTSUPP";
+        case WSAEPFNOSUPPORT:
+            return "WSAEPFNOSUPPORT";
+        case WSAEAFNOSUPPORT:
+            return "WSAEAFNOSUPPORT";
+        case WSAEADDRINUSE:
+            return "WSAEADDRINUSE";
+        case WSAEADDRNOTAVAIL:
+            return "WSAEADDRNOTAVAIL";
+        case WSAENETDOWN:
+            return "WSAENETDOWN";
+        case WSAENETUNREACH:
+            return "WSAENETUNREACH";
+        case WSAENETRESET:
+            return "WSAENETRESET";
+        case WSAECONNABORTED:
+            return "WSAECONNABORTED";
+        case WSAECONNRESET:
+            return "WSAECONNRESET";
+        case WSAENOBUFS:
+            return "WSAENOBUFS";
+        case WSAEISCONN:
+            return "WSAEISCONN";
+        case WSAENOTCONN:
+            return "WSAENOTCONN";
+        case WSAESHUTDOWN:
+            return "WSAESHUTDOWN";
+        case WSAETIMEDOUT:
+            return "WSAETIMEDOUT";
+        case WSAECONNREFUSED:
+            return "WSAECONNREFUSED";
+        case WSAEHOSTDOWN:
+            return "WSAEHOSTDOWN";
+        case WSAEHOSTUNREACH:
+            return "WSAEHOSTUNREACH";
+        case WSASYSNOTREADY:
+            return "WSASYSNOTREADY";
+        case WSAVERNOTSUPPORTED:
+            return "WSAVERNOTSUPPORTED";
+        case WSANOTINITIALISED:
+            return "WSANOTINITIALISED";
+        case WSAHOST_NOT_FOUND:
+            return "WSAHOST_NOT_FOUND";
+        case WSATRY_AGAIN:
+            return "WSATRY_AGAIN";
+        case WSANO_RECOVERY:
+            return "WSANO_RECOVERY";
+        case WSANO_DATA:
+            return "WSANO_DATA";
+        default:
+            return "socket error";
     }
 }
 
@@ -95,6 +137,10 @@ std::string lookupFailedText(const std::string &host, int code) {
 std::string connectFailedText(int code) { return "connect failed: " + socketErrorText(code); }
 
 std::string sendFailedText(int code) { return "send failed: " + socketErrorText(code); }
+
+std::string notAPortText(int64_t port) {
+    return "not sent: serverPort " + std::to_string(port) + " is not a TCP port (1 to 65535)";
+}
 
 std::string timedOutText(NetStep step, int32_t limitMs, const std::string &subject) {
     const std::string after = " timed out after " + std::to_string(limitMs) + " ms";

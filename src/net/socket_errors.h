@@ -28,6 +28,9 @@ std::string timedOutText(NetStep step, int32_t limitMs, const std::string &subje
 // "send failed: " + socketErrorText(code)
 std::string sendFailedText(int code);
 
+// "not sent: serverPort N is not a TCP port (1 to 65535)"
+std::string notAPortText(int64_t port);
+
 // A reply that is not, and can no longer become, exactly "OK".
 std::string unexpectedReplyText(const std::string &reply);
 // The server closed (code 0) or reset the connection before its "OK".

@@ -2,10 +2,11 @@
 
 #include <windows.h>
 
+#include "common/counts.h"
 #include "net/socket_errors.h"
 #include "net/tcp_connection.h"
 #include "net/tcp_socket.h"
-#include "text/number_text.h"
+#include "text/digits.h"
 
 namespace varnex {
 
@@ -49,12 +50,14 @@ Acknowledgement awaitAcknowledgement(const TcpConnection &connection, int32_t li
 // The exchange after the first log line: appends the message and reply lines
 // to `log` and returns whether "OK" came, or the failure text.
 Acknowledgement exchange(const ClientEndpoint &endpoint, const std::string &message, std::string &log) {
+    // Never wrapped into a port that some other program may listen on.
+    if (!isTcpPort(endpoint.port)) return {false, notAPortText(endpoint.port)};
+    const auto port = static_cast<int32_t>(endpoint.port);
     // Non-blocking: every wait below is a bounded select, so the socket
     // need not be switched back to blocking mode.
     TcpConnection connection =
-        endpoint.dotted
-            ? TcpConnection(endpoint.address, endpoint.port, endpoint.ackTimeout, SocketMode::NonBlocking)
-            : TcpConnection(endpoint.host, endpoint.port, endpoint.ackTimeout, SocketMode::NonBlocking);
+        endpoint.dotted ? TcpConnection(endpoint.address, port, endpoint.ackTimeout, SocketMode::NonBlocking)
+                        : TcpConnection(endpoint.host, port, endpoint.ackTimeout, SocketMode::NonBlocking);
     // Every failure to reach the server marks it down, a refused connection
     // too: on Windows a refused connect is retried for about a second
     // before it fails, so it is no cheaper than a silent server.
@@ -82,7 +85,7 @@ RelayOutcome relayOrder(const ClientEndpoint &endpoint, const std::string &symbo
     // The socket layer reports failures as values; this guard is only the
     // last line against an allocation failing.
     try {
-        log += symbol + ", tcp://" + endpoint.host + ":" + toText(endpoint.port) + "\n";
+        log += symbol + ", " + serverLabel(endpoint) + "\n";
         const Acknowledgement ack = exchange(endpoint, message, log);
         log += ack.replyLine + "\n";
         if (!ack.received) outcome.console = ack.replyLine + "\r\n";
@@ -96,6 +99,12 @@ RelayOutcome relayOrder(const ClientEndpoint &endpoint, const std::string &symbo
         outcome.log.assign(1, log + kUnhandledText + "\n");
     }
     return outcome;
+}
+
+std::string serverLabel(const ClientEndpoint &endpoint) {
+    std::string label = "tcp://" + endpoint.host + ":";
+    appendDecimal(label, endpoint.port);
+    return label;
 }
 
 RelayOutcome noEndpointOutcome() {

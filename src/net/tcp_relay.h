@@ -13,7 +13,8 @@ namespace varnex {
 
 struct ClientEndpoint {
     std::string host;
-    int32_t port;
+    // As configured, which may be no port at all: the relay then sends nothing.
+    int64_t port;
     // Bounds each step on its own: the name look-up, the connection attempt
     // and the wait for "OK".
     int32_t ackTimeout;
@@ -32,6 +33,9 @@ using EndpointTable = std::map<std::string, ClientEndpoint>;
 // error, empty when "OK" came. Never throws.
 RelayOutcome relayOrder(const ClientEndpoint &endpoint, const std::string &symbol,
                         const std::string &message);
+
+// "tcp://host:port", as the log names a server.
+std::string serverLabel(const ClientEndpoint &endpoint);
 
 // For a symbol that has no server: nothing is sent, and the log still gets
 // one empty text, as the relay has always logged it.

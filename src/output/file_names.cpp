@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "output/log_names.h"
 #include "text/digits.h"
 
 namespace varnex {
@@ -51,27 +52,81 @@ bool isDeviceName(const std::string &symbol) {
     return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
+constexpr const char *kDebugEnding = "_debug";
+constexpr size_t kDebugEndingBytes = 6;
+
+bool endsWithDebug(const std::string &text) {
+    return text.size() >= kDebugEndingBytes &&
+           equalsIgnoringCase(text.substr(text.size() - kDebugEndingBytes), "_DEBUG");
+}
+
+// Windows drops the dots and blanks that end a name when it opens a file.
+std::string openedName(const std::string &name) {
+    size_t end = name.size();
+    while (end > 0 && (name[end - 1] == '.' || name[end - 1] == ' ')) --end;
+    return name.substr(0, end);
+}
+
+bool sameName(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (upper(a[i]) != upper(b[i])) return false;
+    return true;
+}
+
+// Whether a symbol whose stem is `stem` would write one of the library's own files.
+bool takenByLibrary(const std::string &stem, const LibraryFiles &files) {
+    for (const char *suffix : {".txt", "_debug.txt"}) {
+        const std::string name = stem + suffix;
+        for (const std::string *own : {&files.signalFile, &files.signalDebugFile, &files.logFile})
+            if (sameName(name, openedName(*own))) return true;
+        if (dailyLogDate(name, files.logFile)) return true;
+    }
+    return false;
+}
+
 bool isOrdinary(const std::string &symbol) {
     if (symbol.empty() || symbol.size() > kMaxStemBytes || symbol == "." || symbol == "..") return false;
-    if (symbol[0] == '%') return false;
+    if (symbol[0] == '%' || endsWithDebug(symbol)) return false;
     for (char c : symbol)
-        if (isUnsafeByte(static_cast<unsigned char>(c))) return false;
+        if (isUnsafeByte(static_cast<unsigned char>(c)) || c == '~') return false;
     return !isDeviceName(symbol);
+}
+
+void appendEscape(std::string &out, unsigned char byte) {
+    out += '%';
+    appendHex(out, byte, 2);
 }
 
 std::string escaped(const std::string &symbol) {
     std::string out = "%";
-    out.reserve(symbol.size() + 1);
-    for (char c : symbol) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (isUnsafeByte(byte) || byte == '%' || byte == '~') {
-            out += '%';
-            appendHex(out, byte, 2);
-        } else {
-            out += c;
-        }
+    out.reserve(symbol.size() + 3);
+    const size_t debugUnderscore = endsWithDebug(symbol) ? symbol.size() - kDebugEndingBytes : symbol.size();
+    for (size_t i = 0; i < symbol.size(); ++i) {
+        const unsigned char byte = static_cast<unsigned char>(symbol[i]);
+        if (isUnsafeByte(byte) || byte == '%' || byte == '~' || i == debugUnderscore)
+            appendEscape(out, byte);
+        else
+            out += symbol[i];
     }
     return out;
+}
+
+// Escapes the plain bytes of an escaped stem one by one, from the front,
+// until it names none of the library's files. Each step keeps the stem
+// readable back as the same symbol.
+void escapeUntilFree(std::string &stem, const LibraryFiles &files) {
+    size_t at = 1;
+    while (at < stem.size() && takenByLibrary(stem, files)) {
+        if (stem[at] == '%') {
+            at += 3;
+            continue;
+        }
+        std::string code;
+        appendEscape(code, static_cast<unsigned char>(stem[at]));
+        stem.replace(at, 1, code);
+        at += code.size();
+    }
 }
 
 uint64_t fnv1a64(const std::string &text) {
@@ -85,9 +140,10 @@ uint64_t fnv1a64(const std::string &text) {
 
 }  // namespace
 
-std::string signalFileStem(const std::string &symbol) {
-    if (isOrdinary(symbol)) return symbol;
+std::string signalFileStem(const std::string &symbol, const LibraryFiles &files) {
+    if (isOrdinary(symbol) && !takenByLibrary(symbol, files)) return symbol;
     std::string stem = escaped(symbol);
+    escapeUntilFree(stem, files);
     if (stem.size() <= kMaxStemBytes) return stem;
     size_t cut = kShortenedPrefixBytes;
     // A '%' in the last two kept bytes starts an escape that the cut would split.
@@ -103,14 +159,14 @@ std::string signalFileStem(const std::string &symbol) {
 
 std::string logPath(const char *driverName, const char *logFile) { return std::string(driverName) + logFile; }
 
-std::string signalPath(const char *driverName, const char *symbol, const char *signalFile) {
-    if (isEmpty(symbol)) return std::string(driverName) + signalFile;
-    return std::string(driverName) + signalFileStem(symbol) + ".txt";
+std::string signalPath(const char *driverName, const char *symbol, const LibraryFiles &files) {
+    if (isEmpty(symbol)) return std::string(driverName) + files.signalFile;
+    return std::string(driverName) + signalFileStem(symbol, files) + ".txt";
 }
 
-std::string signalDebugPath(const char *driverName, const char *symbol, const char *signalDebugFile) {
-    if (isEmpty(symbol)) return std::string(driverName) + signalDebugFile;
-    return std::string(driverName) + signalFileStem(symbol) + "_debug" + ".txt";
+std::string signalDebugPath(const char *driverName, const char *symbol, const LibraryFiles &files) {
+    if (isEmpty(symbol)) return std::string(driverName) + files.signalDebugFile;
+    return std::string(driverName) + signalFileStem(symbol, files) + kDebugEnding + ".txt";
 }
 
 std::wstring extendedLengthPath(const std::wstring &absolute) {

@@ -66,13 +66,13 @@ bool PipeChannel::openClient() {
     }
 }
 
-bool PipeChannel::send(std::string text) {
+bool PipeChannel::send(std::string text, DWORD limitMs) {
     text.push_back('\0');
     if (serverMode && reader.started()) return reader.send(text, kSendLimitMs);
     if (!sendDone) sendDone.reset(createEvent());
     SetLastError(ERROR_SUCCESS);
-    const WriteResult result = boundedWrite(writeHandle.get(), sendDone.get(), text, kSendLimitMs);
-    sendTimedOut_ = result == WriteResult::TimedOut;
+    const WriteResult result = boundedWrite(writeHandle.get(), sendDone.get(), text, limitMs);
+    lastWrite_ = result;
     sendError_ = result == WriteResult::Written ? ERROR_SUCCESS : GetLastError();
     if (result == WriteResult::Failed && sendError_ == ERROR_SUCCESS) sendError_ = ERROR_WRITE_FAULT;
     return result == WriteResult::Written;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/handles.h"
+#include "pipe/pipe_io.h"
 #include "pipe/pipe_names.h"
 #include "pipe/pipe_reader.h"
 #include "varnex.h"
@@ -35,8 +36,9 @@ public:
     // succeeded, every later server open fails, also after the stop word.
     // Client: open both pipes; an open that fails keeps an earlier connection.
     bool open(bool serverMode, std::string stopWord, OrderCallback callback);
-    // Writes text + NUL; true only when all of it was written within kSendLimitMs.
-    bool send(std::string text);
+    // Writes text + NUL; true only when all of it was written within
+    // `limitMs` (at most kSendLimitMs on the server side).
+    bool send(std::string text, DWORD limitMs = kSendLimitMs);
     // Closes the pipes and stops the reader; afterwards the channel holds
     // nothing. Safe under the loader lock and on any thread.
     void close() noexcept;
@@ -50,8 +52,12 @@ public:
     DWORD openOnce();
     // Client side: lets the connection go.
     void disconnect() noexcept;
+    // Client side: how the last send ended.
+    WriteResult lastWrite() const { return lastWrite_; }
     // Client side: the last send failed because the receiver did not read.
-    bool sendTimedOut() const { return sendTimedOut_; }
+    bool sendTimedOut() const {
+        return lastWrite_ == WriteResult::TimedOut || lastWrite_ == WriteResult::NotTaken;
+    }
     // Client side: the system's error of the last failed send.
     DWORD sendError() const { return sendError_; }
 
@@ -68,7 +74,7 @@ private:
     UniqueHandle writeHandle;
     UniqueHandle readHandle;
     UniqueHandle sendDone;  // event for the bounded client-side write
-    bool sendTimedOut_ = false;
+    WriteResult lastWrite_ = WriteResult::Written;
     DWORD sendError_ = ERROR_SUCCESS;
     PipeReader reader;
 };

@@ -38,7 +38,8 @@ WriteResult boundedWrite(HANDLE pipe, HANDLE event, const std::string &bytes, DW
     if (WaitForSingleObject(event, limitMs) != WAIT_OBJECT_0) gaveUp = CancelIoEx(pipe, &pending) != FALSE;
     const bool done = GetOverlappedResult(pipe, &pending, &written, TRUE) != FALSE;
     if (done && written == bytes.size()) return WriteResult::Written;
-    return gaveUp ? WriteResult::TimedOut : WriteResult::Failed;
+    if (!gaveUp) return WriteResult::Failed;
+    return written == 0 ? WriteResult::NotTaken : WriteResult::TimedOut;
 }
 
 }  // namespace varnex

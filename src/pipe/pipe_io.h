@@ -18,11 +18,15 @@ HANDLE createPipe(const std::string &path, DWORD access);
 // A manual-reset event, not set.
 HANDLE createEvent();
 
-enum class WriteResult { Written, TimedOut, Failed };
+enum class WriteResult {
+    Written,   // every byte
+    NotTaken,  // given up before the reader took a byte: the pipe is as it was
+    TimedOut,  // given up after the reader took part of the bytes
+    Failed,
+};
 
 // One overlapped write of all of `bytes` that gives up after `limitMs` (the
-// reader does not read). Written only when every byte was written. A write
-// given up on may have left part of its bytes in the pipe.
+// reader does not read). Written only when every byte was written.
 WriteResult boundedWrite(HANDLE pipe, HANDLE event, const std::string &bytes, DWORD limitMs);
 
 }  // namespace varnex

@@ -1,6 +1,5 @@
 #include "pipe/pipe_relay.h"
 
-#include "common/locks.h"
 #include "pipe/pipe_texts.h"
 
 namespace varnex {
@@ -8,52 +7,69 @@ namespace varnex {
 PipeRelay::~PipeRelay() { close(); }
 
 void PipeRelay::close() noexcept {
-    ExclusiveLock guard(lock_);
+    DeadlineGuard guard(lock_, kNoDeadline);
     channel_.close();
 }
 
-PipeRelay::Attempt PipeRelay::attempt(const std::string &message) {
-    ExclusiveLock guard(lock_);
+PipeRelay::Attempt PipeRelay::attempt(const std::string &message, ULONGLONG deadline) {
     Attempt result;
+    // Every sender keeps to the send bound, however many queue for the
+    // pipes: one whose turn does not come in time leaves its order owed.
+    DeadlineGuard guard(lock_, deadline);
+    if (!guard) {
+        result.noTurn = true;
+        return result;
+    }
     // The connection of an earlier relay is kept and used as long as it
     // works. One whose send failed is let go: the receiver went or restarted
     // with fresh pipes, or it stopped reading and a write given up on may
     // have left part of a message in the pipe, which the receiver drops
     // when its sender goes (kept, it would run into the next message).
     if (channel_.isConnected()) {
-        if (channel_.send(message)) {
-            result.reached = true;
-            return result;
-        }
-        result.stalled = channel_.sendTimedOut();
-        result.sendError = channel_.sendError();
+        if (send(message, deadline, result)) return result;
         channel_.disconnect();
         // A receiver that stopped reading would not read a new connection either.
         if (result.stalled) return result;
     }
     result.openError = channel_.openOnce();
-    if (result.openError != ERROR_SUCCESS) return result;
-    result.reached = channel_.send(message);
-    if (!result.reached) {
-        result.stalled = channel_.sendTimedOut();
-        result.sendError = channel_.sendError();
-    }
+    if (result.openError == ERROR_SUCCESS) send(message, deadline, result);
     return result;
 }
 
+bool PipeRelay::send(const std::string &message, ULONGLONG deadline, Attempt &result) {
+    const ULONGLONG now = GetTickCount64();
+    const DWORD limitMs = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    result.reached = channel_.send(message, limitMs);
+    if (result.reached) {
+        lastTakenMs_ = GetTickCount64();
+        return true;
+    }
+    // A send whose time went on waiting for its turn, and that the receiver,
+    // busy with the orders before it, had no time to take, says nothing
+    // against the receiver; the pipes are as they were and stay.
+    if (limitMs < PipeChannel::kSendLimitMs && channel_.lastWrite() == WriteResult::NotTaken) {
+        result.noTurn = true;
+        return true;
+    }
+    result.stalled = channel_.sendTimedOut();
+    result.sendError = channel_.sendError();
+    return false;
+}
+
 RelayOutcome PipeRelay::relay(const std::string &message) {
-    Attempt tried = attempt(message);
+    const ULONGLONG start = GetTickCount64(), deadline = start + PipeChannel::kSendLimitMs;
+    Attempt tried = attempt(message, deadline);
     // Another sender holds the receiver, or it is taking leave of its
     // previous sender and will offer its pipes again in a moment (they
     // answer "busy", then briefly "no such pipe"). One thread waits for it;
     // the others fail at once rather than wait beside it. No lock is held
     // between tries, so other symbols' relays go on meanwhile.
     if (!tried.reached && tried.openError == ERROR_PIPE_BUSY && !busyWaiter_.exchange(true)) {
-        const ULONGLONG deadline = GetTickCount64() + PipeChannel::kBusyWaitMs;
-        while (!tried.reached && GetTickCount64() < deadline &&
+        const ULONGLONG busyDeadline = GetTickCount64() + PipeChannel::kBusyWaitMs;
+        while (!tried.reached && !tried.noTurn && GetTickCount64() < busyDeadline &&
                (tried.openError == ERROR_PIPE_BUSY || tried.openError == ERROR_FILE_NOT_FOUND)) {
             Sleep(1);
-            tried = attempt(message);
+            tried = attempt(message, deadline);
         }
         busyWaiter_ = false;
     }
@@ -61,7 +77,12 @@ RelayOutcome PipeRelay::relay(const std::string &message) {
     outcome.reached = tried.reached;
     outcome.log.push_back(callbackResultText(message, tried.reached));
     if (tried.reached) return outcome;
-    if (tried.stalled) {
+    // A sender that never got its turn: if the receiver took other orders
+    // meanwhile it is slow, and still up; if it took nothing for the whole
+    // bound, it is not reading, as for the sender ahead that waited on it.
+    if (tried.noTurn && lastTakenMs_ >= start) {
+        outcome.reason = receiverSlowText(PipeChannel::kSendLimitMs);
+    } else if (tried.stalled || tried.noTurn) {
         outcome.reason = receiverNotReadingText(PipeChannel::kSendLimitMs);
         outcome.down = true;
     } else if (tried.openError == ERROR_PIPE_BUSY) {

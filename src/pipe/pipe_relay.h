@@ -8,6 +8,7 @@
 #include <atomic>
 #include <string>
 
+#include "common/locks.h"
 #include "common/relay_outcome.h"
 #include "pipe/pipe_channel.h"
 
@@ -22,13 +23,18 @@ public:
 
     // Writes `message` + NUL to the receiver; reached when all of it was
     // written. The log holds the line that reports it, and a line that says
-    // why when it was not. A receiver that answers "busy" (another sender
-    // holds it, or it is between two senders) is waited for once, at most
-    // PipeChannel::kBusyWaitMs, by one relay at a time, with no lock held
-    // between tries; each write
-    // is bounded by PipeChannel::kSendLimitMs. Such a receiver, and one that
-    // does not read, is reported down; a missing receiver is not (it costs
-    // nothing to look for, and may register at any moment).
+    // why when it was not. The whole relay, the wait for its turn among this
+    // library's senders included, keeps to PipeChannel::kSendLimitMs: a
+    // sender whose turn does not come in time, or whose time runs out
+    // before the receiver, busy with the orders before it, takes its order,
+    // sends nothing and reports a slow receiver (one that took other orders
+    // meanwhile) or one not reading (one that took nothing all that time). A receiver that answers
+    // "busy" (another sender holds it, or it is between two senders) is
+    // waited for once, at most PipeChannel::kBusyWaitMs, by one relay at a
+    // time, with no lock held between tries. Such a receiver, and one that
+    // takes nothing for the whole bound, is reported down; a slow or missing
+    // receiver is not (a missing one costs nothing to look for, and may
+    // register at any moment).
     RelayOutcome relay(const std::string &message);
 
     void close() noexcept;
@@ -36,17 +42,23 @@ public:
 private:
     struct Attempt {
         bool reached = false;
+        bool noTurn = false;              // the deadline came while other orders went first
         DWORD openError = ERROR_SUCCESS;  // why the pipes could not be opened
         bool stalled = false;             // the receiver took nothing within the send limit
         DWORD sendError = ERROR_SUCCESS;  // why a send on open pipes failed
     };
-    // One send on the connection, or on a new one.
-    Attempt attempt(const std::string &message);
+    // One send on the connection, or on a new one, done by `deadline`.
+    Attempt attempt(const std::string &message, ULONGLONG deadline);
+    // Sends on the held connection within what is left to `deadline`; false
+    // when the connection is to be let go.
+    bool send(const std::string &message, ULONGLONG deadline, Attempt &result);
 
+    // When the receiver last took an order (GetTickCount64).
+    std::atomic<ULONGLONG> lastTakenMs_{0};
     // Set while one relay waits for a busy receiver.
     std::atomic<bool> busyWaiter_{false};
     // Guards channel_ for one open-and-send; several symbols relay at once.
-    SRWLOCK lock_ = SRWLOCK_INIT;
+    DeadlineLock lock_;
     PipeChannel channel_;
 };
 

@@ -27,6 +27,10 @@ std::string receiverBusyText(unsigned long error) {
     return "receiver held by another sender: " + systemErrorText(error);
 }
 
+std::string receiverSlowText(unsigned long sendLimitMs) {
+    return "receiver slow: busy with earlier orders, not sent within " + std::to_string(sendLimitMs) + " ms";
+}
+
 std::string receiverNotReadingText(unsigned long sendLimitMs) {
     return "receiver not reading: send timed out after " + std::to_string(sendLimitMs) + " ms";
 }

@@ -18,6 +18,7 @@ std::string callbackResultText(const std::string &message, bool ok);
 // Why a relay did not reach the order function, and its log line: "pipe: " + reason.
 std::string noReceiverText(unsigned long error);
 std::string receiverBusyText(unsigned long error);
+std::string receiverSlowText(unsigned long sendLimitMs);
 std::string receiverNotReadingText(unsigned long sendLimitMs);
 std::string pipeFailedText(unsigned long error);
 std::string pipeReasonText(const std::string &reason);

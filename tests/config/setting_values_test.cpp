@@ -17,13 +17,17 @@ TEST(SettingValues, SwitchIsOnOnlyForTheTwoExactTexts) {
         EXPECT_FALSE(isSwitchOn(off)) << '"' << off << '"';
 }
 
-TEST(SettingValues, AckTimeoutOfZeroOrLessMeansTheDefault) {
-    EXPECT_EQ(effectiveAckTimeout(0), kDefaultAckTimeoutMs);
-    EXPECT_EQ(effectiveAckTimeout(-1), kDefaultAckTimeoutMs);
-    EXPECT_EQ(effectiveAckTimeout(INT32_MIN), kDefaultAckTimeoutMs);
-    EXPECT_EQ(effectiveAckTimeout(1), 1);
-    EXPECT_EQ(effectiveAckTimeout(250), 250);
-    EXPECT_EQ(effectiveAckTimeout(INT32_MAX), INT32_MAX);
+TEST(SettingValues, AckTimeoutOutOfRangeTakesTheDefaultOrTheLongest) {
+    const int64_t cases[][2] = {{0, kDefaultAckTimeoutMs},
+                                {-1, kDefaultAckTimeoutMs},
+                                {INT64_MIN, kDefaultAckTimeoutMs},
+                                {1, 1},
+                                {250, 250},
+                                {kLongestAckTimeoutMs, kLongestAckTimeoutMs},
+                                {kLongestAckTimeoutMs + 1, kLongestAckTimeoutMs},
+                                {INT32_MAX, kLongestAckTimeoutMs},
+                                {4294967295, kLongestAckTimeoutMs}};
+    for (const auto &c : cases) EXPECT_EQ(effectiveAckTimeout(c[0]), c[1]) << c[0];
 }
 
 TEST(SettingValues, ClientIdentifiersKeepEmptyOnesAndTheirFirstPlace) {
@@ -47,6 +51,7 @@ TEST(SettingValues, OnlyDailyRotatesTheLogAndNegativeKeepDaysKeepAll) {
     EXPECT_EQ(effectiveKeepDays(0), 0);
     EXPECT_EQ(effectiveKeepDays(-3), 0);
     EXPECT_EQ(effectiveKeepDays(INT32_MIN), 0);
+    EXPECT_EQ(effectiveKeepDays(99999999999), 0);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,12 +21,14 @@ namespace {
 class SettingsFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        varnex_test::writeFile(path, "[S]\r\nempty=\r\nupper=True\r\nlower=true\r\nshout=TRUE\r\none=1\r\n"
-                                     "trailing=True1\r\nhalf=2.5\r\nword=abc\r\nnum=42\r\nneg=-5\r\nlong=" +
-                                         std::string(300, 'x') + "\r\n");
+        varnex_test::writeFile(path,
+                               "[S]\r\nempty=\r\nupper=True\r\nlower=true\r\nshout=TRUE\r\none=1\r\n"
+                               "trailing=True1\r\nhalf=2.5\r\nword=abc\r\nnum=42\r\nneg=-5\r\nlong=" +
+                                   std::string(300, 'x') + "\r\n");
     }
     std::string text(const char *key, const char *defaultValue) {
-        std::unique_ptr<char, decltype(&std::free)> value(settings.getString("S", key, defaultValue), &std::free);
+        std::unique_ptr<char, decltype(&std::free)> value(settings.getString("S", key, defaultValue),
+                                                          &std::free);
         return value.get();
     }
     TempFolder folder;
@@ -66,26 +69,50 @@ TEST_F(SettingsFileTest, NumbersReadWithTheirDefaults) {
     EXPECT_FLOAT_EQ(settings.getFloat("S", "missing", 1.25f), 1.25f);
 }
 
-// readVarnexConfig reads a number's text once and turns it into the number itself.
-TEST_F(SettingsFileTest, ANumbersTextReadsAsThePlatformReadsIt) {
-    const std::vector<std::string> texts = {
-        "42",   "-5",   "+7",          "12abc", "0x1F",
-        "0X10", "0o17", "0b101",       "08",    "abc",
-        "-",    "0x",   "99999999999", "",      "1" + std::string(40, '0')};
-    std::string content = "[N]\r\n";
-    for (size_t i = 0; i < texts.size(); ++i) content += "k" + std::to_string(i) + "=" + texts[i] + "\r\n";
+// readVarnexConfig reads a number's text once and turns it into the number
+// itself: as the platform reads it while that fits in 32 bits, and never
+// wrapped beyond. A value is read whole, past the platform's usual 254.
+TEST_F(SettingsFileTest, ANumbersTextReadsAsThePlatformReadsItButNeverWraps) {
+    const struct {
+        std::string text;
+        int64_t number;
+    } cases[] = {{"42", 42},
+                 {"-5", -5},
+                 {"+7", 7},
+                 {"12abc", 12},
+                 {"0x1F", 31},
+                 {"0X10", 0},
+                 {"0o17", 15},
+                 {"0b101", 5},
+                 {"08", 8},
+                 {"abc", 0},
+                 {"-", 0},
+                 {"0x", 0},
+                 {"", 7},
+                 {"70000", 70000},
+                 {"99999999999", 99999999999},
+                 {"-99999999999999999999", INT64_MIN},
+                 {"1" + std::string(40, '0'), INT64_MAX}};
+    const std::string longValue = std::string(800, 'L') + "," + std::string(5000, 'M');
+    std::string content = "[N]\r\nlong=" + longValue + "\r\n";
+    for (size_t i = 0; i < std::size(cases); ++i)
+        content += "k" + std::to_string(i) + "=" + cases[i].text + "\r\n";
     const std::string numbersPath = folder.file("numbers.ini");
     varnex_test::writeFile(numbersPath, content);
     const SettingsFile numbers(numbersPath.c_str());
-    char text[256];
-    for (size_t i = 0; i < texts.size(); ++i) {
+    std::string text;
+    for (size_t i = 0; i < std::size(cases); ++i) {
         const std::string key = "k" + std::to_string(i);
         ASSERT_TRUE(numbers.lookUp("N", key.c_str(), text)) << key;
-        EXPECT_EQ(text, texts[i]);
-        EXPECT_EQ(profileInt(text, 7), numbers.getInt("N", key.c_str(), 7)) << texts[i];
+        EXPECT_EQ(text, cases[i].text);
+        EXPECT_EQ(profileNumber(text, 7), cases[i].number) << text;
+        if (cases[i].number >= INT32_MIN && cases[i].number <= INT32_MAX)
+            EXPECT_EQ(profileNumber(text, 7), numbers.getInt("N", key.c_str(), 7)) << text;
     }
+    ASSERT_TRUE(numbers.lookUp("N", "long", text));
+    EXPECT_EQ(text, longValue);
     EXPECT_FALSE(numbers.lookUp("N", "missing", text));
-    EXPECT_STREQ(text, "");
+    EXPECT_EQ(text, "");
 }
 
 TEST_F(SettingsFileTest, MissingFileGivesDefaults) {

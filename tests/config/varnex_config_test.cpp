@@ -81,10 +81,12 @@ TEST(VarnexConfigTest, EndpointsFollowClientIdWithTheirOrigins) {
     TempFolder folder;
     const VarnexConfig config = readFrom(
         folder,
-        "[Setting]\r\nsocketClient=True\r\n[SocketClient]\r\nclientID=B,A,B\r\n"
-        "[SC-A]\r\nserverPort=5001\r\nackTimeout=0\r\n[SC-B]\r\nserverIp=127.0.0.2\r\nackTimeout=250\r\n");
+        "[Setting]\r\nsocketClient=True\r\n[SocketClient]\r\nclientID=B,A,B,C,D\r\n"
+        "[SC-A]\r\nserverPort=5001\r\nackTimeout=0\r\n[SC-B]\r\nserverIp=127.0.0.2\r\nackTimeout=250\r\n"
+        "[SC-C]\r\nserverPort=70000\r\nackTimeout=2147483647\r\n[SC-D]\r\nserverPort=80000000000\r\n"
+        "ackTimeout=-1\r\n");
     EXPECT_TRUE(config.clientID.fromFile);
-    ASSERT_EQ(config.endpoints.size(), 2u);
+    ASSERT_EQ(config.endpoints.size(), 4u);
     const EndpointSettings &b = config.endpoints[0], &a = config.endpoints[1];
     EXPECT_EQ(b.id, "B");
     EXPECT_EQ(b.serverIp.value, "127.0.0.2");
@@ -98,6 +100,23 @@ TEST(VarnexConfigTest, EndpointsFollowClientIdWithTheirOrigins) {
     EXPECT_EQ(a.serverPort.value, 5001);
     EXPECT_EQ(a.ackTimeout.value, kDefaultAckTimeoutMs);  // zero would fail every order
     EXPECT_TRUE(a.ackTimeout.fromFile);
+    // Numbers out of range are neither wrapped nor taken silently.
+    const EndpointSettings &c = config.endpoints[2], &d = config.endpoints[3];
+    EXPECT_EQ(c.serverPort.written, 70000);
+    EXPECT_EQ(c.serverPort.value, 0);
+    EXPECT_EQ(c.ackTimeout.value, kLongestAckTimeoutMs);
+    EXPECT_EQ(d.serverPort.written, 80000000000);
+    EXPECT_EQ(d.serverPort.value, 0);
+    EXPECT_EQ(d.ackTimeout.value, kDefaultAckTimeoutMs);
+    EXPECT_EQ(
+        valuesNotTakenAsWritten(config),
+        (std::vector<std::string>{
+            "[SC-B] serverPort (not set) is not a TCP port (1 to 65535): no order is sent to that server",
+            "[SC-A] ackTimeout=0 is outside 1 to 120000 ms: 5000 ms is used",
+            "[SC-C] serverPort=70000 is not a TCP port (1 to 65535): no order is sent to that server",
+            "[SC-C] ackTimeout=2147483647 is outside 1 to 120000 ms: 120000 ms is used",
+            "[SC-D] serverPort=80000000000 is not a TCP port (1 to 65535): no order is sent to that server",
+            "[SC-D] ackTimeout=-1 is outside 1 to 120000 ms: 5000 ms is used"}));
 }
 
 // Every profile read of the test program, by section and key.
@@ -136,10 +155,21 @@ TEST(VarnexConfigTest, EachKeyIsReadFromTheFileOnce) {
     for (const auto &entry : keyReads) EXPECT_EQ(entry.second, 1) << entry.first;
 }
 
-TEST(VarnexConfigTest, LongValuesAreCutAt254) {
+TEST(VarnexConfigTest, LongValuesAndListsAreReadWhole) {
     TempFolder folder;
-    const VarnexConfig config = readFrom(folder, "[Setting]\r\ndriverName=" + std::string(300, 'd') + "\r\n");
-    EXPECT_EQ(config.driverName.value, std::string(254, 'd'));
+    std::string ids, sections;
+    for (int i = 0; i < 100; ++i) {
+        const std::string id = "SYM" + std::to_string(i);
+        ids += (i ? "," : "") + id;
+        sections += "[SC-" + id + "]\r\nserverPort=" + std::to_string(5000 + i) + "\r\n";
+    }
+    const VarnexConfig config = readFrom(
+        folder, "[Setting]\r\ndriverName=" + std::string(300, 'd') +
+                    "\r\nsocketClient=True\r\n[SocketClient]\r\nclientID=" + ids + "\r\n" + sections);
+    EXPECT_EQ(config.driverName.value, std::string(300, 'd'));
+    ASSERT_EQ(config.endpoints.size(), 100u);
+    EXPECT_EQ(config.endpoints.back().id, "SYM99");
+    EXPECT_EQ(config.endpoints.back().serverPort.value, 5099);
 }
 
 }  // namespace

@@ -21,18 +21,29 @@ TEST_F(TcpRelayHostTest, ChangedPositionsAreAcknowledgedAndFailuresDoNotStopTheS
         closedPort = probe.boundPort();
     }
     const std::string port = std::to_string(server.port()), closed = std::to_string(closedPort);
+    // A port past 65535 that would wrap onto the server's, and a list of a
+    // hundred identifiers, far longer than the 254 characters of a usual value.
+    const std::string wrapped = std::to_string(server.port() + 65536);
+    std::string ids = "ABC,DEAD,WRAP", sections;
+    for (int i = 0; i < 97; ++i) {
+        ids += ",S" + std::to_string(i);
+        sections += "[SC-S" + std::to_string(i) + "]\r\nserverPort=" + port + "\r\n";
+    }
     // Every destination on (no pipe receiver), nothing made good afterwards.
     writeIni(settingIni(folder,
                         "logMode=True\r\nsocketClient=True\r\nvarnexMode=True\r\nsignalDebugMode=True\r\n"
                         "resendMode=False\r\n") +
-             "[SocketClient]\r\nclientID=ABC,DEAD\r\n[SC-ABC]\r\nserverPort=" + port +
-             "\r\n[SC-DEAD]\r\nserverPort=" + closed + "\r\n");
+             "[SocketClient]\r\nclientID=" + ids + "\r\n[SC-ABC]\r\nserverPort=" + port +
+             "\r\n[SC-DEAD]\r\nserverPort=" + closed + "\r\n[SC-WRAP]\r\nserverPort=" + wrapped + "\r\n" +
+             sections);
     HostResult run = runHost(folder, "countfiles|" + folder.path() +
                                          "\nprocess|today|ABC|3|101.5\nfiles|changed\n"
                                          "process|today|ABC|3|101.5\nfiles|unchanged\n"
                                          "process|today|ABC|-1|12.5\n"
                                          "process|today|DEAD|1|2\n"
                                          "process|today|NONE|1|2\n"
+                                         "process|today|WRAP|1|2\n"
+                                         "spread|1|1|97|S|97\n"
                                          // The unload lets the console writer finish its lines first.
                                          "unload|0\n");
     ASSERT_EQ(run.exitCode, 0u) << run.output;
@@ -42,8 +53,15 @@ TEST_F(TcpRelayHostTest, ChangedPositionsAreAcknowledgedAndFailuresDoNotStopTheS
     // one opens nothing.
     EXPECT_NE(run.output.find("FILES changed 3\r\n"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("FILES unchanged 0\r\n"), std::string::npos) << run.output;
-    EXPECT_EQ(server.messages(), (std::vector<std::string>{"Order,3,101.5", "Order,-1,12.5"}));
+    std::vector<std::string> expected = {"Order,3,101.5", "Order,-1,12.5"};
+    expected.resize(2 + 97, "Order,1,1.5");
+    EXPECT_EQ(server.messages(), expected);
     const std::string log = readFile(folder.file("VarnexMsg.txt"));
+    const std::string notAPort = "serverPort=" + wrapped + " is not a TCP port (1 to 65535)";
+    EXPECT_EQ(countOf(log, "\t[SC-WRAP] " + notAPort + ": no order is sent to that server\r\n"), 1u) << log;
+    EXPECT_NE(log.find("\tWRAP, tcp://127.0.0.1:" + wrapped + "\r\nnot sent: serverPort " + wrapped +
+                       " is not a TCP port (1 to 65535)\r\n\r\n"),
+              std::string::npos);
     EXPECT_NE(log.find("\tABC, tcp://127.0.0.1:" + port + "\r\nOrder,3,101.5\r\nOK\r\n\r\n"),
               std::string::npos)
         << log;

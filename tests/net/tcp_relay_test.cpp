@@ -15,7 +15,7 @@ namespace {
 class RelayTest : public ::testing::Test {
 protected:
     // The one log text; the line for standard error goes to `console`.
-    std::string relayTo(int port, int ackTimeout = 5000) {
+    std::string relayTo(int64_t port, int ackTimeout = 5000) {
         const RelayOutcome outcome = relayOrder({"127.0.0.1", port, ackTimeout}, "XYZ", "Order,3,101.5");
         console = outcome.console;
         reached = outcome.reached;
@@ -90,7 +90,7 @@ TEST_F(RelayTest, SilentServerIsBoundedByAckTimeout) {
               head(half.port()) + "acknowledgement timed out after 300 ms (received \"O\")\n");
 }
 
-TEST_F(RelayTest, RefusedPortAndPortZeroAreLoggedAfterTheFirstLine) {
+TEST_F(RelayTest, RefusedPortAndNoPortAreLoggedAfterTheFirstLine) {
     int32_t closedPort;
     {
         TcpServerSocket probe(0, 1, 0);
@@ -100,7 +100,15 @@ TEST_F(RelayTest, RefusedPortAndPortZeroAreLoggedAfterTheFirstLine) {
                                        "\nconnect failed: WSAECONNREFUSED (10061) Connection refused.\n");
     EXPECT_FALSE(reached);
     EXPECT_EQ(console, "connect failed: WSAECONNREFUSED (10061) Connection refused.\r\n");
-    EXPECT_EQ(relayTo(0).rfind("XYZ, tcp://127.0.0.1:0\nconnect failed: WSA", 0), 0u);
+    // No port at all, or one past 65535 that would wrap onto another: nothing is sent.
+    for (const int64_t port : {int64_t(0), int64_t(-1), int64_t(65536) + closedPort, int64_t(80000000000)}) {
+        const std::string text = std::to_string(port);
+        const RelayOutcome outcome = relayOrder({"127.0.0.1", port, 5000}, "XYZ", "Order,3,101.5");
+        EXPECT_EQ(outcome.log,
+                  std::vector<std::string>{"XYZ, tcp://127.0.0.1:" + text + "\nnot sent: serverPort " + text +
+                                           " is not a TCP port (1 to 65535)\n"});
+        EXPECT_FALSE(outcome.reached || outcome.down);
+    }
     EXPECT_EQ(socketUsers(), 0);
 }
 

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cctype>
 #include <set>
 #include <string>
 #include <thread>
@@ -20,15 +21,21 @@ using varnex_test::TempFolder;
 
 namespace {
 
+const LibraryFiles kDefaultFiles{"Signal.txt", "SignalDebug.txt", "VarnexMsg.txt"};
+
+std::string stemOf(const std::string &symbol, const LibraryFiles &files = kDefaultFiles) {
+    return signalFileStem(symbol, files);
+}
+
 TEST(FileNames, PathsArePlainConcatenations) {
     EXPECT_EQ(logPath("C:\\", "VarnexMsg.txt"), "C:\\VarnexMsg.txt");
-    EXPECT_EQ(signalPath("C:\\", "ABC", "Signal.txt"), "C:\\ABC.txt");
-    EXPECT_EQ(signalDebugPath("C:\\", "ABC", "SignalDebug.txt"), "C:\\ABC_debug.txt");
-    EXPECT_EQ(signalPath("C:\\", "", "Signal.txt"), "C:\\Signal.txt");
-    EXPECT_EQ(signalDebugPath("C:\\", "", "SignalDebug.txt"), "C:\\SignalDebug.txt");
-    EXPECT_EQ(signalPath("C:\\data", "ABC", "Signal.txt"), "C:\\dataABC.txt");
-    EXPECT_EQ(signalPath("C:\\", "CON", "Signal.txt"), "C:\\%CON.txt");
-    EXPECT_EQ(signalDebugPath("C:\\", "a:b", "SignalDebug.txt"), "C:\\%a%3Ab_debug.txt");
+    EXPECT_EQ(signalPath("C:\\", "ABC", kDefaultFiles), "C:\\ABC.txt");
+    EXPECT_EQ(signalDebugPath("C:\\", "ABC", kDefaultFiles), "C:\\ABC_debug.txt");
+    EXPECT_EQ(signalPath("C:\\", "", kDefaultFiles), "C:\\Signal.txt");
+    EXPECT_EQ(signalDebugPath("C:\\", "", kDefaultFiles), "C:\\SignalDebug.txt");
+    EXPECT_EQ(signalPath("C:\\data", "ABC", kDefaultFiles), "C:\\dataABC.txt");
+    EXPECT_EQ(signalPath("C:\\", "CON", kDefaultFiles), "C:\\%CON.txt");
+    EXPECT_EQ(signalDebugPath("C:\\", "a:b", kDefaultFiles), "C:\\%a%3Ab_debug.txt");
 }
 
 TEST(FileNames, PathsPastMaxPathTakeTheExtendedLengthForm) {
@@ -57,57 +64,128 @@ TEST(FileNames, LinesReachTheDiskAsTextModeWroteThem) {
 }
 
 TEST(FileNames, OrdinarySymbolsKeepTheirNames) {
-    for (const std::string &symbol :
-         std::vector<std::string>{"ABC",    "abc",   "BRK.B",    "ES 12-24", "CONSOLE",
-                                  "CON_X",  "COM10", "COMA",     "LPT",      "NULL",
-                                  "AUXX.Y", "x%",    "~x",       "a b",      " lead",
-                                  "...",    "x.",    "\xC4PFEL", "\x7F",     std::string(kMaxStemBytes, 'Z')})
-        EXPECT_EQ(signalFileStem(symbol), symbol);
+    for (const std::string &symbol : std::vector<std::string>{"ABC",
+                                                              "abc",
+                                                              "BRK.B",
+                                                              "ES 12-24",
+                                                              "CONSOLE",
+                                                              "CON_X",
+                                                              "COM10",
+                                                              "COMA",
+                                                              "LPT",
+                                                              "NULL",
+                                                              "AUXX.Y",
+                                                              "x%",
+                                                              "a b",
+                                                              " lead",
+                                                              "...",
+                                                              "x.",
+                                                              "\xC4PFEL",
+                                                              "\x7F",
+                                                              std::string(kMaxStemBytes, 'Z'),
+                                                              "debug",
+                                                              "X_DEBUGGER",
+                                                              "_debugX",
+                                                              "Signals",
+                                                              "VarnexMsg-2026120"})
+        EXPECT_EQ(stemOf(symbol), symbol);
 }
 
 TEST(FileNames, DeviceNamesAreEscapedInEveryCase) {
     for (const std::string symbol : {"CON",     "con",   "Prn",     "AUX",    "nul",     "COM0",    "COM1",
                                      "com9",    "LPT1",  "Lpt9",    "CONIN$", "conout$", "COM\xB9", "LPT\xB2",
                                      "LPT\xB3", "CON.A", "CON  .A", "NUL ",   "AUX.txt", "CON.."})
-        EXPECT_EQ(signalFileStem(symbol), "%" + symbol);
+        EXPECT_EQ(stemOf(symbol), "%" + symbol);
 }
 
 TEST(FileNames, PathsStreamsAndForbiddenBytesAreEscaped) {
-    EXPECT_EQ(signalFileStem("a:b"), "%a%3Ab");
-    EXPECT_EQ(signalFileStem("..\\x"), "%..%5Cx");
-    EXPECT_EQ(signalFileStem("a/b"), "%a%2Fb");
-    EXPECT_EQ(signalFileStem("C:\\x"), "%C%3A%5Cx");
-    EXPECT_EQ(signalFileStem("\\lead"), "%%5Clead");
-    EXPECT_EQ(signalFileStem("*?\"<>|"), "%%2A%3F%22%3C%3E%7C");
-    EXPECT_EQ(signalFileStem("a\nb\r\x01\x1F"), "%a%0Ab%0D%01%1F");
+    EXPECT_EQ(stemOf("a:b"), "%a%3Ab");
+    EXPECT_EQ(stemOf("..\\x"), "%..%5Cx");
+    EXPECT_EQ(stemOf("a/b"), "%a%2Fb");
+    EXPECT_EQ(stemOf("C:\\x"), "%C%3A%5Cx");
+    EXPECT_EQ(stemOf("\\lead"), "%%5Clead");
+    EXPECT_EQ(stemOf("*?\"<>|"), "%%2A%3F%22%3C%3E%7C");
+    EXPECT_EQ(stemOf("a\nb\r\x01\x1F"), "%a%0Ab%0D%01%1F");
     // Once escaped, '%' and '~' are escaped too, so the escape reads back one way.
-    EXPECT_EQ(signalFileStem("%ABC"), "%%25ABC");
-    EXPECT_EQ(signalFileStem("a:~%"), "%a%3A%7E%25");
-    EXPECT_EQ(signalFileStem("."), "%.");
-    EXPECT_EQ(signalFileStem(".."), "%..");
-    EXPECT_EQ(signalFileStem(""), "%");
+    EXPECT_EQ(stemOf("%ABC"), "%%25ABC");
+    EXPECT_EQ(stemOf("a:~%"), "%a%3A%7E%25");
+    EXPECT_EQ(stemOf("."), "%.");
+    EXPECT_EQ(stemOf(".."), "%..");
+    EXPECT_EQ(stemOf(""), "%");
+}
+
+// No symbol's file is another symbol's or one of the library's own: a debug
+// ending, an 8.3 alias and the configured names are escaped, in any case.
+TEST(FileNames, NoSymbolsFileIsAnotherOrTheLibrarysOwn) {
+    const LibraryFiles configured{"Orders.sig", "ABC.TXT", "logs\\Day.log"};
+    const LibraryFiles escapedLike{"%CON.txt", "%%43ON.txt", "Day.txt"};
+    const struct {
+        const char *symbol;
+        const LibraryFiles &files;
+        const char *stem;
+    } cases[] = {
+        {"ABC_debug", kDefaultFiles, "%ABC%5Fdebug"},
+        {"abc_DEBUG", kDefaultFiles, "%abc%5FDEBUG"},
+        {"_debug", kDefaultFiles, "%%5Fdebug"},
+        {"%ABC_debug", kDefaultFiles, "%%25ABC%5Fdebug"},
+        {"LONG~3W3", kDefaultFiles, "%LONG%7E3W3"},
+        {"~", kDefaultFiles, "%%7E"},
+        {"Signal", kDefaultFiles, "%Signal"},
+        {"SIGNAL", kDefaultFiles, "%SIGNAL"},
+        {"SignalDebug", kDefaultFiles, "%SignalDebug"},
+        {"Signal_debug", kDefaultFiles, "%Signal%5Fdebug"},
+        {"VarnexMsg", kDefaultFiles, "%VarnexMsg"},
+        {"varnexmsg-20261209", kDefaultFiles, "%varnexmsg-20261209"},
+        {"VarnexMsg-20261309", kDefaultFiles, "VarnexMsg-20261309"},  // no day of the calendar
+        {"Signal", configured, "Signal"},
+        {"VarnexMsg", configured, "VarnexMsg"},
+        {"ABC", configured, "%ABC"},
+        {"abc", configured, "%abc"},
+        {"Orders", configured, "Orders"},
+        {"Day", configured, "Day"},  // the log is in a folder of its own
+        {"CON", escapedLike, "%%43%4FN"},
+        {"Day", escapedLike, "%Day"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(stemOf(c.symbol, c.files), c.stem) << c.symbol;
+    // A configured name that Windows opens without its closing dots and blanks.
+    EXPECT_EQ(stemOf("Signal", {"Signal.txt. ", "x", "y"}), "%Signal");
+    // Whatever the symbol, its two files are neither another symbol's nor the library's.
+    std::set<std::string> names;
+    const std::vector<std::string> symbols = {
+        "ABC",    "ABC_debug",   "abc_debug_debug", "%ABC",      "%ABC_debug",
+        "Signal", "SignalDebug", "Signal_debug",    "VarnexMsg", "VarnexMsg_debug"};
+    for (const std::string &symbol : symbols) {
+        for (const std::string &name : {signalPath("", symbol.c_str(), kDefaultFiles),
+                                        signalDebugPath("", symbol.c_str(), kDefaultFiles)}) {
+            std::string upper = name;
+            for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            EXPECT_TRUE(names.insert(upper).second) << name;
+        }
+    }
+    for (const char *own : {"SIGNAL.TXT", "SIGNALDEBUG.TXT", "VARNEXMSG.TXT"})
+        EXPECT_EQ(names.count(own), 0u);
 }
 
 bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
 TEST(FileNames, OverLongSymbolsAreShortenedWithAHashOfTheWhole) {
     const std::string longA(65536, 'A');
-    const std::string stem = signalFileStem(longA);
+    const std::string stem = stemOf(longA);
     ASSERT_EQ(stem.size(), kShortenedPrefixBytes + 17);
     EXPECT_EQ(stem.substr(0, kShortenedPrefixBytes), "%" + std::string(kShortenedPrefixBytes - 1, 'A'));
     EXPECT_EQ(stem[kShortenedPrefixBytes], '~');
     for (size_t i = kShortenedPrefixBytes + 1; i < stem.size(); ++i) EXPECT_TRUE(isHex(stem[i])) << stem;
     // The same prefix, a different end: a different hash.
-    EXPECT_NE(signalFileStem(longA.substr(1) + "B"), stem);
-    EXPECT_EQ(signalFileStem(std::string(kMaxStemBytes + 1, 'A')).size(), kShortenedPrefixBytes + 17);
+    EXPECT_NE(stemOf(longA.substr(1) + "B"), stem);
+    EXPECT_EQ(stemOf(std::string(kMaxStemBytes + 1, 'A')).size(), kShortenedPrefixBytes + 17);
     // An escaped text just over the limit is shortened too.
-    EXPECT_EQ(signalFileStem(std::string(kMaxStemBytes - 2, 'A') + ":").size(), kShortenedPrefixBytes + 17);
-    EXPECT_EQ(signalFileStem(std::string(kMaxStemBytes - 4, 'A') + ":"),
+    EXPECT_EQ(stemOf(std::string(kMaxStemBytes - 2, 'A') + ":").size(), kShortenedPrefixBytes + 17);
+    EXPECT_EQ(stemOf(std::string(kMaxStemBytes - 4, 'A') + ":"),
               "%" + std::string(kMaxStemBytes - 4, 'A') + "%3A");
     // The cut never splits a %XX apart, wherever the escape falls.
     for (size_t at = kShortenedPrefixBytes - 4; at < kShortenedPrefixBytes + 2; ++at) {
         const std::string symbol = std::string(at, 'A') + ":" + std::string(300, 'B');
-        const std::string cut = signalFileStem(symbol);
+        const std::string cut = stemOf(symbol);
         const std::string prefix = cut.substr(0, cut.find('~'));
         EXPECT_GE(prefix.size(), kShortenedPrefixBytes - 2);
         EXPECT_LE(prefix.size(), kShortenedPrefixBytes);
@@ -143,7 +221,7 @@ TEST(FileNames, DifferentSymbolsNeverShareAStem) {
                                               std::string(200, 'A'),
                                               "%" + std::string(199, 'A')};
     std::set<std::string> stems;
-    for (const std::string &symbol : symbols) stems.insert(signalFileStem(symbol));
+    for (const std::string &symbol : symbols) stems.insert(stemOf(symbol));
     EXPECT_EQ(stems.size(), symbols.size());
 }
 

@@ -160,8 +160,8 @@ TEST_P(PipeDownProof, AReceiverThatIsDownHoldsTheHostOncePerPause) {
     auto receiver = startReceiver(heldElsewhere ? "register" : "registerhang");
     std::unique_ptr<HostProcess> holder;
     if (heldElsewhere) {
-        holder = std::make_unique<HostProcess>(folder, "holder.txt",
-                                               "process|today|H|1|1\necho|HOLDING\nwaitfile|" + stopFile() + "|60000\n");
+        holder = std::make_unique<HostProcess>(
+            folder, "holder.txt", "process|today|H|1|1\necho|HOLDING\nwaitfile|" + stopFile() + "|60000\n");
         ASSERT_TRUE(holder->waitForOutput("HOLDING", 20000));
     }
     std::string script;
@@ -178,10 +178,11 @@ TEST_P(PipeDownProof, AReceiverThatIsDownHoldsTheHostOncePerPause) {
     // The holder's own relay is in the same log.
     const size_t holders = heldElsewhere ? 1 : 0;
     const size_t tried = countOf(log, "\tpipe: ") - skipped, reached = countOf(log, ", OK:true") - holders;
-    recordFigures(std::string("pipe receiver down: ") + (heldElsewhere ? "held by another process" : "not reading"),
-                  "8 symbols x 5 relays, each on a thread of its own: host held " + n(timings.total) +
-                      " ms in all, longest _process " + n(longest) + " ms; " + n(tried) + " tries failed, " +
-                      n(skipped) + " skipped at once, " + n(reached) + " reached");
+    recordFigures(
+        std::string("pipe receiver down: ") + (heldElsewhere ? "held by another process" : "not reading"),
+        "8 symbols x 5 relays, each on a thread of its own: host held " + n(timings.total) +
+            " ms in all, longest _process " + n(longest) + " ms; " + n(tried) + " tries failed, " +
+            n(skipped) + " skipped at once, " + n(reached) + " reached");
     EXPECT_EQ(relays, 40u);
     EXPECT_EQ(countOf(log, ", OK:"), 40u + holders);
     EXPECT_EQ(reached + tried + skipped, 40u);
@@ -213,6 +214,45 @@ TEST_F(PipeProof, ASlowOrderFunctionGetsEveryOrderAndAHungOneHoldsNoSenderPastIt
         EXPECT_LT(longest, 2000u);
         DeleteFileA(stopFile().c_str());
     }
+    // Sixteen host threads, each with a symbol of its own, queue for a
+    // 300 ms order function: each call keeps to the send bound, its wait for
+    // a turn included, and every order the log calls taken arrives, once;
+    // the others are left owed as a slow receiver, not taken for a dead one.
+    {
+        DeleteFileA(folder.file("VarnexMsg.txt").c_str());
+        auto receiver = startReceiver("registerslow|300");
+        const HostResult sender = runHost(folder, "repeat|16\nspawn|sendtimed|1|T#\nend\njoin\n");
+        const std::string log = readFile(folder.file("VarnexMsg.txt"));
+        Lines told;
+        for (int t = 1; t <= 16; ++t)
+            if (log.find("callBackOrderFunc: " + order("T" + n(t), 1) + ", OK:true") != std::string::npos)
+                told.push_back(order("T" + n(t), 1));
+        for (const std::string &taken : told)
+            EXPECT_TRUE(receiver->waitForOutput("ORDER " + taken + "\r\n", 20000));
+        stopReceivers();
+        Lines orders = ordersIn(receiver->finish().output);
+        std::sort(orders.begin(), orders.end());
+        std::sort(told.begin(), told.end());
+        unsigned long longest = 0;
+        size_t calls = 0;
+        for (size_t at = sender.output.find("SENT max="); at != std::string::npos;
+             at = sender.output.find("SENT max=", at + 1), ++calls)
+            longest = std::max(longest, std::stoul(sender.output.substr(at + 9)));
+        const size_t slow = countOf(log, "pipe: receiver slow");
+        recordFigures("pipe slow order function, 16 senders",
+                      "16 threads against a 300 ms function: " + n(told.size()) + " taken, " +
+                          n(orders.size()) + " received, " + n(slow) +
+                          " left owed as a slow receiver, longest _process " + n(longest) + " ms");
+        EXPECT_EQ(sender.exitCode, 0u);
+        EXPECT_EQ(calls, 16u);
+        EXPECT_EQ(orders, told);
+        EXPECT_EQ(told.size() + slow, 16u);
+        EXPECT_EQ(countOf(log, "receiver not reading"), 0u);
+        // The relay's own bound is 2000 ms from its start; the call adds its
+        // log and file steps, a few milliseconds.
+        EXPECT_LT(longest, 2250u);
+        DeleteFileA(stopFile().c_str());
+    }
     // A receiving library unloaded while a sender floods it, again and
     // again: every order its sender was told "OK:true" reached the order
     // function, and no other.
@@ -240,8 +280,8 @@ TEST_F(PipeProof, ASlowOrderFunctionGetsEveryOrderAndAHungOneHoldsNoSenderPastIt
     }
     recordFigures("pipe receiver unloaded during a flood",
                   n(kFloods) + " rounds of 2000 sent while the receiver unloads: " + n(reportedTrue) +
-                      " reported OK:true, " + n(handedOver) + " handed to the order function, " + n(mismatched) +
-                      " rounds where the two differ");
+                      " reported OK:true, " + n(handedOver) + " handed to the order function, " +
+                      n(mismatched) + " rounds where the two differ");
     // Orders of about 1000 bytes: the reader's one read and the pipe's
     // 1024-byte buffer hold two or three of them whatever the timing, so the
     // later sends give up at their bound.
@@ -252,8 +292,9 @@ TEST_F(PipeProof, ASlowOrderFunctionGetsEveryOrderAndAHungOneHoldsNoSenderPastIt
     constexpr int kSent = 6, kReloads = 3;
     DeleteFileA(folder.file("VarnexMsg.txt").c_str());
     HostProcess hung(folder, "hung.txt",
-                     "registerhang\necho|READY\nwaitfile|" + hungDone + "|60000\nunload|0\nresetorders\nrepeat|" +
-                         n(kReloads) + "\nload\nregister\necho|AGAIN#\nwaitorders|#|20000\nunload|0\nend\necho|EXITING\n");
+                     "registerhang\necho|READY\nwaitfile|" + hungDone +
+                         "|60000\nunload|0\nresetorders\nrepeat|" + n(kReloads) +
+                         "\nload\nregister\necho|AGAIN#\nwaitorders|#|20000\nunload|0\nend\necho|EXITING\n");
     ASSERT_TRUE(hung.waitForOutput("READY", 20000));
     HostResult sender = runHost(folder, "sendtimed|" + n(kSent) + "|" + symbol + "\n");
     unsigned long longest = 0;
@@ -268,11 +309,11 @@ TEST_F(PipeProof, ASlowOrderFunctionGetsEveryOrderAndAHungOneHoldsNoSenderPastIt
     }
     HostResult received = hung.finish();
     const size_t registered = countOf(readFile(folder.file("VarnexMsg.txt")), ", ok: 1");
-    recordFigures("pipe hung order function", n(kSent) + " sent, " + n(gaveUp) + " gave up, longest _process " +
-                                                  n(longest) + " ms; then " + n(kReloads) +
-                                                  " reloads with the function still hung: " + n(registered - 1) +
-                                                  " registered, " + n(ordersIn(received.output).size() - 1) +
-                                                  " received; receiving host exit code " + n(received.exitCode));
+    recordFigures("pipe hung order function",
+                  n(kSent) + " sent, " + n(gaveUp) + " gave up, longest _process " + n(longest) +
+                      " ms; then " + n(kReloads) + " reloads with the function still hung: " +
+                      n(registered - 1) + " registered, " + n(ordersIn(received.output).size() - 1) +
+                      " received; receiving host exit code " + n(received.exitCode));
     EXPECT_GE(gaveUp, 1u);
     EXPECT_LT(longest, 5000u);
     EXPECT_EQ(received.exitCode, 0u);
@@ -339,21 +380,24 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
     // After the cycles, one more load relays to a live server: every reload
     // must still reach one.
     OrderServer live(OrderServer::replies({"OK"}));
-    writeIni(settingIni(folder, "varnexMode=True\r\nsocketClient=True\r\nlogMode=True\r\nsignalDebugMode=True\r\n") +
+    writeIni(settingIni(folder,
+                        "varnexMode=True\r\nsocketClient=True\r\nlogMode=True\r\nsignalDebugMode=True\r\n") +
              "[SocketClient]\r\nclientID=R,L\r\n[SC-R]\r\nserverPort=" + n(closedPort()) +
              "\r\n[SC-L]\r\nserverPort=" + n(live.port()) + "\r\n");
     // More cycles than one host run may take by default.
-    HostProcess sendingHost(folder, "sending.txt",
-                            "unload|0\nrepeat|3\nload\nprocess|today|R|#|1\nunload|0\nend\ncounts|before\n"
-                            "repeat|" +
-                                n(kSendingCycles) +
-                                "\nload\nprocess|today|R|#|1\nunload|0\nend\ncounts|after\nload\nprocess|today|L|"
-                                "1|1\nunload|0\n");
+    HostProcess sendingHost(
+        folder, "sending.txt",
+        "unload|0\nrepeat|3\nload\nprocess|today|R|#|1\nunload|0\nend\ncounts|before\n"
+        "repeat|" +
+            n(kSendingCycles) +
+            "\nload\nprocess|today|R|#|1\nunload|0\nend\ncounts|after\nload\nprocess|today|L|"
+            "1|1\nunload|0\n");
     const bool cycled = sendingHost.waitForOutput("COUNTS after", 600000);
     HostResult sending = sendingHost.finish();
     ASSERT_TRUE(cycled);
     ASSERT_TRUE(receiver->waitForOutput("ORDER L,1,1\r\n", 60000))
-        << "the sender's last output: " << sending.output.substr(sending.output.size() - std::min<size_t>(sending.output.size(), 600));
+        << "the sender's last output: "
+        << sending.output.substr(sending.output.size() - std::min<size_t>(sending.output.size(), 600));
     writeFile(thiefStop, "");
     const HostResult thiefGot = thief.finish();
     stopReceivers();
@@ -386,17 +430,19 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
         return text;
     };
     long thiefTries = 0;
-    std::sscanf(thiefGot.output.c_str() + std::min(thiefGot.output.find("REGISTERED "), thiefGot.output.size()),
-                "REGISTERED %ld", &thiefTries);
-    recordFigures("reload cycles", "receiving side (register, relay to itself, log kept open), " +
-                                       figures(receiving, kReceivingCycles, 16 * 1024) + ", " + n(receivedOwn) +
-                                       " orders received; sending side (pipe relay, refused TCP relay, "
-                                       "signal file, debug file and log kept open), " +
-                                       figures(sending, kSendingCycles, 1024) + ", " + n(orders.size() - 4) +
-                                       " orders received elsewhere, then " + n(live.messages().size()) +
-                                       " of 1 acknowledged by a live server after them; a third process tried " +
-                                       n(thiefTries) + " registrations meanwhile, " +
-                                       n(ordersIn(thiefGot.output).size()) + " orders reached it");
+    std::sscanf(
+        thiefGot.output.c_str() + std::min(thiefGot.output.find("REGISTERED "), thiefGot.output.size()),
+        "REGISTERED %ld", &thiefTries);
+    recordFigures("reload cycles",
+                  "receiving side (register, relay to itself, log kept open), " +
+                      figures(receiving, kReceivingCycles, 16 * 1024) + ", " + n(receivedOwn) +
+                      " orders received; sending side (pipe relay, refused TCP relay, "
+                      "signal file, debug file and log kept open), " +
+                      figures(sending, kSendingCycles, 1024) + ", " + n(orders.size() - 4) +
+                      " orders received elsewhere, then " + n(live.messages().size()) +
+                      " of 1 acknowledged by a live server after them; a third process tried " +
+                      n(thiefTries) + " registrations meanwhile, " + n(ordersIn(thiefGot.output).size()) +
+                      " orders reached it");
     EXPECT_EQ(receivedOwn, size_t(kReceivingCycles));
     ASSERT_EQ(orders.size(), size_t(kSendingCycles) + 4);
     for (int i = 1; i <= kSendingCycles; ++i) EXPECT_EQ(orders[i + 2], "R," + n(i) + ",1");

@@ -213,9 +213,9 @@ TEST_F(DoctorRulesTest, UnknownKeysAndSectionsAreLikelyTypos) {
 }
 
 TEST_F(DoctorRulesTest, LongValuesAreReportedAsCut) {
-    sections[0].entries.push_back({"logFile", std::string(255, 'x')});
-    EXPECT_TRUE(has("[Setting] logFile is 255 characters long; the library reads only its first 254"));
-    sections[0].entries.back().value.resize(254);
+    sections[0].entries.push_back({"logFile", std::string(32768, 'x')});
+    EXPECT_TRUE(has("[Setting] logFile is 32768 characters long; the library reads only its first 32767"));
+    sections[0].entries.back().value.resize(32767);
     EXPECT_FALSE(has("characters long"));
 }
 
@@ -231,8 +231,9 @@ TEST_F(DoctorRulesTest, LogRotationValuesThatDoNothingAreNamed) {
         {"", "", 0, ""},
         {"weekly", "", 0, "logRotate=weekly is not daily: the log stays one file"},
         {"", "7", 7, "logKeepDays=7 deletes nothing: only daily logs (logRotate=daily) are deleted"},
-        {"daily", "seven", 0, "logKeepDays=seven is no number of days above 0: every daily log is kept"},
-        {"daily", "-2", 0, "logKeepDays=-2 is no number of days above 0"},
+        {"daily", "seven", 0, "logKeepDays=seven is no number of days from 1 to 2147483647: every daily log is kept"},
+        {"daily", "-2", 0, "logKeepDays=-2 is no number of days from 1 to 2147483647"},
+        {"daily", "99999999999", 0, "logKeepDays=99999999999 is no number of days from 1 to 2147483647"},
         {"daily", "0", 0, ""},
     };
     // clang-format on
@@ -240,7 +241,7 @@ TEST_F(DoctorRulesTest, LogRotationValuesThatDoNothingAreNamed) {
         SCOPED_TRACE(std::string(c.rotate) + "/" + c.keep);
         config.logMode = {true, "True", true};
         config.logRotate = {c.rotate, *c.rotate != '\0', true};
-        config.logKeepDays = {c.keepValue, c.keep, *c.keep != '\0'};
+        config.logKeepDays = {c.keepValue, c.keepValue, c.keep, *c.keep != '\0'};
         if (*c.named)
             EXPECT_TRUE(has(c.named)) << (texts().empty() ? "" : texts()[0]);
         else
@@ -263,15 +264,19 @@ TEST_F(DoctorRulesTest, ClientIdentifiersAndEndpointsAreChecked) {
     varnex::EndpointSettings abc, b, empty;
     abc.id = "ABC";
     b.id = " B";
-    b.serverPort.value = 70000;
+    b.serverPort.written = 70000;
+    b.serverPort.text = "70000";
+    b.serverPort.fromFile = true;
+    b.ackTimeout = {2147483647, 120000, "2147483647", true};
     empty.id = "";
     empty.serverPort.value = 5000;
     config.endpoints = {abc, b, empty};
     EXPECT_TRUE(has("client identifier \" B\" has blanks"));
     EXPECT_TRUE(has("client identifier ABC is listed twice"));
     EXPECT_TRUE(has("holds an empty identifier"));
-    EXPECT_TRUE(has("[SC-ABC] serverPort is 0"));
-    EXPECT_TRUE(has("serverPort 70000 is not a TCP port"));
+    EXPECT_TRUE(has("[SC-ABC] serverPort (not set) is not a TCP port (1 to 65535): no order is sent"));
+    EXPECT_TRUE(has("[SC- B] serverPort=70000 is not a TCP port (1 to 65535)"));
+    EXPECT_TRUE(has("[SC- B] ackTimeout=2147483647 is outside 1 to 120000 ms: 120000 ms is used"));
     EXPECT_TRUE(has("section [SC-] for client identifier \"\" is missing"));
     EXPECT_FALSE(has("section [SC-ABC]"));  // section names are matched without regard to case
     EXPECT_TRUE(has("section [SC-ABD] is not used: ABD is not listed in clientID"));

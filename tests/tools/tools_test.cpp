@@ -192,13 +192,15 @@ TEST_F(ToolsTest, DoctorExitStatusFollowsItsFindings) {
     EXPECT_NE(linesWith(doctor.output, "logMode").at(0).find("on  (True)"), std::string::npos);
     EXPECT_NE(linesWith(doctor.output, "logRotate").at(0).find("daily (a file per day)  (daily)"),
               std::string::npos);
-    EXPECT_NE(linesWith(doctor.output, "logKeepDays").at(0).find("7 days, today's included"), std::string::npos);
+    EXPECT_NE(linesWith(doctor.output, "logKeepDays").at(0).find("7 days, today's included"),
+              std::string::npos);
     SYSTEMTIME now;
     GetLocalTime(&now);
     char today[16];
     std::snprintf(today, sizeof today, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
-    EXPECT_NE(doctor.output.find("today's log      " + folder.file("VarnexMsg-" + std::string(today) + ".txt")),
-              std::string::npos)
+    EXPECT_NE(
+        doctor.output.find("today's log      " + folder.file("VarnexMsg-" + std::string(today) + ".txt")),
+        std::string::npos)
         << doctor.output;
 
     const std::string noSlash = folder.path().substr(0, folder.path().size() - 1);
@@ -206,20 +208,22 @@ TEST_F(ToolsTest, DoctorExitStatusFollowsItsFindings) {
                           "\r\nsignalMode=yes\r\nsignalDebugMode=True\r\n"
                           "socketClient=True\r\nlogMod=True\r\nlogFile=" +
                           std::string(260, 'L') +
-                          "\r\n[SocketClient]\r\nclientID=ABC, B,ABC\r\n[SC-ABC]\r\nserverPort=0\r\n");
+                          "\r\n[SocketClient]\r\nclientID=ABC, B,ABC\r\n[SC-ABC]\r\nserverPort=70000\r\n"
+                          "ackTimeout=2147483647\r\n");
     doctor = runTool(kDoctor, {"--ini", warned});
     EXPECT_EQ(doctor.exitCode, 1u) << doctor.output;
     const std::vector<std::string> expected = {
         "warning: unknown key logMod in [Setting] is not read by the library (a typo of logMode?)",
-        "warning: [Setting] logFile is 260 characters long; the library reads only its first 254",
         "warning: signalMode=yes counts as OFF: only True or true switch it on",
         "warning: driverName \"" + noSlash + "\" does not end with a backslash",
         "warning: signalDebugMode is on while signalMode is off",
         "warning: client identifier \" B\" has blanks around it",
         "warning: client identifier ABC is listed twice",
         "warning: section [SC- B] for client identifier \" B\" is missing",
-        "warning: [SC- B] serverPort is 0: every order to it fails",
-        "warning: [SC-ABC] serverPort is 0: every order to it fails",
+        "warning: [SC- B] serverPort (not set) is not a TCP port (1 to 65535): no order is sent to that "
+        "server",
+        "warning: [SC-ABC] serverPort=70000 is not a TCP port (1 to 65535): no order is sent to that server",
+        "warning: [SC-ABC] ackTimeout=2147483647 is outside 1 to 120000 ms: 120000 ms is used",
     };
     for (const std::string &warning : expected)
         EXPECT_NE(doctor.output.find(warning), std::string::npos) << warning;

@@ -109,10 +109,10 @@ void showSymbol(const std::string &symbol, const varnex::VarnexConfig &config) {
     const char *driver = config.driverName.value.c_str();
     if (config.signalMode.on) {
         outLine("  rewrite the signal file        " +
-                varnex::signalPath(driver, symbol.c_str(), config.signalFile.value.c_str()));
+                varnex::signalPath(driver, symbol.c_str(), libraryFiles(config)));
         if (config.signalDebugMode.on)
             outLine("  append to the signal debug file " +
-                    varnex::signalDebugPath(driver, symbol.c_str(), config.signalDebugFile.value.c_str()));
+                    varnex::signalDebugPath(driver, symbol.c_str(), libraryFiles(config)));
     } else {
         outLine("  write no signal file (signalMode is off)");
     }
@@ -216,7 +216,7 @@ int main(int argc, char **argv) {
         outLine("Endpoints (a symbol equal to the identifier goes to its server):");
         for (const varnex::EndpointSettings &endpoint : config.endpoints)
             outLine("  " + padded("\"" + endpoint.id + "\"", 17) +
-                    padded(endpoint.serverIp.value + ":" + std::to_string(endpoint.serverPort.value) +
+                    padded(endpoint.serverIp.value + ":" + std::to_string(endpoint.serverPort.written) +
                                ", ackTimeout " + std::to_string(endpoint.ackTimeout.value) + " ms",
                            40) +
                     "serverIp " + origin(endpoint.serverIp.fromFile) + ", " +

@@ -16,7 +16,7 @@ using varnex::VarnexConfig;
 
 namespace {
 
-constexpr size_t kValueLimit = 254;
+constexpr size_t kValueLimit = varnex::SettingsFile::kLongestValue;
 
 std::string lower(std::string text) {
     for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -82,7 +82,8 @@ void checkKeys(std::vector<Finding> &out, const RawSection &section) {
     for (const RawEntry &entry : section.entries) {
         if (entry.value.size() > kValueLimit)
             warn(out, "[" + section.name + "] " + entry.key + " is " + std::to_string(entry.value.size()) +
-                          " characters long; the library reads only its first 254");
+                          " characters long; the library reads only its first " +
+                          std::to_string(kValueLimit));
         if (known.empty()) continue;
         bool found = false;
         std::string nearest;
@@ -123,10 +124,10 @@ void checkPathLengths(std::vector<Finding> &out, const VarnexConfig &config,
     for (const std::string &s : symbols) {
         const std::string whose = s.empty() ? "the empty symbol" : s;
         checkPathLength(out, "the signal file of " + whose,
-                        varnex::signalPath(driver, s.c_str(), config.signalFile.value.c_str()));
+                        varnex::signalPath(driver, s.c_str(), libraryFiles(config)));
         if (debug)
             checkPathLength(out, "the signal debug file of " + whose,
-                            varnex::signalDebugPath(driver, s.c_str(), config.signalDebugFile.value.c_str()));
+                            varnex::signalDebugPath(driver, s.c_str(), libraryFiles(config)));
     }
     // The shortest stem whose files pass MAX_PATH: driverName, stem and
     // suffix take kMaxPathWithNul bytes or more.
@@ -147,14 +148,16 @@ void checkLogRotation(std::vector<Finding> &out, const VarnexConfig &config) {
         warn(out, "logRotate=" + config.logRotate.value + " is not daily: the log stays one file");
     const varnex::NumberSetting &keep = config.logKeepDays;
     if (!keep.fromFile) return;
-    if (keep.value == 0 && !keep.text.empty() && keep.text != "0")
-        warn(out, "logKeepDays=" + keep.text + " is no number of days above 0: every daily log is kept");
-    else if (keep.value > 0 && !daily)
+    if (keep.value > 0 && !daily)
         warn(out,
              "logKeepDays=" + keep.text + " deletes nothing: only daily logs (logRotate=daily) are deleted");
 }
 
 }  // namespace
+
+varnex::LibraryFiles libraryFiles(const VarnexConfig &config) {
+    return {config.signalFile.value, config.signalDebugFile.value, config.logFile.value};
+}
 
 std::vector<RawEntry> parseSectionBlock(const char *block, size_t size) {
     std::vector<RawEntry> entries;
@@ -195,8 +198,7 @@ std::vector<Finding> checkConfiguration(const VarnexConfig &config, const std::v
 
     const std::string &driver = config.driverName.value;
     if (driver.empty() || (driver.back() != '\\' && driver.back() != '/')) {
-        const std::string example =
-            varnex::signalPath(driver.c_str(), "ABC", config.signalFile.value.c_str());
+        const std::string example = varnex::signalPath(driver.c_str(), "ABC", libraryFiles(config));
         warn(out, "driverName \"" + driver +
                       "\" does not end with a backslash: the signal file of ABC would be " + example);
     }
@@ -212,6 +214,7 @@ std::vector<Finding> checkConfiguration(const VarnexConfig &config, const std::v
     }
     checkPathLengths(out, config, symbol);
     checkLogRotation(out, config);
+    for (const std::string &note : varnex::valuesNotTakenAsWritten(config)) warn(out, note);
     if (config.signalDebugMode.on && !config.signalMode.on)
         warn(out, "signalDebugMode is on while signalMode is off: no signal debug line is ever written");
 
@@ -235,11 +238,6 @@ std::vector<Finding> checkConfiguration(const VarnexConfig &config, const std::v
                                              [&](const RawSection &s) { return sameName(s.name, name); });
             if (!present)
                 warn(out, "section [" + name + "] for client identifier \"" + endpoint.id + "\" is missing");
-            if (endpoint.serverPort.value == 0)
-                warn(out, "[" + name + "] serverPort is 0: every order to it fails");
-            else if (endpoint.serverPort.value < 0 || endpoint.serverPort.value > 65535)
-                warn(out, "[" + name + "] serverPort " + std::to_string(endpoint.serverPort.value) +
-                              " is not a TCP port (1 to 65535)");
         }
         for (const RawSection &section : sections) {
             if (!sameName(section.name.substr(0, 3), varnex::kEndpointSectionPrefix)) continue;

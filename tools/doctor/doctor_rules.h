@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/varnex_config.h"
+#include "output/file_names.h"
 
 namespace varnex_tools {
 
@@ -21,6 +22,9 @@ struct RawSection {
     std::string name;
     std::vector<RawEntry> entries;
 };
+
+// The names of the library's own files in `config`, which no symbol's file takes.
+varnex::LibraryFiles libraryFiles(const varnex::VarnexConfig &config);
 
 // The "key=value\0key=value\0\0" block that GetPrivateProfileSectionA fills.
 std::vector<RawEntry> parseSectionBlock(const char *block, size_t size);
