@@ -45,7 +45,8 @@ Destinations DeliveryState::dueAt(Destinations enabled, uint64_t nowMs, const Re
     return due;
 }
 
-void DeliveryState::record(Destination d, bool reached, uint64_t nowMs, bool ownPause, uint32_t reachedCount) {
+void DeliveryState::record(Destination d, bool reached, uint64_t nowMs, bool ownPause,
+                           uint32_t reachedCount) {
     Slot &slot = slots_[static_cast<int>(d)];
     slot.holds = reached;
     slot.reachedCountAtMiss = reachedCount;
@@ -54,14 +55,9 @@ void DeliveryState::record(Destination d, bool reached, uint64_t nowMs, bool own
         slot.notBeforeMs = 0;
         return;
     }
+    // The first miss is tried again with the very next signal.
     ++slot.misses;
-    uint64_t pauseMs = 0;
-    if (slot.misses >= 2) {
-        pauseMs = 1000;
-        for (uint32_t i = 2; i < slot.misses && pauseMs < kLongestPauseMs; ++i) pauseMs *= 2;
-        if (pauseMs > kLongestPauseMs) pauseMs = kLongestPauseMs;
-    }
-    slot.notBeforeMs = nowMs + pauseMs;
+    slot.notBeforeMs = nowMs + kRetryBackoff.pauseAfter(slot.misses - 1);
 }
 
 }  // namespace varnex

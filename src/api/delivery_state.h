@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "api/backoff.h"
+
 namespace varnex {
 
 // In the order the pipeline serves them.
@@ -45,18 +47,14 @@ struct ReachedCounts {
 
 class DeliveryState {
 public:
-    // The longest pause between two tries of a destination that keeps failing.
-    static constexpr uint64_t kLongestPauseMs = 60000;
-
     // A new quantity: no destination holds it yet.
     void positionChanged();
     // Of `enabled`, the destinations that lack the current position and may
     // be tried at `nowMs`.
     Destinations dueAt(Destinations enabled, uint64_t nowMs, const ReachedCounts &reached = {}) const;
     // What one try of `d` at `nowMs` did. A miss is tried again with the
-    // next signal, a second one after a 1 s pause, and each further one
-    // after twice the pause before, up to kLongestPauseMs; a delivery ends
-    // it. A miss whose destination went down for every symbol, or that was
+    // next signal, each further one after the pauses of kRetryBackoff; a
+    // delivery ends it. A miss whose destination went down for every symbol, or that was
     // skipped because it is down, gets no pause of this symbol's own: the
     // destination's health decides when it is tried. `reachedCount` is the
     // destination's count at the try.

@@ -25,7 +25,7 @@ DestinationHealth::Change DestinationHealth::settle(const Admission &admission, 
         ++reached_;
         if (!down_) return Change::None;
         down_ = false;
-        pauseMs_ = 0;
+        failures_ = 0;
         return Change::CameBack;
     }
     // A destination that is up and refuses one position stays up; one that
@@ -34,15 +34,15 @@ DestinationHealth::Change DestinationHealth::settle(const Admission &admission, 
     if (!down_) {
         down_ = true;
         downSinceMs_ = nowMs;
-        pauseMs_ = kFirstPauseMs;
-        nextTryMs_ = nowMs + pauseMs_;
+        failures_ = 1;
+        nextTryMs_ = nowMs + pauseMs();
         return Change::WentDown;
     }
     // A thread that was let through before the destination went down may
     // report after the probe of the pause: only the probe lengthens it.
     if (admission.probe) {
-        pauseMs_ = pauseMs_ * 2 > kLongestPauseMs ? kLongestPauseMs : pauseMs_ * 2;
-        nextTryMs_ = nowMs + pauseMs_;
+        ++failures_;
+        nextTryMs_ = nowMs + pauseMs();
     }
     return Change::None;
 }
@@ -60,7 +60,7 @@ std::string downText(const char *state, const std::string &sinceStamp,
 
 std::string wentDownLine(const std::string &label, const std::string &reason) {
     return "varnex: " + label + " is down (" + reason +
-           "); its relays are skipped, with one try after each pause of 1 s doubling to 60 s\r\n";
+           "); its relays are skipped, with one try after each pause of " + kRetryBackoff.text() + "\r\n";
 }
 
 std::string cameBackLine(const std::string &label) { return "varnex: " + label + " is back\r\n"; }

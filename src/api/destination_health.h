@@ -3,8 +3,8 @@
 // signal file. A try that fails the way a dead or hung peer fails (a time-out,
 // a refused connection, a receiver that is busy or not reading, a file that
 // a reader holds) marks the destination down. While it is down, relays to it
-// do not wait on it: one try per pause finds out whether it is back, the
-// pause doubling from 1 s to 60 s, and only the thread that makes that try
+// do not wait on it: one try per pause (kRetryBackoff) finds out whether it
+// is back, and only the thread that makes that try
 // waits. A position it takes brings it back at once. Without this every symbol would
 // pay its own time-out, and a host calling hundreds of symbols from one
 // thread would freeze for as long as its server is down.
@@ -14,6 +14,8 @@
 
 #include <cstdint>
 #include <string>
+
+#include "api/backoff.h"
 
 namespace varnex {
 
@@ -26,9 +28,6 @@ enum class TryResult {
 
 class DestinationHealth {
 public:
-    static constexpr uint64_t kFirstPauseMs = 1000;
-    static constexpr uint64_t kLongestPauseMs = 60000;
-
     enum class Change { None, WentDown, CameBack };
 
     struct Admission {
@@ -47,7 +46,7 @@ public:
     void abandon(const Admission &admission);
 
     bool down() const { return down_; }
-    uint64_t pauseMs() const { return pauseMs_; }
+    uint64_t pauseMs() const { return kRetryBackoff.pauseAfter(failures_); }
     // Counts the tries that reached it: a symbol that missed it before the
     // count moved need not wait out a pause of its own.
     uint32_t reachedCount() const { return reached_; }
@@ -57,7 +56,7 @@ private:
     bool probing_ = false;
     uint32_t reached_ = 0;
     uint64_t downSinceMs_ = 0;
-    uint64_t pauseMs_ = 0;
+    uint32_t failures_ = 0;  // tries that failed in a row while down, the first included
     uint64_t nextTryMs_ = 0;
 };
 

@@ -12,8 +12,9 @@ SharedHealth::Admission SharedHealth::admit(uint64_t nowMs) {
 
 std::string SharedHealth::settle(const Admission &admission, const RelayOutcome &outcome, uint64_t nowMs,
                                  const std::string &label) {
-    const TryResult result =
-        outcome.reached ? TryResult::Reached : outcome.down ? TryResult::Down : TryResult::Refused;
+    const TryResult result = outcome.reached ? TryResult::Reached
+                             : outcome.down  ? TryResult::Down
+                                             : TryResult::Refused;
     DestinationHealth::Change change;
     {
         ExclusiveLock guard(lock_);

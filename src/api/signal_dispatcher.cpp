@@ -3,6 +3,7 @@
 #include <optional>
 #include <utility>
 
+#include "api/destination_steps.h"
 #include "api/endpoint_table.h"
 #include "api/signal_texts.h"
 #include "common/console.h"
@@ -71,11 +72,11 @@ void SignalDispatcher::takeConfiguration(const VarnexConfig &config) {
     }
     logMode = config.logMode.on;
     if (logMode) {
-        log.reset(new LogFile(driverName, files.logFile,
-                              logRotationOf(config.logRotate.value) == LogRotation::Daily,
-                              config.logKeepDays.value));
+        logFile.reset(new LogFile(driverName, files.logFile,
+                                  logRotationOf(config.logRotate.value) == LogRotation::Daily,
+                                  config.logKeepDays.value));
         // Said once per load: what the file asks for that the library does otherwise.
-        for (const std::string &note : valuesNotTakenAsWritten(config)) log->append(note);
+        for (const std::string &note : valuesNotTakenAsWritten(config)) logFile->append(note);
     }
     resendMode = config.resendMode.on;
 }
@@ -102,7 +103,7 @@ void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const c
         const std::string key(symbol);
         SymbolState &state = symbolState(key);
         TicketGuard turn(state.turn);
-        LogBatch log(*this);
+        LogBatch log(logMode ? logFile.get() : nullptr);
         runPipeline(state, key, quantity, price, log, console);
     } catch (...) {
         // Out of memory part-way: the signal is dropped rather than crash the host.
@@ -120,7 +121,7 @@ SignalDispatcher::SymbolState &SignalDispatcher::symbolState(const std::string &
     return symbols.try_emplace(symbol).first->second;
 }
 
-const SignalDispatcher::TcpRoute *SignalDispatcher::tcpRoute(const std::string &symbol) const {
+const TcpRoute *SignalDispatcher::tcpRoute(const std::string &symbol) const {
     const auto found = tcpRoutes.find(symbol);
     return found == tcpRoutes.end() ? nullptr : &found->second;
 }
@@ -135,26 +136,82 @@ Destinations SignalDispatcher::owedBy(const TcpRoute *route) const {
     return owed;
 }
 
-void SignalDispatcher::LogBatch::add(std::string text) {
-    if (!owner_.logMode) return;
-    // Room for a signal's usual lines at once, rather than growing by one and two.
-    if (lines_.empty()) lines_.reserve(4);
-    lines_.push_back(std::move(text));
-}
-
-void SignalDispatcher::LogBatch::flush() noexcept {
-    if (lines_.empty()) return;
-    try {
-        owner_.log->append(lines_.data(), lines_.size());
-    } catch (...) {
-        // Out of memory: these lines are lost, the call goes on.
-    }
-    lines_.clear();
-}
-
 namespace {
 
-int slot(Destination d) { return static_cast<int>(d); }
+using Steps = DestinationStep *const[kDestinationCount];
+
+// Gives back the one try of a pause that a step was admitted to and never
+// settled (an allocation failed on the way), so the destination is tried again.
+class AdmissionsGuard {
+public:
+    explicit AdmissionsGuard(Steps &steps) : steps_(steps) {}
+    ~AdmissionsGuard() {
+        for (DestinationStep *step : steps_)
+            if (step->admitted && step->health()) step->health()->abandon(step->admission);
+    }
+    AdmissionsGuard(const AdmissionsGuard &) = delete;
+    AdmissionsGuard &operator=(const AdmissionsGuard &) = delete;
+
+private:
+    Steps &steps_;
+};
+
+// How often each destination has been reached by anyone.
+ReachedCounts reachedCounts(Steps &steps) {
+    ReachedCounts reached;
+    for (DestinationStep *step : steps)
+        if (step->health()) reached.of[static_cast<int>(step->kind())] = step->health()->reachedCount();
+    return reached;
+}
+
+// A destination that is down is not waited on: a changed position says in
+// the log that it was skipped; a resend waits quietly for the destination's
+// next try.
+void admit(Steps &steps, Destinations due, bool unchanged, uint64_t now, Destinations &go,
+           Destinations &skipped) {
+    for (DestinationStep *step : steps) {
+        if (!due.has(step->kind())) continue;
+        SharedHealth *health = step->health();
+        if (health) {
+            step->admission = health->admit(now);
+            step->admitted = step->admission.go;
+        }
+        if (!health || step->admitted)
+            go.add(step->kind());
+        else if (!unchanged)
+            skipped.add(step->kind());
+    }
+}
+
+void report(const RelayOutcome &outcome, LogBatch &log, std::string &console) {
+    for (const std::string &text : outcome.log) log.add(text);
+    console += outcome.console;
+}
+
+void skip(DestinationStep &step, DeliveryState &delivery, Destinations owed, uint64_t now, LogBatch &log,
+          std::string &console) {
+    SharedHealth &health = *step.health();
+    report(step.skipped(step.message(), health.skippedText(step.downWord(), step.admission)), log, console);
+    if (owed.has(step.kind())) delivery.record(step.kind(), false, now, false, health.reachedCount());
+}
+
+void relay(DestinationStep &step, DeliveryState &delivery, Destinations owed, LogBatch &log,
+           std::string &console) {
+    const RelayOutcome outcome = step.relay(step.message(), log);
+    const uint64_t at = GetTickCount64();
+    SharedHealth *health = outcome.reached ? step.health() : step.healthAfterMiss();
+    std::string change;
+    if (health) {
+        change = health->settle(step.admission, outcome, at, step.label());
+        step.admitted = false;
+    }
+    for (const std::string &text : outcome.log) log.add(text);
+    // The line that says it went down names the reason; the relay's own
+    // failure line would only say it again.
+    console += !change.empty() && !outcome.reached ? change : outcome.console + change;
+    if (owed.has(step.kind()))
+        delivery.record(step.kind(), outcome.reached, at, !outcome.down, health ? health->reachedCount() : 0);
+}
 
 }  // namespace
 
@@ -166,14 +223,13 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
     const bool unchanged = checkPosition(state, symbol, quantity, log);
     if (unchanged && !resendMode) return;
     const TcpRoute *route = socketClient ? tcpRoute(symbol) : nullptr;
+    const SignalCall call{symbol, quantityText, priceText};
+    PipeStep pipe(call, pipeRelay, pipeHealth);
+    TcpStep tcp(call, route);
+    FileStep signalFile(call, Destination::SignalFile, driverName, files, &debugFiles, state.fileHealth);
+    FileStep debugFile(call, Destination::SignalDebugFile, driverName, files, &debugFiles, state.fileHealth);
+    Steps steps = {&pipe, &tcp, &signalFile, &debugFile};
     const Destinations owed = owedBy(route);
-    Step steps[kDestinationCount];
-    steps[slot(Destination::Pipe)].health = &pipeHealth;
-    if (route) steps[slot(Destination::Tcp)].health = route->health;
-    if (state.fileHealth) {
-        steps[slot(Destination::SignalFile)].health = &state.fileHealth[0];
-        steps[slot(Destination::SignalDebugFile)].health = &state.fileHealth[1];
-    }
     const uint64_t now = GetTickCount64();
     Destinations due = owed;
     if (!unchanged) {
@@ -183,123 +239,21 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
         // an empty text for one without a server.
         if (socketClient) due.add(Destination::Tcp);
     } else {
-        ReachedCounts reached;
-        for (int i = 0; i < kDestinationCount; ++i)
-            if (steps[i].health) reached.of[i] = steps[i].health->reachedCount();
-        due = state.delivery.dueAt(owed, now, reached);
+        due = state.delivery.dueAt(owed, now, reachedCounts(steps));
     }
-    // Gives back the one try of a pause that a step was admitted to and
-    // never settled (an allocation failed on the way), so the destination
-    // is tried again.
-    struct AdmissionsGuard {
-        Step *steps;
-        ~AdmissionsGuard() {
-            for (int i = 0; i < kDestinationCount; ++i)
-                if (steps[i].admitted && steps[i].health) steps[i].health->abandon(steps[i].admission);
-        }
-    } guard{steps};
-    // A destination that is down is not waited on: a changed position says
-    // in the log that it was skipped; a resend waits quietly for the
-    // destination's next try.
+    AdmissionsGuard guard(steps);
     Destinations go, skipped;
-    for (int i = 0; i < kDestinationCount; ++i) {
-        const auto d = static_cast<Destination>(i);
-        if (!due.has(d)) continue;
-        Step &step = steps[i];
-        if (step.health) {
-            step.admission = step.health->admit(now);
-            step.admitted = step.admission.go;
-        }
-        if (!step.health || step.admitted) {
-            go.add(d);
-        } else if (!unchanged) {
-            skipped.add(d);
-        }
-    }
+    admit(steps, due, unchanged, now, go, skipped);
     if (unchanged) {
         if (go.empty()) return;
         log.add(resendText(symbol, go));
     }
-    const std::string signal = signalText(quantityText, priceText);
-    const std::string signalFilePath = due.has(Destination::SignalFile)
-                                           ? signalPath(driverName.c_str(), symbol.c_str(), files)
-                                           : std::string();
-    const std::string debugFilePath = due.has(Destination::SignalDebugFile)
-                                          ? signalDebugPath(driverName.c_str(), symbol.c_str(), files)
-                                          : std::string();
-    auto run = [&](Destination d, const std::string &message, const std::string &path, auto &&relay) {
-        Step &step = steps[slot(d)];
-        if (skipped.has(d)) {
-            const char *word = d == Destination::Pipe  ? "receiver down"
-                               : d == Destination::Tcp ? "server down"
-                                                       : "busy";
-            report(skippedOutcome(d, symbol, message, route, path,
-                                  step.health->skippedText(word, step.admission)),
-                   log, console);
-            if (owed.has(d)) state.delivery.record(d, false, now, false, step.health->reachedCount());
-            return;
-        }
-        if (!go.has(d)) return;
-        const RelayOutcome outcome = relay();
-        const uint64_t at = GetTickCount64();
-        if (!step.health && !outcome.reached &&
-            (d == Destination::SignalFile || d == Destination::SignalDebugFile)) {
-            // The first miss of this symbol's files: from now on their health
-            // is kept (made once, also when both files miss in one call).
-            if (!state.fileHealth) state.fileHealth = std::make_unique<SharedHealth[]>(2);
-            step.health = &state.fileHealth[d == Destination::SignalFile ? 0 : 1];
-        }
-        std::string change;
-        if (step.health) {
-            const std::string label = d == Destination::Pipe  ? std::string("order pipe")
-                                      : d == Destination::Tcp ? route->label
-                                                              : destinationName(d) + (" " + path);
-            change = step.health->settle(step.admission, outcome, at, label);
-            step.admitted = false;
-        }
-        for (const std::string &text : outcome.log) log.add(text);
-        // The line that says it went down names the reason; the relay's
-        // own failure line would only say it again.
-        console += !change.empty() && !outcome.reached ? change : outcome.console + change;
-        if (owed.has(d))
-            state.delivery.record(d, outcome.reached, at, !outcome.down,
-                                  step.health ? step.health->reachedCount() : 0);
-    };
-    const std::string pipeText =
-        due.has(Destination::Pipe) ? pipeMessage(symbol, quantityText, priceText) : std::string();
-    run(Destination::Pipe, pipeText, std::string(), [&] { return relayPipe(pipeText, log); });
-    const std::string tcpText =
-        due.has(Destination::Tcp) ? tcpMessage(quantityText, priceText) : std::string();
-    run(Destination::Tcp, tcpText, std::string(), [&] { return relayTcp(route, symbol, tcpText, log); });
-    run(Destination::SignalFile, signal, signalFilePath,
-        [&] { return writeSignalFile(signalFilePath, signal); });
-    run(Destination::SignalDebugFile, signal, debugFilePath,
-        [&] { return writeSignalDebugFile(debugFilePath, signal); });
-}
-
-RelayOutcome SignalDispatcher::skippedOutcome(Destination d, const std::string &symbol,
-                                              const std::string &message, const TcpRoute *route,
-                                              const std::string &path, const std::string &down) {
-    RelayOutcome outcome;
-    switch (d) {
-        case Destination::Pipe:
-            outcome.log = {checkSignalText(message), callbackResultText(message, false),
-                           pipeReasonText("not sent, " + down)};
-            break;
-        case Destination::Tcp:
-            outcome.log.push_back(symbol + ", " + route->label + "\nnot sent: " + down + "\n");
-            break;
-        case Destination::SignalFile:
-        case Destination::SignalDebugFile:
-            outcome.log.push_back(fileNotWrittenText(destinationName(d), path, down));
-            break;
+    for (DestinationStep *step : steps) {
+        if (skipped.has(step->kind()))
+            skip(*step, state.delivery, owed, now, log, console);
+        else if (go.has(step->kind()))
+            relay(*step, state.delivery, owed, log, console);
     }
-    return outcome;
-}
-
-void SignalDispatcher::report(const RelayOutcome &outcome, LogBatch &log, std::string &console) {
-    for (const std::string &text : outcome.log) log.add(text);
-    console += outcome.console;
 }
 
 bool SignalDispatcher::isToday(int32_t year, int32_t month, int32_t day) const {
@@ -311,7 +265,7 @@ bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
     const std::string key(symbol);
     SymbolState &state = symbolState(key);
     TicketGuard turn(state.turn);
-    LogBatch log(*this);
+    LogBatch log(logMode ? logFile.get() : nullptr);
     return checkPosition(state, key, quantity, log);
 }
 
@@ -326,50 +280,10 @@ bool SignalDispatcher::checkPosition(SymbolState &state, const std::string &key,
     return previous && *previous == quantity;
 }
 
-RelayOutcome SignalDispatcher::relayPipe(const std::string &message, LogBatch &log) {
-    if (log.on()) log.add(checkSignalText(message));
-    log.flush();
-    return pipeRelay.relay(message);
-}
-
-RelayOutcome SignalDispatcher::relayTcp(const TcpRoute *route, const std::string &symbol,
-                                        const std::string &message, LogBatch &log) {
-    if (!route) return noEndpointOutcome();
-    // The exchange waits on the server: the lines before it are written first.
-    log.flush();
-    return relayOrder(*route->endpoint, symbol, message);
-}
-
-namespace {
-
-RelayOutcome fileOutcome(Destination d, const std::string &path, unsigned long error) {
-    RelayOutcome outcome;
-    outcome.reached = error == ERROR_SUCCESS;
-    if (!outcome.reached) {
-        outcome.reason = systemErrorText(error);
-        // Held by a reader: the file is busy for every signal until it is let go.
-        outcome.down = isBusyError(error);
-        outcome.log.push_back(fileNotWrittenText(destinationName(d), path, outcome.reason));
-    }
-    return outcome;
-}
-
-}  // namespace
-
-RelayOutcome SignalDispatcher::writeSignalFile(const std::string &path, const std::string &text) {
-    unsigned long error = ERROR_SUCCESS;
-    rewriteStampedLine(path, ' ', text.c_str(), &error);
-    return fileOutcome(Destination::SignalFile, path, error);
-}
-
-RelayOutcome SignalDispatcher::writeSignalDebugFile(const std::string &path, const std::string &text) {
-    return fileOutcome(Destination::SignalDebugFile, path, debugFiles.append(path, ' ', &text, 1));
-}
-
 void SignalDispatcher::writeLog(const char *text) noexcept {
     if (!logMode || !text) return;
     try {
-        log->append(std::string(text));
+        logFile->append(std::string(text));
     } catch (...) {
     }
 }

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "api/delivery_state.h"
+#include "api/destination_steps.h"
+#include "api/log_batch.h"
 #include "api/shared_health.h"
 #include "common/floating_point.h"
 #include "common/locks.h"
@@ -74,42 +76,6 @@ private:
         DeliveryState delivery;
     };
 
-    // A symbol's TCP server and the health that every identifier naming the
-    // same host and port shares.
-    struct TcpRoute {
-        const ClientEndpoint *endpoint;
-        SharedHealth *health;
-        std::string label;  // "tcp://host:port"
-    };
-
-    // One destination step of a signal: whether it is tried, and the
-    // admission its health gave.
-    struct Step {
-        SharedHealth *health = nullptr;  // null: nothing is shared (no server)
-        SharedHealth::Admission admission;
-        bool admitted = false;
-    };
-
-    // The log lines of one process call, appended together in one write
-    // with one stamp: before each wait on a peer (a pipe send, a TCP
-    // exchange), so that a host dying inside one leaves every line before it
-    // on disk, and when the call returns. No line is held between calls.
-    class LogBatch {
-    public:
-        explicit LogBatch(const SignalDispatcher &owner) : owner_(owner) {}
-        ~LogBatch() { flush(); }
-        LogBatch(const LogBatch &) = delete;
-        LogBatch &operator=(const LogBatch &) = delete;
-        // Whether lines are kept: callers skip building texts that would be dropped.
-        bool on() const { return owner_.logMode; }
-        void add(std::string text);
-        void flush() noexcept;
-
-    private:
-        const SignalDispatcher &owner_;
-        std::vector<std::string> lines_;
-    };
-
     // False when memory ran out before the whole configuration was read.
     bool readConfiguration() noexcept;
     void takeConfiguration(const VarnexConfig &config);
@@ -121,18 +87,6 @@ private:
     // The destinations that should hold the position of a symbol with this route.
     Destinations owedBy(const TcpRoute *route) const;
     const TcpRoute *tcpRoute(const std::string &symbol) const;
-    // The destination steps. Each reports what it did; runPipeline writes
-    // the reports in order.
-    RelayOutcome relayPipe(const std::string &message, LogBatch &log);
-    RelayOutcome relayTcp(const TcpRoute *route, const std::string &symbol, const std::string &message,
-                          LogBatch &log);
-    RelayOutcome writeSignalFile(const std::string &path, const std::string &text);
-    RelayOutcome writeSignalDebugFile(const std::string &path, const std::string &text);
-    // What the log holds for a step skipped because its destination is down.
-    static RelayOutcome skippedOutcome(Destination d, const std::string &symbol, const std::string &message,
-                                       const TcpRoute *route, const std::string &path,
-                                       const std::string &down);
-    static void report(const RelayOutcome &outcome, LogBatch &log, std::string &console);
     SymbolState &symbolState(const std::string &symbol);
 
     PipeRelay pipeRelay;  // owns the client channel
@@ -146,7 +100,7 @@ private:
     LibraryFiles files;
     // The log, while logMode is on; it and the debug files keep their files
     // open until the dispatcher goes (at unload).
-    std::unique_ptr<LogFile> log;
+    std::unique_ptr<LogFile> logFile;
     AppendFiles debugFiles{kKeptDebugFiles};
     bool initialised;
     bool varnexMode;

@@ -22,8 +22,7 @@ std::string signalText(const std::string &quantityText, const std::string &price
     return quantityText + " " + priceText;
 }
 
-std::string positionLogText(const std::string &symbol, int32_t quantity,
-                            std::optional<int32_t> previous) {
+std::string positionLogText(const std::string &symbol, int32_t quantity, std::optional<int32_t> previous) {
     std::string text = symbol + " qty=\t" + toText(quantity);
     if (previous) text += " preQty=\t" + toText(*previous);
     return text;

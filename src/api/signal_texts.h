@@ -19,8 +19,7 @@ std::string tcpMessage(const std::string &quantityText, const std::string &price
 // quantity + " " + price
 std::string signalText(const std::string &quantityText, const std::string &priceText);
 // symbol + " qty=\t" + quantity, then " preQty=\t" + previous when there was one
-std::string positionLogText(const std::string &symbol, int32_t quantity,
-                            std::optional<int32_t> previous);
+std::string positionLogText(const std::string &symbol, int32_t quantity, std::optional<int32_t> previous);
 
 // "signal file PATH not written: " + why (the same for the debug file).
 std::string fileNotWrittenText(const char *destination, const std::string &path, const std::string &why);

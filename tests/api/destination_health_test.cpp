@@ -70,7 +70,8 @@ TEST(DestinationHealth, TheLogSaysSinceWhenAndWhenItIsTriedNext) {
     EXPECT_EQ(downText("server down", "2026/12/09 10:00:00", skipped),
               "server down since 2026/12/09 10:00:00, next try in 2 s");
     skipped.nextTryInMs = 0;
-    EXPECT_EQ(downText("busy", "2026/12/09 10:00:00", skipped), "busy since 2026/12/09 10:00:00, being tried now");
+    EXPECT_EQ(downText("busy", "2026/12/09 10:00:00", skipped),
+              "busy since 2026/12/09 10:00:00, being tried now");
 }
 
 }  // namespace

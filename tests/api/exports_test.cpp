@@ -1,8 +1,7 @@
 // The exports called by ordinal-free name through their real calling
 // convention: each must remove exactly its own argument bytes.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdint>
 
@@ -45,10 +44,14 @@ TEST(Exports, EachRemovesItsArgumentBytes) {
     const uint32_t textArg[1] = {textWord};
     const uint32_t nullCallback[1] = {0};
 
-    EXPECT_EQ(bytesRemovedByCallee(reinterpret_cast<void *>(GetProcAddress(dll, "_initial")), nullptr, 0), 0u);
-    EXPECT_EQ(bytesRemovedByCallee(reinterpret_cast<void *>(GetProcAddress(dll, "_writelog")), textArg, 1), 4u);
-    EXPECT_EQ(bytesRemovedByCallee(reinterpret_cast<void *>(GetProcAddress(dll, "_process")), processArgs, 7), 28u);
-    EXPECT_EQ(bytesRemovedByCallee(reinterpret_cast<void *>(GetProcAddress(dll, "_RegisterOrderFunc")), nullCallback, 1),
+    EXPECT_EQ(bytesRemovedByCallee(reinterpret_cast<void *>(GetProcAddress(dll, "_initial")), nullptr, 0),
+              0u);
+    EXPECT_EQ(bytesRemovedByCallee(reinterpret_cast<void *>(GetProcAddress(dll, "_writelog")), textArg, 1),
+              4u);
+    EXPECT_EQ(bytesRemovedByCallee(reinterpret_cast<void *>(GetProcAddress(dll, "_process")), processArgs, 7),
+              28u);
+    EXPECT_EQ(bytesRemovedByCallee(reinterpret_cast<void *>(GetProcAddress(dll, "_RegisterOrderFunc")),
+                                   nullCallback, 1),
               4u);
 }
 #endif
