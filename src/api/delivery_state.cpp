@@ -45,6 +45,15 @@ Destinations DeliveryState::dueAt(Destinations enabled, uint64_t nowMs, const Re
     return due;
 }
 
+Destinations DeliveryState::lacking(Destinations enabled) const {
+    Destinations lacking;
+    for (int i = 0; i < kDestinationCount; ++i) {
+        const auto d = static_cast<Destination>(i);
+        if (enabled.has(d) && !slots_[i].holds) lacking.add(d);
+    }
+    return lacking;
+}
+
 void DeliveryState::record(Destination d, bool reached, uint64_t nowMs, bool ownPause,
                            uint32_t reachedCount) {
     Slot &slot = slots_[static_cast<int>(d)];

@@ -60,6 +60,8 @@ public:
     // destination's count at the try.
     void record(Destination d, bool reached, uint64_t nowMs, bool ownPause = true, uint32_t reachedCount = 0);
     bool holds(Destination d) const { return slots_[static_cast<int>(d)].holds; }
+    // Of `enabled`, the destinations that lack the current position, whatever their pauses.
+    Destinations lacking(Destinations enabled) const;
 
 private:
     struct Slot {

@@ -37,14 +37,6 @@ RelayOutcome TcpStep::skipped(const std::string &, const std::string &downText) 
     return outcome;
 }
 
-SharedHealth *FileStep::health() const { return fileHealth_ ? &fileHealth_[slot()] : nullptr; }
-
-SharedHealth *FileStep::healthAfterMiss() {
-    // Made once for both files, also when both miss in one call.
-    if (!fileHealth_) fileHealth_ = std::make_unique<SharedHealth[]>(2);
-    return health();
-}
-
 std::string FileStep::label() const { return destinationName(kind()) + (" " + path()); }
 
 std::string FileStep::message() const { return signalText(call().quantity, call().price); }

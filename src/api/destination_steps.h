@@ -46,8 +46,6 @@ public:
     // The health shared by everyone who relays there; null while none is
     // kept (a symbol without a server, a symbol's files before a miss).
     virtual SharedHealth *health() const = 0;
-    // After a miss: the health to keep from now on (a file's is made then).
-    virtual SharedHealth *healthAfterMiss() { return health(); }
     // The destination as the console names it.
     virtual std::string label() const = 0;
     // What the log calls a destination that is down.
@@ -103,18 +101,17 @@ private:
 };
 
 // A symbol's signal file (rewritten) or debug file (appended to, through
-// `debugFiles`). Its path is made on first need: most signals never ask.
+// `debugFiles`). Its path is made on first need: most signals never ask. A
+// file has no health and no pause: a try costs a few hundred microseconds,
+// so the host's thread tries it at every signal that owes it, and a file a
+// reader holds is tried again by the library's delivery thread every few
+// milliseconds until it takes the position.
 class FileStep : public DestinationStep {
 public:
     FileStep(const SignalCall &call, Destination kind, const std::string &driverName,
-             const LibraryFiles &files, AppendFiles *debugFiles, std::unique_ptr<SharedHealth[]> &fileHealth)
-        : DestinationStep(kind, call),
-          driverName_(driverName),
-          files_(files),
-          debugFiles_(debugFiles),
-          fileHealth_(fileHealth) {}
-    SharedHealth *health() const override;
-    SharedHealth *healthAfterMiss() override;
+             const LibraryFiles &files, AppendFiles *debugFiles)
+        : DestinationStep(kind, call), driverName_(driverName), files_(files), debugFiles_(debugFiles) {}
+    SharedHealth *health() const override { return nullptr; }
     std::string label() const override;
     const char *downWord() const override { return "busy"; }
     std::string message() const override;
@@ -123,14 +120,10 @@ public:
 
 private:
     const std::string &path() const;
-    int slot() const { return kind() == Destination::SignalFile ? 0 : 1; }
 
     const std::string &driverName_;
     const LibraryFiles &files_;
     AppendFiles *debugFiles_;
-    // The health of the symbol's two files, made when one of them first
-    // misses a line (most symbols never need it).
-    std::unique_ptr<SharedHealth[]> &fileHealth_;
     mutable std::string path_;
 };
 

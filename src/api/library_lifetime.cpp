@@ -23,6 +23,9 @@
 //   the session's table of append guards is unmapped: closing waits for
 //   nothing. No thread of the host is inside an append then (an unload
 //   during a call is the host's fault), so no guard word is held.
+// - The delivery thread is told to stop and ended where it parks (it holds
+//   a symbol's turn only for one file try), then every position still owed
+//   is logged, one line per symbol and destination.
 // - The library's own threads (the receiving reader, the console writer
 //   and the name look-ups) cannot be joined: an ending thread needs the
 //   loader lock. Each is owned by a LibraryThread (common/library_thread.h),
@@ -100,8 +103,9 @@ SignalDispatcher *fetchDispatcher() noexcept {
 DispatcherCall::DispatcherCall() noexcept : dispatcher_(fetchDispatcher()) {}
 
 void releaseDispatcher() noexcept {
-    if (dispatcher) dispatcher->prepareUnload();
-    delete dispatcher;
+    // A delivery thread that could not be ended keeps its dispatcher (and
+    // the module stays mapped): it is left, not freed under it.
+    if (dispatcher && dispatcher->prepareUnload()) delete dispatcher;
     dispatcher = nullptr;
     endNameLookups();
     stopConsoleWriter();

@@ -1,5 +1,6 @@
 #include "api/signal_dispatcher.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -101,24 +102,26 @@ void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const c
     try {
         if (!isToday(year, month, day)) return;
         const std::string key(symbol);
-        SymbolState &state = symbolState(key);
+        SymbolEntry &entry = symbolEntry(key);
+        SymbolState &state = entry.second;
         TicketGuard turn(state.turn);
         LogBatch log(logMode ? logFile.get() : nullptr);
         runPipeline(state, key, quantity, price, log, console);
+        queueOwedFiles(entry);
     } catch (...) {
         // Out of memory part-way: the signal is dropped rather than crash the host.
     }
     writeConsole(ConsoleStream::Error, console);
 }
 
-SignalDispatcher::SymbolState &SignalDispatcher::symbolState(const std::string &symbol) {
+SignalDispatcher::SymbolEntry &SignalDispatcher::symbolEntry(const std::string &symbol) {
     {
         SharedLock guard(symbolsLock);
         const auto found = symbols.find(symbol);
-        if (found != symbols.end()) return found->second;
+        if (found != symbols.end()) return *found;
     }
     ExclusiveLock guard(symbolsLock);
-    return symbols.try_emplace(symbol).first->second;
+    return *symbols.try_emplace(symbol).first;
 }
 
 const TcpRoute *SignalDispatcher::tcpRoute(const std::string &symbol) const {
@@ -199,7 +202,7 @@ void relay(DestinationStep &step, DeliveryState &delivery, Destinations owed, Lo
            std::string &console) {
     const RelayOutcome outcome = step.relay(step.message(), log);
     const uint64_t at = GetTickCount64();
-    SharedHealth *health = outcome.reached ? step.health() : step.healthAfterMiss();
+    SharedHealth *health = step.health();
     std::string change;
     if (health) {
         change = health->settle(step.admission, outcome, at, step.label());
@@ -222,12 +225,13 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
     if (log.on()) log.add(signalLogText(symbol, quantityText, priceText));
     const bool unchanged = checkPosition(state, symbol, quantity, log);
     if (unchanged && !resendMode) return;
+    if (!unchanged) state.price = price;
     const TcpRoute *route = socketClient ? tcpRoute(symbol) : nullptr;
     const SignalCall call{symbol, quantityText, priceText};
     PipeStep pipe(call, pipeRelay, pipeHealth);
     TcpStep tcp(call, route);
-    FileStep signalFile(call, Destination::SignalFile, driverName, files, &debugFiles, state.fileHealth);
-    FileStep debugFile(call, Destination::SignalDebugFile, driverName, files, &debugFiles, state.fileHealth);
+    FileStep signalFile(call, Destination::SignalFile, driverName, files, &debugFiles);
+    FileStep debugFile(call, Destination::SignalDebugFile, driverName, files, &debugFiles);
     Steps steps = {&pipe, &tcp, &signalFile, &debugFile};
     const Destinations owed = owedBy(route);
     const uint64_t now = GetTickCount64();
@@ -263,7 +267,7 @@ bool SignalDispatcher::isToday(int32_t year, int32_t month, int32_t day) const {
 
 bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
     const std::string key(symbol);
-    SymbolState &state = symbolState(key);
+    SymbolState &state = symbolEntry(key).second;
     TicketGuard turn(state.turn);
     LogBatch log(logMode ? logFile.get() : nullptr);
     return checkPosition(state, key, quantity, log);
@@ -289,5 +293,129 @@ void SignalDispatcher::writeLog(const char *text) noexcept {
 }
 
 void SignalDispatcher::makeTimestamp(char *buffer) const { varnex::makeTimestamp(buffer); }
+
+Destinations SignalDispatcher::fileDestinations() const {
+    Destinations files;
+    if (signalMode && resendMode) files.add(Destination::SignalFile);
+    if (signalMode && resendMode && signalDebugMode) files.add(Destination::SignalDebugFile);
+    return files;
+}
+
+void SignalDispatcher::queueOwedFiles(SymbolEntry &entry) noexcept {
+    SymbolState &state = entry.second;
+    if (!state.quantity || state.owing || state.delivery.lacking(fileDestinations()).empty()) return;
+    if (!startDelivery()) return;  // no thread: the host's next signal tries again
+    try {
+        ExclusiveLock guard(owingLock);
+        if (deliveryStopping) return;
+        owingSymbols.push_back(&entry);
+        state.owing = true;
+    } catch (...) {
+        return;
+    }
+    SetEvent(deliveryWake.get());
+}
+
+bool SignalDispatcher::startDelivery() noexcept {
+    ExclusiveLock guard(startLock);
+    if (deliveryThread.started()) return true;
+    deliveryWake.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!deliveryWake || !deliveryThread.start(deliveryWork, this)) return false;
+    // Confirmed, so that an unload right after finds it where it can be ended.
+    deliveryThread.confirmStarted(1000);
+    return true;
+}
+
+void SignalDispatcher::deliveryWork(void *dispatcher) {
+    static_cast<SignalDispatcher *>(dispatcher)->deliverOwed();
+}
+
+void SignalDispatcher::deliverOwed() noexcept {
+    for (;;) {
+        std::vector<SymbolEntry *> listed;
+        try {
+            ExclusiveLock guard(owingLock);
+            if (deliveryStopping) return;
+            listed = owingSymbols;
+        } catch (...) {
+            // No memory for the copy: this round is skipped.
+        }
+        for (SymbolEntry *entry : listed) {
+            try {
+                retryOwedFiles(*entry);
+            } catch (...) {
+            }
+        }
+        WaitForSingleObject(deliveryWake.get(), listed.empty() ? INFINITE : kFileRetryMs);
+    }
+}
+
+void SignalDispatcher::retryOwedFiles(SymbolEntry &entry) {
+    SymbolState &state = entry.second;
+    // A host call on the symbol writes its files itself: looked at again next round.
+    if (!state.turn.tryLock()) return;
+    struct Turn {
+        TicketLock &lock;
+        ~Turn() { lock.unlock(); }
+    } turn{state.turn};
+    const Destinations due = state.quantity ? state.delivery.lacking(fileDestinations()) : Destinations();
+    if (!due.empty()) {
+        const std::string quantityText = toText(*state.quantity), priceText = toText(state.price);
+        const SignalCall call{entry.first, quantityText, priceText};
+        FileStep signalFile(call, Destination::SignalFile, driverName, files, &debugFiles);
+        FileStep debugFile(call, Destination::SignalDebugFile, driverName, files, &debugFiles);
+        // A try that fails again says nothing new: only the one that gets
+        // through is logged, as a resend.
+        LogBatch quiet(nullptr);
+        Destinations reached;
+        for (FileStep *step : {&signalFile, &debugFile}) {
+            if (!due.has(step->kind())) continue;
+            const RelayOutcome outcome = step->relay(step->message(), quiet);
+            state.delivery.record(step->kind(), outcome.reached, GetTickCount64(), false);
+            if (outcome.reached) reached.add(step->kind());
+        }
+        if (!reached.empty())
+            LogBatch(logMode ? logFile.get() : nullptr).add(resendText(entry.first, reached));
+    }
+    if (!state.delivery.lacking(due).empty()) return;
+    ExclusiveLock guard(owingLock);
+    state.owing = false;
+    owingSymbols.erase(std::remove(owingSymbols.begin(), owingSymbols.end(), &entry), owingSymbols.end());
+}
+
+void SignalDispatcher::logStillOwed() noexcept {
+    if (!logMode || !resendMode) return;
+    try {
+        LogBatch log(logFile.get());
+        // No host call runs at an unload: the book is read without its locks.
+        for (const SymbolEntry &entry : symbols) {
+            const SymbolState &state = entry.second;
+            if (!state.quantity) continue;
+            const TcpRoute *route = socketClient ? tcpRoute(entry.first) : nullptr;
+            const Destinations lacking = state.delivery.lacking(owedBy(route));
+            for (int i = 0; i < kDestinationCount; ++i) {
+                const auto d = static_cast<Destination>(i);
+                if (lacking.has(d))
+                    log.add(stillOwedText(
+                        entry.first, toText(*state.quantity), toText(state.price),
+                        d == Destination::Tcp ? route->label : std::string(destinationName(d))));
+            }
+        }
+    } catch (...) {
+        // Out of memory at the unload: the rest of these lines are lost.
+    }
+}
+
+bool SignalDispatcher::prepareUnload() noexcept {
+    {
+        ExclusiveLock guard(owingLock);
+        deliveryStopping = true;
+    }
+    if (deliveryWake) SetEvent(deliveryWake.get());
+    const bool ended = deliveryThread.stop(kDeliveryStopMs, nullptr) != LibraryThread::Ending::Pinned;
+    if (ended) logStillOwed();
+    socketsStarted.leaveStarted();
+    return ended;
+}
 
 }  // namespace varnex

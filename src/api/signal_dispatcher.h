@@ -18,6 +18,8 @@
 #include "api/log_batch.h"
 #include "api/shared_health.h"
 #include "common/floating_point.h"
+#include "common/handles.h"
+#include "common/library_thread.h"
 #include "common/locks.h"
 #include "common/relay_outcome.h"
 #include "net/tcp_relay.h"
@@ -57,9 +59,12 @@ public:
     // Whether the configuration has been read; creation fails without it.
     bool configured() const { return initialised; }
 
-    // Before the dispatcher is destroyed under the loader lock: what must not
-    // be undone there is let go instead (see library_lifetime.cpp).
-    void prepareUnload() noexcept { socketsStarted.leaveStarted(); }
+    // Before the dispatcher is destroyed under the loader lock: the delivery
+    // thread is ended, every position still owed is logged, and what must not
+    // be undone there is let go instead (see library_lifetime.cpp). False
+    // when the delivery thread could not be ended and works on: then the
+    // dispatcher must stay.
+    bool prepareUnload() noexcept;
 
 private:
     // What the dispatcher keeps per symbol, all of it guarded by `turn`.
@@ -70,11 +75,31 @@ private:
         // The last quantity the host reported: the symbol's entry in the
         // position book. None before its first signal past the date gate.
         std::optional<int32_t> quantity;
-        // The health of the symbol's own signal file and debug file, made
-        // when one of them first misses a line (most symbols never need it).
-        std::unique_ptr<SharedHealth[]> fileHealth;
         DeliveryState delivery;
+        // The price of the signal that carried `quantity`: what the delivery
+        // thread sends with a position still owed.
+        double price = 0;
+        // In the delivery thread's list; guarded by owingLock.
+        bool owing = false;
     };
+
+    using SymbolEntry = std::pair<const std::string, SymbolState>;
+
+    // The delivery thread, started when a symbol first owes a file: it tries
+    // each owed signal and debug file again every kFileRetryMs, holding the
+    // symbol's turn only for the try (a file costs at most a few
+    // milliseconds) and only when no host call holds or waits for it.
+    static constexpr DWORD kFileRetryMs = 5;
+    // How long an unload waits for the delivery thread to finish its try.
+    static constexpr DWORD kDeliveryStopMs = 500;
+    Destinations fileDestinations() const;
+    // Under the symbol's turn, after its pipeline: hands over owed files.
+    void queueOwedFiles(SymbolEntry &entry) noexcept;
+    bool startDelivery() noexcept;
+    static void deliveryWork(void *dispatcher);
+    void deliverOwed() noexcept;
+    void retryOwedFiles(SymbolEntry &entry);
+    void logStillOwed() noexcept;
 
     // False when memory ran out before the whole configuration was read.
     bool readConfiguration() noexcept;
@@ -87,7 +112,7 @@ private:
     // The destinations that should hold the position of a symbol with this route.
     Destinations owedBy(const TcpRoute *route) const;
     const TcpRoute *tcpRoute(const std::string &symbol) const;
-    SymbolState &symbolState(const std::string &symbol);
+    SymbolEntry &symbolEntry(const std::string &symbol);
 
     PipeRelay pipeRelay;  // owns the client channel
     SharedHealth pipeHealth;
@@ -125,6 +150,16 @@ private:
     // or calling into the host.
     SRWLOCK symbolsLock = SRWLOCK_INIT;
     std::unordered_map<std::string, SymbolState> symbols;
+    // The delivery thread's list of symbols that owe a file, and whether it
+    // is to stop; guarded by owingLock, held for list operations only.
+    // startLock guards the thread's start. A symbol's `owing` flag changes
+    // under both its turn and owingLock.
+    SRWLOCK owingLock = SRWLOCK_INIT;
+    std::vector<SymbolEntry *> owingSymbols;
+    bool deliveryStopping = false;
+    SRWLOCK startLock = SRWLOCK_INIT;
+    UniqueHandle deliveryWake;  // auto-reset: a symbol was listed, or the stop
+    LibraryThread deliveryThread;
     // Registrations from several host threads must not open the server channel at once.
     SRWLOCK registerLock = SRWLOCK_INIT;
 };

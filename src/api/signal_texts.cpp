@@ -32,4 +32,9 @@ std::string fileNotWrittenText(const char *destination, const std::string &path,
     return std::string(destination) + " " + path + " not written: " + why;
 }
 
+std::string stillOwedText(const std::string &symbol, const std::string &quantityText,
+                          const std::string &priceText, const std::string &destination) {
+    return symbol + ": " + quantityText + "," + priceText + " still owed to " + destination + " at unload";
+}
+
 }  // namespace varnex

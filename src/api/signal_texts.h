@@ -21,6 +21,10 @@ std::string signalText(const std::string &quantityText, const std::string &price
 // symbol + " qty=\t" + quantity, then " preQty=\t" + previous when there was one
 std::string positionLogText(const std::string &symbol, int32_t quantity, std::optional<int32_t> previous);
 
+// symbol + ": " + quantity + "," + price + " still owed to " + destination + " at unload"
+std::string stillOwedText(const std::string &symbol, const std::string &quantityText,
+                          const std::string &priceText, const std::string &destination);
+
 // "signal file PATH not written: " + why (the same for the debug file).
 std::string fileNotWrittenText(const char *destination, const std::string &path, const std::string &why);
 

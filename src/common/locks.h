@@ -44,6 +44,14 @@ public:
         while (serving_ != ticket) SleepConditionVariableSRW(&called_, &guard_, INFINITE, 0);
         ReleaseSRWLockExclusive(&guard_);
     }
+    // Takes the lock only when nobody holds it or waits for it.
+    bool tryLock() noexcept {
+        AcquireSRWLockExclusive(&guard_);
+        const bool free = serving_ == next_;
+        if (free) ++next_;
+        ReleaseSRWLockExclusive(&guard_);
+        return free;
+    }
     void unlock() noexcept {
         AcquireSRWLockExclusive(&guard_);
         const bool waiting = ++serving_ != next_;

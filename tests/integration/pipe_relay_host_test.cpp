@@ -37,13 +37,16 @@ TEST_F(PipeRelayHostTest, RegisteredHostReceivesItsOwnChangedPositions) {
                      "1. callBackOrderFunc: ABC,2,13, OK:true"}));
 }
 
-TEST_F(PipeRelayHostTest, WithoutReceiverTheRelayReportsFalseAtOnce) {
+// The unload names what is still owed, once per symbol and destination.
+TEST_F(PipeRelayHostTest, WithoutReceiverTheRelayReportsFalseAtOnceAndTheUnloadSaysWhatIsOwed) {
     writeIni(settingIni(folder, "logMode=True\r\nvarnexMode=True\r\n"));
-    HostResult run = runHost(folder, "process|today|ABC|1|2\n");
+    HostResult run = runHost(folder, "process|today|ABC|1|2\nunload|0\n");
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(unstampedLines(log(folder), '\t'), (Lines{"ABC: 1,2", "ABC qty=\t1", "0. checkSignal: ABC,1,2",
-                                                        "1. callBackOrderFunc: ABC,1,2, OK:false",
-                     "pipe: no receiver: " + varnex::systemErrorText(ERROR_FILE_NOT_FOUND)}));
+    EXPECT_EQ(unstampedLines(log(folder), '\t'),
+              (Lines{"ABC: 1,2", "ABC qty=\t1", "0. checkSignal: ABC,1,2",
+                     "1. callBackOrderFunc: ABC,1,2, OK:false",
+                     "pipe: no receiver: " + varnex::systemErrorText(ERROR_FILE_NOT_FOUND),
+                     "ABC: 1,2 still owed to pipe at unload"}));
     EXPECT_EQ(unstampedLines(readFile(folder.file("ABC.txt")), ' '), Lines{"1 2"});
 }
 

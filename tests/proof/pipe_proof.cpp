@@ -136,14 +136,19 @@ TEST_F(PipeProof, ARestartedReceiverAndAFileHeldShutGetTheCurrentPositionOnceAnd
     const size_t trues = countOf(log, "OK:true"), falses = countOf(log, "OK:false");
     recordFigures("pipe receiver restarted, file held",
                   n(trues) + " relays true, " + n(falses) + " false while it was down, " + n(orders.size()) +
-                      " received by the new receiver, " + n(countOf(log, "S resend: pipe, signal file")) +
-                      " resend of the missed position");
+                      " received by the new receiver, " + n(countOf(log, "S resend: pipe\r\n")) +
+                      " resend of the missed position to the pipe; the file held shut written " +
+                      n(countOf(log, "S resend: signal file\r\n")) + " time by the library once let go");
     EXPECT_EQ(orders, (Lines{"S,3,33", "S,4,4", "S,5,5"}));
     EXPECT_EQ(trues, 4u);
     EXPECT_EQ(falses, 2u);
-    EXPECT_EQ(countOf(log, " resend: "), 1u);
-    EXPECT_EQ(countOf(log, "S resend: pipe, signal file"), 1u);
-    EXPECT_NE(whileHeld.find(" 1 1\r\n"), std::string::npos) << whileHeld;
+    // The file missed 2 and 3 while held: the library's delivery thread
+    // writes 3 as soon as it is let go; the pipe gets it with the next signal.
+    EXPECT_EQ(countOf(log, " resend: "), 2u);
+    EXPECT_EQ(countOf(log, "S resend: signal file\r\n"), 1u);
+    EXPECT_EQ(countOf(log, "S resend: pipe\r\n"), 1u);
+    const Lines justLetGo = unstampedLines(whileHeld, ' ');
+    EXPECT_TRUE(justLetGo == Lines{"1 1"} || justLetGo == Lines{"3 3"}) << whileHeld;
     EXPECT_EQ(unstampedLines(readFile(senderFolder.file("S.txt")), ' '), Lines{"5 5"});
 }
 

@@ -179,15 +179,15 @@ TEST_F(TcpProof, EveryFailingServerCostsAtMostItsBoundAndHoldsOnlyItsOwnSymbol) 
         if (entry.first != "HEALTHY") slowest = std::max(slowest, entry.second);
     const unsigned long healthiest =
         withSilentResolver.longest.count("HEALTHY") ? withSilentResolver.longest.at("HEALTHY") : 0ul;
-    recordFigures("TCP faults",
-                  "silent, reset, garbage, accept-and-close, refused, slow-to-resolve, unresolvable: 7 of 7 "
-                  "_process returned, slowest " +
-                      std::to_string(slowest) + " ms against a " + bound + " bound; " +
-                      std::to_string(kHealthyRelays) + " healthy relays beside them, longest " +
-                      std::to_string(healthiest) + " ms; 7 of 7 signal files written; " +
-                      std::to_string(took) +
-                      " ms in all; then unloaded with the slow look-up still in the resolver: unmapped at once, "
-                      "loaded afresh");
+    recordFigures(
+        "TCP faults",
+        "silent, reset, garbage, accept-and-close, refused, slow-to-resolve, unresolvable: 7 of 7 "
+        "_process returned, slowest " +
+            std::to_string(slowest) + " ms against a " + bound + " bound; " + std::to_string(kHealthyRelays) +
+            " healthy relays beside them, longest " + std::to_string(healthiest) +
+            " ms; 7 of 7 signal files written; " + std::to_string(took) +
+            " ms in all; then unloaded with the slow look-up still in the resolver: unmapped at once, "
+            "loaded afresh");
 }
 
 // A server that goes down and comes back again and again while 20 symbols
@@ -223,7 +223,8 @@ TEST_F(TcpProof, AFlappingServerEndsWithEverySymbolsLastPositionAndGetsNoneTwice
         std::map<int, int> last;
         for (const std::string &order : server.acknowledged()) {
             int quantity = 0;
-            if (std::sscanf(order.c_str(), "Order,%d,", &quantity) == 1) last[quantity / kStep] = quantity % kStep;
+            if (std::sscanf(order.c_str(), "Order,%d,", &quantity) == 1)
+                last[quantity / kStep] = quantity % kStep;
         }
         for (int s = 0; s < kSymbols; ++s)
             if (!last.count(s) || last[s] != (s < kChanging ? kRounds : 1)) return false;
@@ -264,12 +265,13 @@ TEST_F(TcpProof, AFlappingServerEndsWithEverySymbolsLastPositionAndGetsNoneTwice
     const std::string log = readFile(folder.file("VarnexMsg.txt"));
     recordFigures("TCP server flapping",
                   std::to_string(kSymbols) + " symbols, " + std::to_string(kSymbols * spreads) +
-                      " signals (" + std::to_string(spreads - kRounds) + " rounds after it settled): " + std::to_string(converged) + " of " + std::to_string(kSymbols) +
-                      " symbols' last positions at the server, " + std::to_string(orders) +
-                      " orders acknowledged, " + std::to_string(sentAgain) + " sent again after an OK, " +
-                      std::to_string(countOf(log, " resend: ")) + " resends; longest _process " +
-                      std::to_string(longest) + " ms against " + std::to_string(2 * kAckTimeoutMs) +
-                      " ms for a connect and an acknowledgement");
+                      " signals (" + std::to_string(spreads - kRounds) +
+                      " rounds after it settled): " + std::to_string(converged) + " of " +
+                      std::to_string(kSymbols) + " symbols' last positions at the server, " +
+                      std::to_string(orders) + " orders acknowledged, " + std::to_string(sentAgain) +
+                      " sent again after an OK, " + std::to_string(countOf(log, " resend: ")) +
+                      " resends; longest _process " + std::to_string(longest) + " ms against " +
+                      std::to_string(2 * kAckTimeoutMs) + " ms for a connect and an acknowledgement");
     EXPECT_EQ(converged, size_t(kSymbols));
     EXPECT_EQ(sentAgain, 0u);
     EXPECT_GT(countOf(log, " resend: tcp"), 0u);
@@ -309,7 +311,8 @@ TEST_P(DownServerProof, ADownServerHoldsTheHostOncePerPauseAndGetsEveryLastPosit
     unsigned long heldWhileDown = 0;
     size_t at = result.output.find("SPREAD ");
     for (int r = 0; r < kRounds && at != std::string::npos; ++r, at = result.output.find("SPREAD ", at + 1))
-        heldWhileDown += std::strtoul(result.output.c_str() + result.output.find("total=", at) + 6, nullptr, 10);
+        heldWhileDown +=
+            std::strtoul(result.output.c_str() + result.output.find("total=", at) + 6, nullptr, 10);
     const std::string log = readFile(folder.file("VarnexMsg.txt"));
     const size_t backAt = log.find("\tBACK\r\n");
     ASSERT_NE(backAt, std::string::npos);
@@ -319,8 +322,9 @@ TEST_P(DownServerProof, ADownServerHoldsTheHostOncePerPauseAndGetsEveryLastPosit
     const size_t lastOk = afterBack.rfind("\r\nOK\r\n");
     const std::string untilConverged = afterBack.substr(0, lastOk);
     const std::regex signalLine("\tD[0-9]+: ");
-    const auto signalsToConverge = std::distance(
-        std::sregex_iterator(untilConverged.begin(), untilConverged.end(), signalLine), std::sregex_iterator());
+    const auto signalsToConverge =
+        std::distance(std::sregex_iterator(untilConverged.begin(), untilConverged.end(), signalLine),
+                      std::sregex_iterator());
 
     std::map<int, std::vector<int>> received;
     size_t sentAgain = 0;
@@ -341,8 +345,9 @@ TEST_P(DownServerProof, ADownServerHoldsTheHostOncePerPauseAndGetsEveryLastPosit
                       std::to_string(tries) + " tries, " + std::to_string(server.acceptedWhileDown()) +
                       " connections reached the server; one per symbol would be " +
                       std::to_string(kSymbols * kRounds) + "); back: " + std::to_string(converged) + " of " +
-                      std::to_string(kSymbols) + " last positions after " + std::to_string(signalsToConverge) +
-                      " signals, " + std::to_string(sentAgain) + " sent twice");
+                      std::to_string(kSymbols) + " last positions after " +
+                      std::to_string(signalsToConverge) + " signals, " + std::to_string(sentAgain) +
+                      " sent twice");
     // At most one try per round: each round's first symbol finds the pause
     // over or not, and the others do not wait behind it.
     EXPECT_GE(tries, 1u);
@@ -355,7 +360,8 @@ TEST_P(DownServerProof, ADownServerHoldsTheHostOncePerPauseAndGetsEveryLastPosit
     EXPECT_EQ(sentAgain, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(HowItIsDown, DownServerProof, ::testing::Values(DownServer::Hung, DownServer::Unreachable));
+INSTANTIATE_TEST_SUITE_P(HowItIsDown, DownServerProof,
+                         ::testing::Values(DownServer::Hung, DownServer::Unreachable));
 
 // A console nobody reads: the host's standard output and error are one pipe
 // that nobody reads, and a host thread of its own fills it before the
