@@ -14,6 +14,7 @@
 #include "config/varnex_config.h"
 #include "output/file_names.h"
 #include "output/line_files.h"
+#include "pipe/pipe_names.h"
 #include "pipe/pipe_texts.h"
 #include "text/number_text.h"
 
@@ -107,7 +108,7 @@ void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const c
         TicketGuard turn(state.turn);
         LogBatch log(logMode ? logFile.get() : nullptr);
         runPipeline(state, key, quantity, price, log, console);
-        queueOwedFiles(entry);
+        queueOwed(entry);
     } catch (...) {
         // Out of memory part-way: the signal is dropped rather than crash the host.
     }
@@ -294,16 +295,37 @@ void SignalDispatcher::writeLog(const char *text) noexcept {
 
 void SignalDispatcher::makeTimestamp(char *buffer) const { varnex::makeTimestamp(buffer); }
 
-Destinations SignalDispatcher::fileDestinations() const {
+Destinations SignalDispatcher::deliverable() const {
+    Destinations d;
+    if (!resendMode) return d;
+    if (varnexMode) d.add(Destination::Pipe);
+    if (signalMode) d.add(Destination::SignalFile);
+    if (signalMode && signalDebugMode) d.add(Destination::SignalDebugFile);
+    return d;
+}
+
+namespace {
+
+Destinations filesOf(Destinations d) {
     Destinations files;
-    if (signalMode && resendMode) files.add(Destination::SignalFile);
-    if (signalMode && resendMode && signalDebugMode) files.add(Destination::SignalDebugFile);
+    if (d.has(Destination::SignalFile)) files.add(Destination::SignalFile);
+    if (d.has(Destination::SignalDebugFile)) files.add(Destination::SignalDebugFile);
     return files;
 }
 
-void SignalDispatcher::queueOwedFiles(SymbolEntry &entry) noexcept {
+// A receiver holds its claim for as long as it serves; looking costs no pipe.
+bool receiverRegistered() {
+    const HANDLE claim = OpenEventA(SYNCHRONIZE, FALSE, receiverClaimName(orderPipePath(true)).c_str());
+    if (!claim) return false;
+    CloseHandle(claim);
+    return true;
+}
+
+}  // namespace
+
+void SignalDispatcher::queueOwed(SymbolEntry &entry) noexcept {
     SymbolState &state = entry.second;
-    if (!state.quantity || state.owing || state.delivery.lacking(fileDestinations()).empty()) return;
+    if (!state.quantity || state.owing || state.delivery.lacking(deliverable()).empty()) return;
     if (!startDelivery()) return;  // no thread: the host's next signal tries again
     try {
         ExclusiveLock guard(owingLock);
@@ -331,6 +353,7 @@ void SignalDispatcher::deliveryWork(void *dispatcher) {
 }
 
 void SignalDispatcher::deliverOwed() noexcept {
+    ULONGLONG nextReceiverLook = 0;
     for (;;) {
         std::vector<SymbolEntry *> listed;
         try {
@@ -340,47 +363,82 @@ void SignalDispatcher::deliverOwed() noexcept {
         } catch (...) {
             // No memory for the copy: this round is skipped.
         }
+        // The receiver is looked for at most every kReceiverLookMs.
+        const ULONGLONG now = GetTickCount64();
+        const bool look = now >= nextReceiverLook;
+        if (look) nextReceiverLook = now + kReceiverLookMs;
+        const bool receiverThere = look && receiverRegistered();
+        bool filesOwed = false;
         for (SymbolEntry *entry : listed) {
             try {
-                retryOwedFiles(*entry);
+                filesOwed |= !filesOf(retryOwed(*entry, receiverThere)).empty();
             } catch (...) {
             }
         }
-        WaitForSingleObject(deliveryWake.get(), listed.empty() ? INFINITE : kFileRetryMs);
+        WaitForSingleObject(deliveryWake.get(), listed.empty() ? INFINITE
+                                                : filesOwed    ? kFileRetryMs
+                                                               : kReceiverLookMs);
     }
 }
 
-void SignalDispatcher::retryOwedFiles(SymbolEntry &entry) {
+Destinations SignalDispatcher::retryOwed(SymbolEntry &entry, bool receiverThere) {
     SymbolState &state = entry.second;
-    // A host call on the symbol writes its files itself: looked at again next round.
-    if (!state.turn.tryLock()) return;
+    // A host call on the symbol relays it itself: looked at again next round.
+    if (!state.turn.tryLock()) return filesOf(deliverable());
     struct Turn {
         TicketLock &lock;
         ~Turn() { lock.unlock(); }
     } turn{state.turn};
-    const Destinations due = state.quantity ? state.delivery.lacking(fileDestinations()) : Destinations();
+    const Destinations due = state.quantity ? state.delivery.lacking(deliverable()) : Destinations();
     if (!due.empty()) {
         const std::string quantityText = toText(*state.quantity), priceText = toText(state.price);
         const SignalCall call{entry.first, quantityText, priceText};
-        FileStep signalFile(call, Destination::SignalFile, driverName, files, &debugFiles);
-        FileStep debugFile(call, Destination::SignalDebugFile, driverName, files, &debugFiles);
-        // A try that fails again says nothing new: only the one that gets
-        // through is logged, as a resend.
-        LogBatch quiet(nullptr);
-        Destinations reached;
-        for (FileStep *step : {&signalFile, &debugFile}) {
-            if (!due.has(step->kind())) continue;
-            const RelayOutcome outcome = step->relay(step->message(), quiet);
-            state.delivery.record(step->kind(), outcome.reached, GetTickCount64(), false);
-            if (outcome.reached) reached.add(step->kind());
-        }
-        if (!reached.empty())
-            LogBatch(logMode ? logFile.get() : nullptr).add(resendText(entry.first, reached));
+        retryOwedFiles(call, state, filesOf(due));
+        if (due.has(Destination::Pipe) && receiverThere) retryOwedPipe(call, state);
     }
-    if (!state.delivery.lacking(due).empty()) return;
+    const Destinations lacking = state.delivery.lacking(due);
+    if (!lacking.empty()) return lacking;
     ExclusiveLock guard(owingLock);
     state.owing = false;
     owingSymbols.erase(std::remove(owingSymbols.begin(), owingSymbols.end(), &entry), owingSymbols.end());
+    return lacking;
+}
+
+void SignalDispatcher::retryOwedFiles(const SignalCall &call, SymbolState &state, Destinations due) {
+    if (due.empty()) return;
+    FileStep signalFile(call, Destination::SignalFile, driverName, files, &debugFiles);
+    FileStep debugFile(call, Destination::SignalDebugFile, driverName, files, &debugFiles);
+    // A try that fails again says nothing new: only the one that gets
+    // through is logged, as a resend.
+    LogBatch quiet(nullptr);
+    Destinations reached;
+    for (FileStep *step : {&signalFile, &debugFile}) {
+        if (!due.has(step->kind())) continue;
+        const RelayOutcome outcome = step->relay(step->message(), quiet);
+        state.delivery.record(step->kind(), outcome.reached, GetTickCount64(), false);
+        if (outcome.reached) reached.add(step->kind());
+    }
+    if (!reached.empty()) LogBatch(logMode ? logFile.get() : nullptr).add(resendText(call.symbol, reached));
+}
+
+void SignalDispatcher::retryOwedPipe(const SignalCall &call, SymbolState &state) {
+    // A receiver that is down is tried by the host's signals, once a pause.
+    PipeStep pipe(call, pipeRelay, pipeHealth);
+    pipe.admission = pipeHealth.admit(GetTickCount64());
+    if (!pipe.admission.go) return;
+    pipe.admitted = true;
+    std::string console;
+    {
+        LogBatch log(logMode ? logFile.get() : nullptr);
+        try {
+            log.add(resendText(call.symbol, Destinations().add(Destination::Pipe)));
+            relay(pipe, state.delivery, Destinations().add(Destination::Pipe), log, console);
+        } catch (...) {
+            if (pipe.admitted) pipeHealth.abandon(pipe.admission);
+            throw;
+        }
+    }
+    writeConsole(ConsoleStream::Error, console);
 }
 
 void SignalDispatcher::logStillOwed() noexcept {

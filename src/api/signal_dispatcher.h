@@ -85,20 +85,26 @@ private:
 
     using SymbolEntry = std::pair<const std::string, SymbolState>;
 
-    // The delivery thread, started when a symbol first owes a file: it tries
-    // each owed signal and debug file again every kFileRetryMs, holding the
-    // symbol's turn only for the try (a file costs at most a few
-    // milliseconds) and only when no host call holds or waits for it.
+    // The delivery thread, started when a symbol first owes a position it
+    // can deliver: it tries each owed signal and debug file again every
+    // kFileRetryMs, and the order pipe every kReceiverLookMs once a receiver
+    // holds its claim (a receiver that registers late gets the positions owed
+    // to it with no further signal). It holds the symbol's turn for the try
+    // alone, and takes it only when no host call holds or waits for it.
     static constexpr DWORD kFileRetryMs = 5;
+    static constexpr DWORD kReceiverLookMs = 200;
     // How long an unload waits for the delivery thread to finish its try.
-    static constexpr DWORD kDeliveryStopMs = 500;
-    Destinations fileDestinations() const;
-    // Under the symbol's turn, after its pipeline: hands over owed files.
-    void queueOwedFiles(SymbolEntry &entry) noexcept;
+    static constexpr DWORD kDeliveryStopMs = 2500;
+    Destinations deliverable() const;
+    // Under the symbol's turn, after its pipeline: hands over owed positions.
+    void queueOwed(SymbolEntry &entry) noexcept;
     bool startDelivery() noexcept;
     static void deliveryWork(void *dispatcher);
     void deliverOwed() noexcept;
-    void retryOwedFiles(SymbolEntry &entry);
+    // What the symbol still lacks after this round's tries.
+    Destinations retryOwed(SymbolEntry &entry, bool receiverThere);
+    void retryOwedFiles(const SignalCall &call, SymbolState &state, Destinations due);
+    void retryOwedPipe(const SignalCall &call, SymbolState &state);
     void logStillOwed() noexcept;
 
     // False when memory ran out before the whole configuration was read.

@@ -106,7 +106,7 @@ TEST_F(PipeProof, ARestartedReceiverAndAFileHeldShutGetTheCurrentPositionOnceAnd
     const std::string go1 = folder.file("go1"), go2 = folder.file("go2");
     auto first = startReceiver("register", "first");
     writeIni(settingIni(senderFolder, "logMode=True\r\nvarnexMode=True\r\n"));
-    // The pause lets the back-off after two misses (1 s) run out.
+    // The sender is idle for 1.1 s after the new receiver registers.
     HostProcess sender(
         senderFolder, "sender.txt",
         "process|today|S|1|1\necho|ONE\nwaitfile|" + go1 +
@@ -139,17 +139,48 @@ TEST_F(PipeProof, ARestartedReceiverAndAFileHeldShutGetTheCurrentPositionOnceAnd
                       " received by the new receiver, " + n(countOf(log, "S resend: pipe\r\n")) +
                       " resend of the missed position to the pipe; the file held shut written " +
                       n(countOf(log, "S resend: signal file\r\n")) + " time by the library once let go");
-    EXPECT_EQ(orders, (Lines{"S,3,33", "S,4,4", "S,5,5"}));
+    // The new receiver gets the owed position from the library as soon as it
+    // registers, with the price of the signal that carried it, long before
+    // the sender's next signal (1.1 s later), which then owes it nothing.
+    EXPECT_EQ(orders, (Lines{"S,3,3", "S,4,4", "S,5,5"}));
     EXPECT_EQ(trues, 4u);
     EXPECT_EQ(falses, 2u);
-    // The file missed 2 and 3 while held: the library's delivery thread
-    // writes 3 as soon as it is let go; the pipe gets it with the next signal.
+    // The file missed 2 and 3 while held, and the pipe 2 and 3 while no
+    // receiver lived: the library's delivery thread gives each the latest
+    // position, once, as soon as it can take it.
     EXPECT_EQ(countOf(log, " resend: "), 2u);
     EXPECT_EQ(countOf(log, "S resend: signal file\r\n"), 1u);
     EXPECT_EQ(countOf(log, "S resend: pipe\r\n"), 1u);
     const Lines justLetGo = unstampedLines(whileHeld, ' ');
     EXPECT_TRUE(justLetGo == Lines{"1 1"} || justLetGo == Lines{"3 3"}) << whileHeld;
     EXPECT_EQ(unstampedLines(readFile(senderFolder.file("S.txt")), ' '), Lines{"5 5"});
+}
+
+// A receiver that registers after the change, the sender idle from then
+// on: the library delivers the owed position itself, once.
+TEST_F(PipeProof, AReceiverThatRegistersLateGetsTheOwedPositionWithNoFurtherSignal) {
+    const std::string done = folder.file("late-done");
+    HostProcess sender(folder, "late.txt",
+                       "process|today|LATE|1|2\necho|SENT\nwaitfile|" + done + "|30000\nunload|0\n");
+    ASSERT_TRUE(sender.waitForOutput("SENT", 20000));
+    const ULONGLONG registering = GetTickCount64();
+    auto receiver = startReceiver("register");
+    const bool arrived = receiver->waitForOutput("ORDER LATE,1,2\r\n", 20000);
+    const ULONGLONG delay = GetTickCount64() - registering;
+    writeFile(done, "");
+    EXPECT_EQ(sender.finish().exitCode, 0u);
+    stopReceivers();
+    const Lines orders = ordersIn(receiver->finish().output);
+    const std::string log = readFile(folder.file("VarnexMsg.txt"));
+    recordFigures("pipe receiver registered late",
+                  "sender idle after 1 change: " + n(orders.size()) + " received, " + n(delay) +
+                      " ms after the receiver began to register; " + n(countOf(log, "LATE resend: pipe")) +
+                      " resend logged, " + n(countOf(log, "still owed")) +
+                      " still owed at the sender's unload");
+    EXPECT_TRUE(arrived);
+    EXPECT_EQ(orders, Lines{"LATE,1,2"});
+    EXPECT_EQ(countOf(log, "LATE resend: pipe\r\n"), 1u);
+    EXPECT_EQ(countOf(log, "still owed"), 0u);
 }
 
 // A receiver that is down for this process's senders, held by another
