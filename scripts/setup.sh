@@ -29,6 +29,8 @@ command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
 # The native fuzz targets (scripts/fuzz.sh): clang 14 with libFuzzer and the sanitizer runtimes.
 command -v clang++-14 >/dev/null 2>&1 || need+=(clang-14)
+# The formatting check of the test command.
+command -v clang-format-14 >/dev/null 2>&1 || need+=(clang-format-14)
 compgen -G '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null || need+=(libclang-rt-14-dev)
 if [ "${1:-}" = --bench ]; then command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox); fi
 [ ${#need[@]} -eq 0 ] && exit 0

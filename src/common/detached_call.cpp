@@ -44,6 +44,8 @@ private:
 #if defined(_M_X64) || defined(__x86_64__)
 // rcx, rdx, r8, r9 pass through; the fifth argument is copied; a frame on
 // rbp restores rsp. Slots are reached relative to rip: the data page follows.
+// Each instruction a line, its bytes beside its assembly.
+// clang-format off
 std::vector<unsigned char> stubCode(uintptr_t stubAt, uintptr_t slotsAt, size_t &prologSize) {
     const uintptr_t target = slotsAt + offsetof(StubSlots, target) - stubAt;
     const uintptr_t exitThread = slotsAt + offsetof(StubSlots, exitThread) - stubAt;
@@ -109,6 +111,7 @@ std::vector<unsigned char> stubCode(uintptr_t, uintptr_t slotsAt, size_t &prolog
     c.bytes({0xCC});
     return c.data();
 }
+// clang-format on
 #endif
 
 }  // namespace
@@ -120,7 +123,8 @@ DetachableCall::DetachableCall() noexcept {
     if (!pages) return;
     auto *slots = reinterpret_cast<StubSlots *>(pages + kPage);
     slots->state = 0;
-    slots->exitThread = reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "ExitThread"));
+    slots->exitThread =
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "ExitThread"));
     size_t prologSize = 0;
     std::vector<unsigned char> code;
     try {
@@ -145,8 +149,8 @@ DetachableCall::DetachableCall() noexcept {
     info->versionAndFlags = 1;
     info->prologSize = static_cast<unsigned char>(prologSize);
     info->codeCount = 2;
-    info->frame = 5;                                                      // rbp, offset 0
-    info->codes[0] = static_cast<unsigned short>(prologSize | (3 << 8));  // UWOP_SET_FPREG
+    info->frame = 5;                                                         // rbp, offset 0
+    info->codes[0] = static_cast<unsigned short>(prologSize | (3 << 8));     // UWOP_SET_FPREG
     info->codes[1] = static_cast<unsigned short>(1 | (0 << 8) | (5 << 12));  // UWOP_PUSH_NONVOL rbp
     auto *function = reinterpret_cast<RUNTIME_FUNCTION *>(pages + kPage / 2 + 64);
     function->BeginAddress = 0;
@@ -199,8 +203,9 @@ BOOL DetachableCall::writeFile(HANDLE file, const void *bytes, DWORD size, DWORD
                                OVERLAPPED *overlapped) {
     if (!stub_) return WriteFile(file, bytes, size, written, overlapped);
     return static_cast<BOOL>(call(reinterpret_cast<Target>(&WriteFile), reinterpret_cast<uintptr_t>(file),
-                                    reinterpret_cast<uintptr_t>(bytes), size, reinterpret_cast<uintptr_t>(written),
-                                    reinterpret_cast<uintptr_t>(overlapped)));
+                                  reinterpret_cast<uintptr_t>(bytes), size,
+                                  reinterpret_cast<uintptr_t>(written),
+                                  reinterpret_cast<uintptr_t>(overlapped)));
 }
 
 namespace {

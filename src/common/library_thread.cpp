@@ -92,7 +92,8 @@ LibraryThread::Ending LibraryThread::stop(DWORD limitMs, DetachableCall *call) n
     for (;;) {
         if (!isCurrent() && waitParked(waitMs)) {
             queueThreadEnd(thread_.get(), control_->ending.get(), 0);
-            if (WaitForSingleObject(control_->ending.get(), kEndLimitMs) == WAIT_OBJECT_0) ending = Ending::Ended;
+            if (WaitForSingleObject(control_->ending.get(), kEndLimitMs) == WAIT_OBJECT_0)
+                ending = Ending::Ended;
             break;
         }
         if (call && call->detach()) {

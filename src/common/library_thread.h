@@ -37,7 +37,7 @@ public:
     enum class Ending {
         Ended,     // parked and ended, or never started
         Detached,  // left inside its DetachableCall: it ends where that call returns
-        Pinned,    // still in this module's code: the module stays mapped, and the work's context must stay too
+        Pinned,  // still in this module's code: the module stays mapped, and the work's context must stay too
     };
 
     LibraryThread() = default;

@@ -7,6 +7,8 @@ namespace varnex {
 namespace {
 
 const char *errorName(unsigned long code) {
+    // One case a line: a table to read down.
+    // clang-format off
     switch (code) {
         case ERROR_FILE_NOT_FOUND: return "ERROR_FILE_NOT_FOUND";
         case ERROR_PATH_NOT_FOUND: return "ERROR_PATH_NOT_FOUND";
@@ -34,6 +36,7 @@ const char *errorName(unsigned long code) {
         case ERROR_TIMEOUT: return "ERROR_TIMEOUT";
         default: return nullptr;
     }
+    // clang-format on
 }
 
 }  // namespace
@@ -42,7 +45,8 @@ std::string systemMessage(unsigned long code) {
     char buffer[512];
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                   static_cast<DWORD>(code), 0, buffer, sizeof buffer, nullptr);
-    while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' || buffer[length - 1] == ' '))
+    while (length > 0 &&
+           (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' || buffer[length - 1] == ' '))
         --length;
     return std::string(buffer, length);
 }

@@ -50,7 +50,7 @@ struct LookupTask {
     // Set by the starter once it has seen the thread run; until then no
     // other caller ends the thread.
     std::atomic<bool> confirmed{false};
-    bool found = false;     // written before `done` is set
+    bool found = false;  // written before `done` is set
     uint32_t address = 0;
     int error = 0;
     DetachableCall call;
@@ -63,7 +63,7 @@ struct LookupTask {
 SRWLOCK lookupsLock = SRWLOCK_INIT;
 struct Lookups {
     std::map<std::string, std::shared_ptr<LookupTask>> running;  // by host, not yet done
-    std::vector<std::shared_ptr<LookupTask>> threads;             // every look-up whose thread is owned
+    std::vector<std::shared_ptr<LookupTask>> threads;            // every look-up whose thread is owned
 };
 // Made with the first look-up and freed at the unload. A plain pointer: a
 // function-local static would make the runtime create a guard semaphore at
@@ -76,9 +76,10 @@ void lookupWork(void *parameter) {
     const Resolve resolve = &gethostbyname;
     const char *name = task->name.get();
     const hostent *entry =
-        task->call.ready() ? reinterpret_cast<const hostent *>(task->call.call(
-                                 reinterpret_cast<DetachableCall::Target>(resolve), reinterpret_cast<uintptr_t>(name)))
-                           : resolve(name);
+        task->call.ready()
+            ? reinterpret_cast<const hostent *>(task->call.call(
+                  reinterpret_cast<DetachableCall::Target>(resolve), reinterpret_cast<uintptr_t>(name)))
+            : resolve(name);
     task->found = firstAddress(entry, task->address);
     if (!task->found) task->error = WSAGetLastError();
     releaseSockets();  // the unit its starter took for it
@@ -152,8 +153,9 @@ FoundAddress lookUpWithin(const std::string &host, int32_t limitMs) {
         // Seen running, with no lock held, so that an unload right after
         // finds it in the resolver or parked, where it can be let go; within
         // the caller's own limit.
-        task->thread.confirmStarted(static_cast<DWORD>(limitMs) < kLookupStartLimitMs ? static_cast<DWORD>(limitMs)
-                                                                                   : kLookupStartLimitMs);
+        task->thread.confirmStarted(static_cast<DWORD>(limitMs) < kLookupStartLimitMs
+                                        ? static_cast<DWORD>(limitMs)
+                                        : kLookupStartLimitMs);
         task->confirmed = true;
     }
     const ULONGLONG now = GetTickCount64();

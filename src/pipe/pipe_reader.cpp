@@ -46,8 +46,8 @@ struct PipeReaderTask {
     UniqueHandle claim;  // a named object: while it exists, nobody else becomes the receiver
     UniqueHandle inPipe;
     UniqueHandle outPipe;
-    UniqueHandle outConnected;    // the pending connect of the "_OUT" pipe
-    OVERLAPPED outConnect = {};   // valid while outConnectPending
+    UniqueHandle outConnected;   // the pending connect of the "_OUT" pipe
+    OVERLAPPED outConnect = {};  // valid while outConnectPending
     bool outConnectPending = false;
     UniqueHandle ioDone;  // the reader's own overlapped requests
     UniqueHandle stopEvent;
@@ -104,7 +104,8 @@ struct PipeReaderTask {
         if (outConnectPending) return;
         outConnect = {};
         outConnect.hEvent = outConnected.get();
-        outConnectPending = !ConnectNamedPipe(outPipe.get(), &outConnect) && GetLastError() == ERROR_IO_PENDING;
+        outConnectPending =
+            !ConnectNamedPipe(outPipe.get(), &outConnect) && GetLastError() == ERROR_IO_PENDING;
     }
 
     // The receiver ends: its pipes and its claim go, so another may take over.
@@ -256,7 +257,8 @@ bool drain(PipeReaderTask &task, Delivery &delivery, char *buffer) {
         pending.hEvent = task.ioDone.get();
         DWORD got = 0;
         const DWORD size = waiting < kBufferSize ? waiting : kBufferSize;
-        if (!ReadFile(pipe, buffer, size, nullptr, &pending) && GetLastError() != ERROR_IO_PENDING) return false;
+        if (!ReadFile(pipe, buffer, size, nullptr, &pending) && GetLastError() != ERROR_IO_PENDING)
+            return false;
         // The bytes are there, so the read completes at once.
         if (!GetOverlappedResult(pipe, &pending, &got, TRUE) || got == 0) return false;
         if (delivery.deliver(buffer, got)) return true;
@@ -337,8 +339,8 @@ bool PipeReader::send(const std::string &bytes, DWORD limitMs) {
     HANDLE own = nullptr;
     {
         ExclusiveLock guard(task_->lock);
-        if (!task_->outPipe || !DuplicateHandle(GetCurrentProcess(), task_->outPipe.get(), GetCurrentProcess(), &own,
-                                                0, FALSE, DUPLICATE_SAME_ACCESS))
+        if (!task_->outPipe || !DuplicateHandle(GetCurrentProcess(), task_->outPipe.get(),
+                                                GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
             return false;
     }
     UniqueHandle out(own), done(createEvent());

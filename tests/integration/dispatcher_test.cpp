@@ -76,7 +76,11 @@ TEST_F(DispatcherTest, SwitchesAreOnOnlyForTrueOrLowerCaseTrue) {
         SCOPED_TRACE(value);
         TempFolder run;
         writeIni(settingIni(run, std::string("logMode=") + value + "\r\nsignalMode=" + value + "\r\n"));
-        runHost(run, "writelog|x\nprocess|today|ABC|1|2\n");
+        // The host must have loaded the library and called it, or the files'
+        // absence would prove nothing.
+        const HostResult ran = runHost(run, "writelog|x\nprocess|today|ABC|1|2\n");
+        ASSERT_EQ(ran.exitCode, 0u) << ran.output;
+        ASSERT_EQ(countOf(ran.output, "_initial ... end."), 1u) << ran.output;
         EXPECT_FALSE(fileExists(run.file("VarnexMsg.txt")));
         EXPECT_FALSE(fileExists(run.file("ABC.txt")));
     }
@@ -125,7 +129,9 @@ TEST_F(DispatcherTest, ConcurrentFirstCallsConfigureOnce) {
 
 TEST_F(DispatcherTest, DebugSwitchWithoutSignalSwitchWritesNoDebugFile) {
     writeIni(settingIni(folder, "signalMode=False\r\nsignalDebugMode=True\r\n"));
-    runHost(folder, "process|today|ABC|1|2\nprocess|today||1|2\n");
+    const HostResult ran = runHost(folder, "process|today|ABC|1|2\nprocess|today||1|2\n");
+    ASSERT_EQ(ran.exitCode, 0u) << ran.output;
+    ASSERT_EQ(countOf(ran.output, "_initial ... end."), 1u) << ran.output;
     EXPECT_FALSE(fileExists(folder.file("ABC.txt")));
     EXPECT_FALSE(fileExists(folder.file("ABC_debug.txt")));
     EXPECT_FALSE(fileExists(folder.file("SignalDebug.txt")));

@@ -38,8 +38,8 @@ int usage(const std::string &problem) {
 // Creating them for a moment tells, without touching that receiver's connection.
 bool pipesHeldElsewhere(DWORD &error) {
     // A living receiver holds its claim; looking at it takes nothing.
-    if (HANDLE claim = OpenEventA(SYNCHRONIZE, FALSE,
-                                  varnex::receiverClaimName(varnex::orderPipePath(true)).c_str())) {
+    if (HANDLE claim =
+            OpenEventA(SYNCHRONIZE, FALSE, varnex::receiverClaimName(varnex::orderPipePath(true)).c_str())) {
         CloseHandle(claim);
         error = ERROR_SUCCESS;
         return true;

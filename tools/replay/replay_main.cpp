@@ -74,7 +74,8 @@ int main(int argc, char **argv) {
     if (haveFile && file != "-") {
         opened.open(file, std::ios::binary);
         if (!opened) {
-            errorLine("varnex-replay: cannot read " + file + " (" + varnex::systemErrorText(GetLastError()) + ")");
+            errorLine("varnex-replay: cannot read " + file + " (" + varnex::systemErrorText(GetLastError()) +
+                      ")");
             return 1;
         }
     }
