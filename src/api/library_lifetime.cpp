@@ -23,8 +23,9 @@
 //   the session's table of append guards is unmapped: closing waits for
 //   nothing. No thread of the host is inside an append then (an unload
 //   during a call is the host's fault), so no guard word is held.
-// - The delivery thread is told to stop and ended where it parks (it holds
-//   a symbol's turn only for one file try), then every position still owed
+// - The delivery thread is told to stop and ended where it parks (it stops
+//   between two symbols; it holds a symbol's turn for one file try or one
+//   pipe send, at most the send's 2 s bound), then every position still owed
 //   is logged, one line per symbol and destination.
 // - The library's own threads (the receiving reader, the console writer
 //   and the name look-ups) cannot be joined: an ending thread needs the

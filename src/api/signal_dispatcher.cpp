@@ -314,11 +314,15 @@ Destinations filesOf(Destinations d) {
 }
 
 // A receiver holds its claim for as long as it serves; looking costs no pipe.
-bool receiverRegistered() {
-    const HANDLE claim = OpenEventA(SYNCHRONIZE, FALSE, receiverClaimName(orderPipePath(true)).c_str());
-    if (!claim) return false;
-    CloseHandle(claim);
-    return true;
+bool receiverRegistered() noexcept {
+    try {
+        const HANDLE claim = OpenEventA(SYNCHRONIZE, FALSE, receiverClaimName(orderPipePath(true)).c_str());
+        if (!claim) return false;
+        CloseHandle(claim);
+        return true;
+    } catch (...) {
+        return false;  // no memory for the name: looked for again next time
+    }
 }
 
 }  // namespace
@@ -356,32 +360,37 @@ void SignalDispatcher::deliverOwed() noexcept {
     ULONGLONG nextReceiverLook = 0;
     for (;;) {
         std::vector<SymbolEntry *> listed;
+        bool copied = false;
         try {
             ExclusiveLock guard(owingLock);
             if (deliveryStopping) return;
             listed = owingSymbols;
+            copied = true;
         } catch (...) {
-            // No memory for the copy: this round is skipped.
+            // No memory for the copy: this round is skipped, the next comes soon.
         }
         // The receiver is looked for at most every kReceiverLookMs.
         const ULONGLONG now = GetTickCount64();
         const bool look = now >= nextReceiverLook;
         if (look) nextReceiverLook = now + kReceiverLookMs;
-        const bool receiverThere = look && receiverRegistered();
+        Round round;
+        round.receiverThere = look && receiverRegistered();
         bool filesOwed = false;
         for (SymbolEntry *entry : listed) {
+            // An unload waits for this thread: it stops between two symbols.
+            if (deliveryStop) return;
             try {
-                filesOwed |= !filesOf(retryOwed(*entry, receiverThere)).empty();
+                filesOwed |= !filesOf(retryOwed(*entry, round)).empty();
             } catch (...) {
             }
         }
-        WaitForSingleObject(deliveryWake.get(), listed.empty() ? INFINITE
-                                                : filesOwed    ? kFileRetryMs
-                                                               : kReceiverLookMs);
+        WaitForSingleObject(deliveryWake.get(), !copied || filesOwed ? kFileRetryMs
+                                                : listed.empty()     ? INFINITE
+                                                                     : kReceiverLookMs);
     }
 }
 
-Destinations SignalDispatcher::retryOwed(SymbolEntry &entry, bool receiverThere) {
+Destinations SignalDispatcher::retryOwed(SymbolEntry &entry, Round &round) {
     SymbolState &state = entry.second;
     // A host call on the symbol relays it itself: looked at again next round.
     if (!state.turn.tryLock()) return filesOf(deliverable());
@@ -394,7 +403,15 @@ Destinations SignalDispatcher::retryOwed(SymbolEntry &entry, bool receiverThere)
         const std::string quantityText = toText(*state.quantity), priceText = toText(state.price);
         const SignalCall call{entry.first, quantityText, priceText};
         retryOwedFiles(call, state, filesOf(due));
-        if (due.has(Destination::Pipe) && receiverThere) retryOwedPipe(call, state);
+        // The pipe as a host's signal would try it: after the symbol's own
+        // pause, and no more this round once a receiver did not take one.
+        ReachedCounts reached;
+        reached.of[static_cast<int>(Destination::Pipe)] = pipeHealth.reachedCount();
+        const bool pipeDue =
+            state.delivery.dueAt(Destinations().add(Destination::Pipe), GetTickCount64(), reached)
+                .has(Destination::Pipe);
+        if (due.has(Destination::Pipe) && round.receiverThere && pipeDue && !round.pipeMissed)
+            round.pipeMissed = !retryOwedPipe(call, state);
     }
     const Destinations lacking = state.delivery.lacking(due);
     if (!lacking.empty()) return lacking;
@@ -421,11 +438,11 @@ void SignalDispatcher::retryOwedFiles(const SignalCall &call, SymbolState &state
     if (!reached.empty()) LogBatch(logMode ? logFile.get() : nullptr).add(resendText(call.symbol, reached));
 }
 
-void SignalDispatcher::retryOwedPipe(const SignalCall &call, SymbolState &state) {
+bool SignalDispatcher::retryOwedPipe(const SignalCall &call, SymbolState &state) {
     // A receiver that is down is tried by the host's signals, once a pause.
     PipeStep pipe(call, pipeRelay, pipeHealth);
     pipe.admission = pipeHealth.admit(GetTickCount64());
-    if (!pipe.admission.go) return;
+    if (!pipe.admission.go) return false;
     pipe.admitted = true;
     std::string console;
     {
@@ -439,6 +456,7 @@ void SignalDispatcher::retryOwedPipe(const SignalCall &call, SymbolState &state)
         }
     }
     writeConsole(ConsoleStream::Error, console);
+    return state.delivery.holds(Destination::Pipe);
 }
 
 void SignalDispatcher::logStillOwed() noexcept {
@@ -469,6 +487,7 @@ bool SignalDispatcher::prepareUnload() noexcept {
         ExclusiveLock guard(owingLock);
         deliveryStopping = true;
     }
+    deliveryStop = true;
     if (deliveryWake) SetEvent(deliveryWake.get());
     const bool ended = deliveryThread.stop(kDeliveryStopMs, nullptr) != LibraryThread::Ending::Pinned;
     if (ended) logStillOwed();

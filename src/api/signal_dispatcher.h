@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -101,10 +102,16 @@ private:
     bool startDelivery() noexcept;
     static void deliveryWork(void *dispatcher);
     void deliverOwed() noexcept;
+    // What one round of the delivery thread found out.
+    struct Round {
+        bool receiverThere = false;
+        bool pipeMissed = false;  // a receiver took nothing this round: no more tries
+    };
     // What the symbol still lacks after this round's tries.
-    Destinations retryOwed(SymbolEntry &entry, bool receiverThere);
+    Destinations retryOwed(SymbolEntry &entry, Round &round);
     void retryOwedFiles(const SignalCall &call, SymbolState &state, Destinations due);
-    void retryOwedPipe(const SignalCall &call, SymbolState &state);
+    // True when the receiver took the position.
+    bool retryOwedPipe(const SignalCall &call, SymbolState &state);
     void logStillOwed() noexcept;
 
     // False when memory ran out before the whole configuration was read.
@@ -163,6 +170,7 @@ private:
     SRWLOCK owingLock = SRWLOCK_INIT;
     std::vector<SymbolEntry *> owingSymbols;
     bool deliveryStopping = false;
+    std::atomic<bool> deliveryStop{false};  // the same, read between two symbols without the lock
     SRWLOCK startLock = SRWLOCK_INIT;
     UniqueHandle deliveryWake;  // auto-reset: a symbol was listed, or the stop
     LibraryThread deliveryThread;

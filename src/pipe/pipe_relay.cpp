@@ -1,5 +1,7 @@
 #include "pipe/pipe_relay.h"
 
+#include <algorithm>
+
 #include "pipe/pipe_texts.h"
 
 namespace varnex {
@@ -65,7 +67,8 @@ RelayOutcome PipeRelay::relay(const std::string &message) {
     // the others fail at once rather than wait beside it. No lock is held
     // between tries, so other symbols' relays go on meanwhile.
     if (!tried.reached && tried.openError == ERROR_PIPE_BUSY && !busyWaiter_.exchange(true)) {
-        const ULONGLONG busyDeadline = GetTickCount64() + PipeChannel::kBusyWaitMs;
+        // Within the relay's own bound too.
+        const ULONGLONG busyDeadline = std::min(GetTickCount64() + PipeChannel::kBusyWaitMs, deadline);
         while (!tried.reached && !tried.noTurn && GetTickCount64() < busyDeadline &&
                (tried.openError == ERROR_PIPE_BUSY || tried.openError == ERROR_FILE_NOT_FOUND)) {
             Sleep(1);

@@ -106,14 +106,15 @@ TEST_F(PipeProof, ARestartedReceiverAndAFileHeldShutGetTheCurrentPositionOnceAnd
     const std::string go1 = folder.file("go1"), go2 = folder.file("go2");
     auto first = startReceiver("register", "first");
     writeIni(settingIni(senderFolder, "logMode=True\r\nvarnexMode=True\r\n"));
-    // The sender is idle for 1.1 s after the new receiver registers.
+    // The sender is idle for 2.5 s after the new receiver registers: past the
+    // 1 s pause its second miss of the pipe earned, and then some.
     HostProcess sender(
         senderFolder, "sender.txt",
         "process|today|S|1|1\necho|ONE\nwaitfile|" + go1 +
             "|30000\nprocess|today|S|2|2\nprocess|today|S|3|3\n"
             "echo|DOWN\nwaitfile|" +
             go2 +
-            "|30000\nsleep|1100\nprocess|today|S|3|33\nprocess|today|S|3|34\nprocess|today|S|4|4\n"
+            "|30000\nsleep|2500\nprocess|today|S|3|33\nprocess|today|S|3|34\nprocess|today|S|4|4\n"
             "process|today|S|5|5\n");
     ASSERT_TRUE(first->waitForOutput("ORDER S,1,1\r\n", 20000));
     ASSERT_TRUE(sender.waitForOutput("ONE", 20000));
@@ -141,7 +142,7 @@ TEST_F(PipeProof, ARestartedReceiverAndAFileHeldShutGetTheCurrentPositionOnceAnd
                       n(countOf(log, "S resend: signal file\r\n")) + " time by the library once let go");
     // The new receiver gets the owed position from the library as soon as it
     // registers, with the price of the signal that carried it, long before
-    // the sender's next signal (1.1 s later), which then owes it nothing.
+    // the sender's next signal (2.5 s later), which then owes it nothing.
     EXPECT_EQ(orders, (Lines{"S,3,3", "S,4,4", "S,5,5"}));
     EXPECT_EQ(trues, 4u);
     EXPECT_EQ(falses, 2u);
