@@ -10,6 +10,7 @@ uint64_t Backoff::pauseAfter(uint32_t failures) const {
 }
 
 std::string Backoff::text() const {
+    if (longestMs <= firstMs) return std::to_string(firstMs / 1000) + " s";
     return std::to_string(firstMs / 1000) + " s doubling to " + std::to_string(longestMs / 1000) + " s";
 }
 

@@ -17,12 +17,17 @@ struct Backoff {
     // The pause after the `failures`-th failure in a row: none before the
     // first, firstMs after it, then doubling up to longestMs.
     uint64_t pauseAfter(uint32_t failures) const;
-    // "1 s doubling to 60 s"
+    // "1 s doubling to 60 s", or "1 s" for a pause that never grows.
     std::string text() const;
 };
 
-// A destination that is down, and a symbol that keeps missing one.
+// A symbol that keeps missing a destination, and a destination that is down
+// while host relays try it themselves.
 constexpr Backoff kRetryBackoff{1000, 60000};
+// A destination that is down while the library's delivery thread alone
+// tries it: the host's thread pays nothing for a try, so a try costs only
+// that thread, and the next comes a second after the last one ended.
+constexpr Backoff kLibraryRetry{1000, 1000};
 
 }  // namespace varnex
 

@@ -38,7 +38,7 @@ Destinations DeliveryState::dueAt(Destinations enabled, uint64_t nowMs, const Re
     for (int i = 0; i < kDestinationCount; ++i) {
         const auto d = static_cast<Destination>(i);
         const Slot &slot = slots_[i];
-        if (enabled.has(d) && !slot.holds &&
+        if (enabled.has(d) && !slot.holds && !slot.delivering &&
             (nowMs >= slot.notBeforeMs || reached.of[i] != slot.reachedCountAtMiss))
             due.add(d);
     }

@@ -63,9 +63,18 @@ public:
     // Of `enabled`, the destinations that lack the current position, whatever their pauses.
     Destinations lacking(Destinations enabled) const;
 
+    // The library's delivery thread takes one position to `d` without the
+    // symbol's turn (so no host call waits on that try): from begin to end
+    // no other relay of this symbol goes to `d`, so its positions reach it
+    // one at a time and never an older after a newer. `d` is not due meanwhile.
+    void beginDelivery(Destination d) { slots_[static_cast<int>(d)].delivering = true; }
+    bool delivering(Destination d) const { return slots_[static_cast<int>(d)].delivering; }
+    void endDelivery(Destination d) { slots_[static_cast<int>(d)].delivering = false; }
+
 private:
     struct Slot {
         bool holds = false;
+        bool delivering = false;
         uint32_t misses = 0;
         uint32_t reachedCountAtMiss = 0;
         uint64_t notBeforeMs = 0;

@@ -2,19 +2,20 @@
 
 namespace varnex {
 
-DestinationHealth::Admission DestinationHealth::admit(uint64_t nowMs) {
+DestinationHealth::Admission DestinationHealth::admit(uint64_t nowMs, bool byLibrary) {
     Admission admission;
     admission.downSinceMs = downSinceMs_;
     if (!down_) {
         admission.go = true;
         return admission;
     }
-    if (!probing_ && nowMs >= nextTryMs_) {
+    if (!probing_ && nowMs >= nextTryMs_ && (byLibrary || !rule_.libraryTries)) {
         probing_ = true;
         admission.go = admission.probe = true;
         return admission;
     }
-    admission.nextTryInMs = probing_ ? 0 : nextTryMs_ - nowMs;
+    // A host relay that the library's try is due for says "being tried now".
+    admission.nextTryInMs = probing_ || nowMs >= nextTryMs_ ? 0 : nextTryMs_ - nowMs;
     return admission;
 }
 
@@ -58,9 +59,12 @@ std::string downText(const char *state, const std::string &sinceStamp,
     return text + "next try in " + std::to_string((skipped.nextTryInMs + 999) / 1000) + " s";
 }
 
-std::string wentDownLine(const std::string &label, const std::string &reason) {
-    return "varnex: " + label + " is down (" + reason +
-           "); its relays are skipped, with one try after each pause of " + kRetryBackoff.text() + "\r\n";
+std::string wentDownLine(const std::string &label, const std::string &reason, const RetryRule &rule) {
+    const std::string head = "varnex: " + label + " is down (" + reason + "); its relays are skipped";
+    if (rule.libraryTries)
+        return head + " and kept owed; the library tries it again " + rule.pause.text() +
+               " after each failed try\r\n";
+    return head + ", with one try after each pause of " + rule.pause.text() + "\r\n";
 }
 
 std::string cameBackLine(const std::string &label) { return "varnex: " + label + " is back\r\n"; }

@@ -28,7 +28,7 @@ RelayOutcome TcpStep::relay(const std::string &message, LogBatch &log) {
     if (!route_) return noEndpointOutcome();
     // The exchange waits on the server: the lines before it are written first.
     log.flush();
-    return relayOrder(*route_->endpoint, call().symbol, message);
+    return relayOrder(*route_->endpoint, call().symbol, message, stop_);
 }
 
 RelayOutcome TcpStep::skipped(const std::string &, const std::string &downText) const {

@@ -59,6 +59,9 @@ public:
     // The admission this signal's step got from the health, while unsettled.
     SharedHealth::Admission admission;
     bool admitted = false;
+    // Skipped because the library is delivering an earlier position of the
+    // symbol there right now.
+    bool handedOver = false;
 
 protected:
     const SignalCall &call() const { return call_; }
@@ -86,9 +89,10 @@ private:
 
 class TcpStep : public DestinationStep {
 public:
-    // `route` is null for a symbol without a server: its step logs an empty text.
-    TcpStep(const SignalCall &call, const TcpRoute *route)
-        : DestinationStep(Destination::Tcp, call), route_(route) {}
+    // `route` is null for a symbol without a server: its step logs an empty
+    // text. `stop` ends the exchange's waits early (socket_calls.h).
+    TcpStep(const SignalCall &call, const TcpRoute *route, HANDLE stop = nullptr)
+        : DestinationStep(Destination::Tcp, call), route_(route), stop_(stop) {}
     SharedHealth *health() const override { return route_ ? route_->health : nullptr; }
     std::string label() const override { return route_ ? route_->label : std::string(); }
     const char *downWord() const override { return "server down"; }
@@ -98,6 +102,7 @@ public:
 
 private:
     const TcpRoute *route_;
+    HANDLE stop_;
 };
 
 // A symbol's signal file (rewritten) or debug file (appended to, through

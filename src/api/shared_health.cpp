@@ -5,9 +5,9 @@
 
 namespace varnex {
 
-SharedHealth::Admission SharedHealth::admit(uint64_t nowMs) {
+SharedHealth::Admission SharedHealth::admit(uint64_t nowMs, bool byLibrary) {
     ExclusiveLock guard(lock_);
-    return health_.admit(nowMs);
+    return health_.admit(nowMs, byLibrary);
 }
 
 std::string SharedHealth::settle(const Admission &admission, const RelayOutcome &outcome, uint64_t nowMs,
@@ -23,7 +23,7 @@ std::string SharedHealth::settle(const Admission &admission, const RelayOutcome 
     }
     switch (change) {
         case DestinationHealth::Change::WentDown:
-            return wentDownLine(label, outcome.reason);
+            return wentDownLine(label, outcome.reason, health_.rule());
         case DestinationHealth::Change::CameBack:
             return cameBackLine(label);
         case DestinationHealth::Change::None:
@@ -49,6 +49,11 @@ std::string SharedHealth::skippedText(const char *state, const Admission &skippe
 uint32_t SharedHealth::reachedCount() const {
     SharedLock guard(lock_);
     return health_.reachedCount();
+}
+
+bool SharedHealth::down() const {
+    SharedLock guard(lock_);
+    return health_.down();
 }
 
 }  // namespace varnex

@@ -17,7 +17,9 @@ class SharedHealth {
 public:
     using Admission = DestinationHealth::Admission;
 
-    Admission admit(uint64_t nowMs);
+    // Set before the first relay, while no other thread can see it.
+    void setRule(const RetryRule &rule) { health_ = DestinationHealth(rule); }
+    Admission admit(uint64_t nowMs, bool byLibrary = false);
     // Settles an admitted try with what it found; returns the console line
     // of a change (went down, came back), empty when there was none.
     std::string settle(const Admission &admission, const RelayOutcome &outcome, uint64_t nowMs,
@@ -26,6 +28,7 @@ public:
     // STATE + " since ..., next try in N s" for a relay that was not admitted.
     std::string skippedText(const char *state, const Admission &skipped) const;
     uint32_t reachedCount() const;
+    bool down() const;
 
 private:
     mutable SRWLOCK lock_ = SRWLOCK_INIT;

@@ -30,6 +30,11 @@ SignalDispatcher::SignalDispatcher()
       logMode(false),
       resendMode(false) {
     pipeBaseName = kOrderPipeBaseName;
+    lanes[kFilesLane].kinds.add(Destination::SignalFile).add(Destination::SignalDebugFile);
+    lanes[kFilesLane].busyMs = kFileRetryMs;
+    lanes[kPeersLane].kinds.add(Destination::Pipe).add(Destination::Tcp);
+    lanes[kPeersLane].busyMs = kPeerLookMs;
+    deliveryStop.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     readConfiguration();
 }
 
@@ -54,6 +59,11 @@ bool SignalDispatcher::readConfiguration() noexcept {
 }
 
 void SignalDispatcher::takeConfiguration(const VarnexConfig &config) {
+    resendMode = config.resendMode.on;
+    // While positions are kept owed, the delivery threads alone try a
+    // destination that is down; without, the host's relays find out.
+    const RetryRule rule = resendMode ? kLibraryTries : kHostTries;
+    pipeHealth.setRule(rule);
     driverName = config.driverName.value;
     varnexMode = config.varnexMode.on;
     signalMode = config.signalMode.on;
@@ -68,6 +78,7 @@ void SignalDispatcher::takeConfiguration(const VarnexConfig &config) {
             const ClientEndpoint &endpoint = entry.second;
             std::string label = serverLabel(endpoint);
             SharedHealth *health = &serverHealth[label];
+            health->setRule(rule);
             tcpRoutes.emplace(entry.first, TcpRoute{&endpoint, health, std::move(label)});
         }
         socketsStarted.acquire();
@@ -80,7 +91,6 @@ void SignalDispatcher::takeConfiguration(const VarnexConfig &config) {
         // Said once per load: what the file asks for that the library does otherwise.
         for (const std::string &note : valuesNotTakenAsWritten(config)) logFile->append(note);
     }
-    resendMode = config.resendMode.on;
 }
 
 void SignalDispatcher::registerOrderFunc(OrderCallback callback) noexcept {
@@ -122,7 +132,9 @@ SignalDispatcher::SymbolEntry &SignalDispatcher::symbolEntry(const std::string &
         if (found != symbols.end()) return *found;
     }
     ExclusiveLock guard(symbolsLock);
-    return *symbols.try_emplace(symbol).first;
+    const auto made = symbols.try_emplace(symbol);
+    if (made.second && socketClient) made.first->second.route = tcpRoute(symbol);
+    return *made.first;
 }
 
 const TcpRoute *SignalDispatcher::tcpRoute(const std::string &symbol) const {
@@ -171,11 +183,18 @@ ReachedCounts reachedCounts(Steps &steps) {
 // A destination that is down is not waited on: a changed position says in
 // the log that it was skipped; a resend waits quietly for the destination's
 // next try.
-void admit(Steps &steps, Destinations due, bool unchanged, uint64_t now, Destinations &go,
-           Destinations &skipped) {
+void admit(Steps &steps, Destinations due, bool unchanged, uint64_t now, const DeliveryState &delivery,
+           Destinations &go, Destinations &skipped) {
     for (DestinationStep *step : steps) {
         if (!due.has(step->kind())) continue;
         SharedHealth *health = step->health();
+        // The library is taking an earlier position of this symbol there:
+        // this one waits its turn, owed, rather than overtake it.
+        step->handedOver = delivery.delivering(step->kind());
+        if (step->handedOver) {
+            if (!unchanged) skipped.add(step->kind());
+            continue;
+        }
         if (health) {
             step->admission = health->admit(now);
             step->admitted = step->admission.go;
@@ -195,7 +214,9 @@ void report(const RelayOutcome &outcome, LogBatch &log, std::string &console) {
 void skip(DestinationStep &step, DeliveryState &delivery, Destinations owed, uint64_t now, LogBatch &log,
           std::string &console) {
     SharedHealth &health = *step.health();
-    report(step.skipped(step.message(), health.skippedText(step.downWord(), step.admission)), log, console);
+    const std::string why = step.handedOver ? kEarlierPositionBeingDelivered
+                                            : health.skippedText(step.downWord(), step.admission);
+    report(step.skipped(step.message(), why), log, console);
     if (owed.has(step.kind())) delivery.record(step.kind(), false, now, false, health.reachedCount());
 }
 
@@ -227,7 +248,7 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
     const bool unchanged = checkPosition(state, symbol, quantity, log);
     if (unchanged && !resendMode) return;
     if (!unchanged) state.price = price;
-    const TcpRoute *route = socketClient ? tcpRoute(symbol) : nullptr;
+    const TcpRoute *route = state.route;
     const SignalCall call{symbol, quantityText, priceText};
     PipeStep pipe(call, pipeRelay, pipeHealth);
     TcpStep tcp(call, route);
@@ -248,7 +269,7 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
     }
     AdmissionsGuard guard(steps);
     Destinations go, skipped;
-    admit(steps, due, unchanged, now, go, skipped);
+    admit(steps, due, unchanged, now, state.delivery, go, skipped);
     if (unchanged) {
         if (go.empty()) return;
         log.add(resendText(symbol, go));
@@ -295,22 +316,19 @@ void SignalDispatcher::writeLog(const char *text) noexcept {
 
 void SignalDispatcher::makeTimestamp(char *buffer) const { varnex::makeTimestamp(buffer); }
 
-Destinations SignalDispatcher::deliverable() const {
-    Destinations d;
-    if (!resendMode) return d;
-    if (varnexMode) d.add(Destination::Pipe);
-    if (signalMode) d.add(Destination::SignalFile);
-    if (signalMode && signalDebugMode) d.add(Destination::SignalDebugFile);
-    return d;
+Destinations SignalDispatcher::deliverable(const TcpRoute *route) const {
+    return resendMode ? owedBy(route) : Destinations();
 }
 
 namespace {
 
-Destinations filesOf(Destinations d) {
-    Destinations files;
-    if (d.has(Destination::SignalFile)) files.add(Destination::SignalFile);
-    if (d.has(Destination::SignalDebugFile)) files.add(Destination::SignalDebugFile);
-    return files;
+Destinations among(Destinations d, Destinations kinds) {
+    Destinations both;
+    for (int i = 0; i < kDestinationCount; ++i) {
+        const auto kind = static_cast<Destination>(i);
+        if (d.has(kind) && kinds.has(kind)) both.add(kind);
+    }
+    return both;
 }
 
 // A receiver holds its claim for as long as it serves; looking costs no pipe.
@@ -325,38 +343,56 @@ bool receiverRegistered() noexcept {
     }
 }
 
+// Unlocks a turn taken with tryLock.
+struct TakenTurn {
+    TicketLock &lock;
+    ~TakenTurn() { lock.unlock(); }
+};
+
 }  // namespace
 
 void SignalDispatcher::queueOwed(SymbolEntry &entry) noexcept {
     SymbolState &state = entry.second;
-    if (!state.quantity || state.owing || state.delivery.lacking(deliverable()).empty()) return;
-    if (!startDelivery()) return;  // no thread: the host's next signal tries again
-    try {
-        ExclusiveLock guard(owingLock);
-        if (deliveryStopping) return;
-        owingSymbols.push_back(&entry);
-        state.owing = true;
-    } catch (...) {
-        return;
+    if (!state.quantity) return;
+    const Destinations lacking = state.delivery.lacking(deliverable(state.route));
+    for (const LaneIndex index : {kFilesLane, kPeersLane}) {
+        Lane &lane = lanes[index];
+        if (state.owing[index] || among(lacking, lane.kinds).empty()) continue;
+        if (!startLane(lane)) continue;  // no thread: the host's next signal tries again
+        try {
+            ExclusiveLock guard(owingLock);
+            if (deliveryStopping) return;
+            lane.owing.push_back(&entry);
+            state.owing[index] = true;
+        } catch (...) {
+            continue;
+        }
+        SetEvent(lane.wake.get());
     }
-    SetEvent(deliveryWake.get());
 }
 
-bool SignalDispatcher::startDelivery() noexcept {
+bool SignalDispatcher::startLane(Lane &lane) noexcept {
     ExclusiveLock guard(startLock);
-    if (deliveryThread.started()) return true;
-    deliveryWake.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    if (!deliveryWake || !deliveryThread.start(deliveryWork, this)) return false;
+    if (lane.thread.started()) return true;
+    if (!deliveryStop) return false;
+    lane.wake.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!lane.wake) return false;
+    if (!lane.thread.start(&lane == &lanes[kFilesLane] ? filesLaneWork : peersLaneWork, this)) return false;
     // Confirmed, so that an unload right after finds it where it can be ended.
-    deliveryThread.confirmStarted(1000);
+    lane.thread.confirmStarted(1000);
     return true;
 }
 
-void SignalDispatcher::deliveryWork(void *dispatcher) {
-    static_cast<SignalDispatcher *>(dispatcher)->deliverOwed();
+void SignalDispatcher::filesLaneWork(void *dispatcher) {
+    static_cast<SignalDispatcher *>(dispatcher)->deliverOwed(kFilesLane);
 }
 
-void SignalDispatcher::deliverOwed() noexcept {
+void SignalDispatcher::peersLaneWork(void *dispatcher) {
+    static_cast<SignalDispatcher *>(dispatcher)->deliverOwed(kPeersLane);
+}
+
+void SignalDispatcher::deliverOwed(LaneIndex index) noexcept {
+    Lane &lane = lanes[index];
     ULONGLONG nextReceiverLook = 0;
     for (;;) {
         std::vector<SymbolEntry *> listed;
@@ -364,99 +400,154 @@ void SignalDispatcher::deliverOwed() noexcept {
         try {
             ExclusiveLock guard(owingLock);
             if (deliveryStopping) return;
-            listed = owingSymbols;
+            listed = lane.owing;
             copied = true;
         } catch (...) {
             // No memory for the copy: this round is skipped, the next comes soon.
         }
-        // The receiver is looked for at most every kReceiverLookMs.
-        const ULONGLONG now = GetTickCount64();
-        const bool look = now >= nextReceiverLook;
-        if (look) nextReceiverLook = now + kReceiverLookMs;
         Round round;
-        round.receiverThere = look && receiverRegistered();
-        bool filesOwed = false;
+        if (index == kPeersLane) {
+            // The receiver is looked for at most every kReceiverLookMs.
+            const ULONGLONG now = GetTickCount64();
+            if (now >= nextReceiverLook) {
+                nextReceiverLook = now + kReceiverLookMs;
+                round.receiverThere = receiverRegistered();
+            }
+        }
+        bool again = false;
         for (SymbolEntry *entry : listed) {
             // An unload waits for this thread: it stops between two symbols.
-            if (deliveryStop) return;
+            if (stopRequested()) return;
             try {
-                filesOwed |= !filesOf(retryOwed(*entry, round)).empty();
+                if (index == kFilesLane)
+                    retryOwedFiles(*entry);
+                else
+                    again |= retryOwedPeer(*entry, round);
             } catch (...) {
             }
         }
-        WaitForSingleObject(deliveryWake.get(), !copied || filesOwed ? kFileRetryMs
-                                                : listed.empty()     ? INFINITE
-                                                                     : kReceiverLookMs);
+        const HANDLE waits[] = {lane.wake.get(), deliveryStop.get()};
+        const DWORD pause = again ? 0 : !copied || !listed.empty() ? lane.busyMs : INFINITE;
+        WaitForMultipleObjects(2, waits, FALSE, pause);
     }
 }
 
-Destinations SignalDispatcher::retryOwed(SymbolEntry &entry, Round &round) {
+void SignalDispatcher::unlist(LaneIndex index, SymbolEntry &entry) {
+    ExclusiveLock guard(owingLock);
+    entry.second.owing[index] = false;
+    std::vector<SymbolEntry *> &owing = lanes[index].owing;
+    owing.erase(std::remove(owing.begin(), owing.end(), &entry), owing.end());
+}
+
+bool SignalDispatcher::retryOwedFiles(SymbolEntry &entry) {
     SymbolState &state = entry.second;
     // A host call on the symbol relays it itself: looked at again next round.
-    if (!state.turn.tryLock()) return filesOf(deliverable());
-    struct Turn {
-        TicketLock &lock;
-        ~Turn() { lock.unlock(); }
-    } turn{state.turn};
-    const Destinations due = state.quantity ? state.delivery.lacking(deliverable()) : Destinations();
+    if (!state.turn.tryLock()) return true;
+    TakenTurn turn{state.turn};
+    const Destinations due =
+        state.quantity ? among(state.delivery.lacking(deliverable(state.route)), lanes[kFilesLane].kinds)
+                       : Destinations();
     if (!due.empty()) {
         const std::string quantityText = toText(*state.quantity), priceText = toText(state.price);
         const SignalCall call{entry.first, quantityText, priceText};
-        retryOwedFiles(call, state, filesOf(due));
-        // The pipe as a host's signal would try it: after the symbol's own
-        // pause, and no more this round once a receiver did not take one.
-        ReachedCounts reached;
-        reached.of[static_cast<int>(Destination::Pipe)] = pipeHealth.reachedCount();
-        const bool pipeDue =
-            state.delivery.dueAt(Destinations().add(Destination::Pipe), GetTickCount64(), reached)
-                .has(Destination::Pipe);
-        if (due.has(Destination::Pipe) && round.receiverThere && pipeDue && !round.pipeMissed)
-            round.pipeMissed = !retryOwedPipe(call, state);
-    }
-    const Destinations lacking = state.delivery.lacking(due);
-    if (!lacking.empty()) return lacking;
-    ExclusiveLock guard(owingLock);
-    state.owing = false;
-    owingSymbols.erase(std::remove(owingSymbols.begin(), owingSymbols.end(), &entry), owingSymbols.end());
-    return lacking;
-}
-
-void SignalDispatcher::retryOwedFiles(const SignalCall &call, SymbolState &state, Destinations due) {
-    if (due.empty()) return;
-    FileStep signalFile(call, Destination::SignalFile, driverName, files, &debugFiles);
-    FileStep debugFile(call, Destination::SignalDebugFile, driverName, files, &debugFiles);
-    // A try that fails again says nothing new: only the one that gets
-    // through is logged, as a resend.
-    LogBatch quiet(nullptr);
-    Destinations reached;
-    for (FileStep *step : {&signalFile, &debugFile}) {
-        if (!due.has(step->kind())) continue;
-        const RelayOutcome outcome = step->relay(step->message(), quiet);
-        state.delivery.record(step->kind(), outcome.reached, GetTickCount64(), false);
-        if (outcome.reached) reached.add(step->kind());
-    }
-    if (!reached.empty()) LogBatch(logMode ? logFile.get() : nullptr).add(resendText(call.symbol, reached));
-}
-
-bool SignalDispatcher::retryOwedPipe(const SignalCall &call, SymbolState &state) {
-    // A receiver that is down is tried by the host's signals, once a pause.
-    PipeStep pipe(call, pipeRelay, pipeHealth);
-    pipe.admission = pipeHealth.admit(GetTickCount64());
-    if (!pipe.admission.go) return false;
-    pipe.admitted = true;
-    std::string console;
-    {
-        LogBatch log(logMode ? logFile.get() : nullptr);
-        try {
-            log.add(resendText(call.symbol, Destinations().add(Destination::Pipe)));
-            relay(pipe, state.delivery, Destinations().add(Destination::Pipe), log, console);
-        } catch (...) {
-            if (pipe.admitted) pipeHealth.abandon(pipe.admission);
-            throw;
+        FileStep signalFile(call, Destination::SignalFile, driverName, files, &debugFiles);
+        FileStep debugFile(call, Destination::SignalDebugFile, driverName, files, &debugFiles);
+        // A try that fails again says nothing new: only the one that gets
+        // through is logged, as a resend.
+        LogBatch quiet(nullptr);
+        Destinations reached;
+        for (FileStep *step : {&signalFile, &debugFile}) {
+            if (!due.has(step->kind())) continue;
+            const RelayOutcome outcome = step->relay(step->message(), quiet);
+            state.delivery.record(step->kind(), outcome.reached, GetTickCount64(), false);
+            if (outcome.reached) reached.add(step->kind());
         }
+        if (!reached.empty())
+            LogBatch(logMode ? logFile.get() : nullptr).add(resendText(call.symbol, reached));
     }
+    if (!state.delivery.lacking(due).empty()) return true;
+    unlist(kFilesLane, entry);
+    return false;
+}
+
+bool SignalDispatcher::retryOwedPeer(SymbolEntry &entry, Round &round) {
+    SymbolState &state = entry.second;
+    if (!state.turn.tryLock()) return false;
+    // What is sent, taken under the turn; the try itself runs without it,
+    // so that no host call on the symbol waits on a destination's time-out.
+    Destination kind = Destination::Pipe;
+    SharedHealth *health = nullptr;
+    SharedHealth::Admission admission;
+    int32_t quantity = 0;
+    double price = 0;
+    {
+        TakenTurn turn{state.turn};
+        const Destinations due =
+            state.quantity ? among(state.delivery.lacking(deliverable(state.route)), lanes[kPeersLane].kinds)
+                           : Destinations();
+        if (due.empty()) {
+            unlist(kPeersLane, entry);
+            return false;
+        }
+        const uint64_t now = GetTickCount64();
+        for (const Destination d : {Destination::Pipe, Destination::Tcp}) {
+            if (!due.has(d)) continue;
+            // The pipe only while a receiver holds its claim, and no more
+            // this round once a receiver took nothing.
+            if (d == Destination::Pipe && (!round.receiverThere || round.pipeMissed)) continue;
+            SharedHealth *h = d == Destination::Pipe ? &pipeHealth : state.route->health;
+            ReachedCounts reached;
+            reached.of[static_cast<int>(d)] = h->reachedCount();
+            // After the symbol's own pause, as a host's signal would try it.
+            if (!state.delivery.dueAt(Destinations().add(d), now, reached).has(d)) continue;
+            admission = h->admit(now, true);
+            if (!admission.go) continue;
+            kind = d;
+            health = h;
+            break;
+        }
+        if (!health) return false;
+        state.delivery.beginDelivery(kind);
+        quantity = *state.quantity;
+        price = state.price;
+    }
+    RelayOutcome outcome;
+    std::string console;
+    std::string label;
+    bool settled = false;
+    try {
+        const std::string quantityText = toText(quantity), priceText = toText(price);
+        const SignalCall call{entry.first, quantityText, priceText};
+        PipeStep pipe(call, pipeRelay, pipeHealth);
+        TcpStep tcp(call, state.route, deliveryStop.get());
+        DestinationStep &step = kind == Destination::Pipe ? static_cast<DestinationStep &>(pipe) : tcp;
+        LogBatch log(logMode ? logFile.get() : nullptr);
+        log.add(resendText(call.symbol, Destinations().add(kind)));
+        outcome = step.relay(step.message(), log);
+        for (const std::string &text : outcome.log) log.add(text);
+        // A try the unload cut short found nothing out about the destination.
+        if (outcome.reached || !stopRequested()) {
+            const std::string change = health->settle(admission, outcome, GetTickCount64(), step.label());
+            console = !change.empty() && !outcome.reached ? change : outcome.console + change;
+        } else {
+            health->abandon(admission);
+        }
+        settled = true;
+    } catch (...) {
+        if (!settled) health->abandon(admission);
+        outcome.reached = false;
+    }
+    {
+        TicketGuard turn(state.turn);
+        state.delivery.endDelivery(kind);
+        // A newer position came meanwhile: it is owed, and goes next.
+        if (settled && state.quantity == quantity)
+            state.delivery.record(kind, outcome.reached, GetTickCount64(), !outcome.down,
+                                  health->reachedCount());
+    }
+    if (kind == Destination::Pipe && !outcome.reached) round.pipeMissed = true;
     writeConsole(ConsoleStream::Error, console);
-    return state.delivery.holds(Destination::Pipe);
+    return true;
 }
 
 void SignalDispatcher::logStillOwed() noexcept {
@@ -467,14 +558,13 @@ void SignalDispatcher::logStillOwed() noexcept {
         for (const SymbolEntry &entry : symbols) {
             const SymbolState &state = entry.second;
             if (!state.quantity) continue;
-            const TcpRoute *route = socketClient ? tcpRoute(entry.first) : nullptr;
-            const Destinations lacking = state.delivery.lacking(owedBy(route));
+            const Destinations lacking = state.delivery.lacking(owedBy(state.route));
             for (int i = 0; i < kDestinationCount; ++i) {
                 const auto d = static_cast<Destination>(i);
                 if (lacking.has(d))
                     log.add(stillOwedText(
                         entry.first, toText(*state.quantity), toText(state.price),
-                        d == Destination::Tcp ? route->label : std::string(destinationName(d))));
+                        d == Destination::Tcp ? state.route->label : std::string(destinationName(d))));
             }
         }
     } catch (...) {
@@ -487,9 +577,10 @@ bool SignalDispatcher::prepareUnload() noexcept {
         ExclusiveLock guard(owingLock);
         deliveryStopping = true;
     }
-    deliveryStop = true;
-    if (deliveryWake) SetEvent(deliveryWake.get());
-    const bool ended = deliveryThread.stop(kDeliveryStopMs, nullptr) != LibraryThread::Ending::Pinned;
+    if (deliveryStop) SetEvent(deliveryStop.get());
+    bool ended = true;
+    for (Lane &lane : lanes)
+        ended &= lane.thread.stop(kDeliveryStopMs, nullptr) != LibraryThread::Ending::Pinned;
     if (ended) logStillOwed();
     socketsStarted.leaveStarted();
     return ended;

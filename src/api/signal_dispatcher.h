@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -77,41 +76,63 @@ private:
         // position book. None before its first signal past the date gate.
         std::optional<int32_t> quantity;
         DeliveryState delivery;
+        // The symbol's TCP server, or null; set when the entry is made.
+        const TcpRoute *route = nullptr;
         // The price of the signal that carried `quantity`: what the delivery
-        // thread sends with a position still owed.
+        // threads send with a position still owed.
         double price = 0;
-        // In the delivery thread's list; guarded by owingLock.
-        bool owing = false;
+        // In each delivery lane's list; guarded by owingLock.
+        bool owing[2] = {false, false};
     };
 
     using SymbolEntry = std::pair<const std::string, SymbolState>;
 
-    // The delivery thread, started when a symbol first owes a position it
-    // can deliver: it tries each owed signal and debug file again every
-    // kFileRetryMs, and the order pipe every kReceiverLookMs once a receiver
-    // holds its claim (a receiver that registers late gets the positions owed
-    // to it with no further signal). It holds the symbol's turn for the try
-    // alone, and takes it only when no host call holds or waits for it.
+    // The library delivers the positions it owes, each kind of destination
+    // at its own pace, on two threads so that neither waits for the other:
+    // the files lane tries each owed signal and debug file again every
+    // kFileRetryMs (a file costs a few hundred microseconds, and a reader
+    // lets go within milliseconds), while the peers lane may wait on a TCP
+    // server up to its acknowledgement time-out. The peers lane looks at its
+    // symbols every kPeerLookMs: a TCP server that is down is tried again
+    // 1 s after its last try ended (kLibraryTries), the order pipe once the
+    // receiver's claim is there, looked for every kReceiverLookMs. A lane
+    // sleeps while nothing is owed to its kinds.
+    struct Lane {
+        Destinations kinds;
+        DWORD busyMs;                      // between rounds while something is owed
+        std::vector<SymbolEntry *> owing;  // guarded by owingLock
+        UniqueHandle wake;                 // auto-reset: a symbol was listed
+        LibraryThread thread;
+    };
+    enum LaneIndex { kFilesLane, kPeersLane };
     static constexpr DWORD kFileRetryMs = 5;
+    static constexpr DWORD kPeerLookMs = 50;
     static constexpr DWORD kReceiverLookMs = 200;
-    // How long an unload waits for the delivery thread to finish its try.
+    // How long an unload waits for a lane's thread to finish its try: a pipe
+    // send's own limit with room; a TCP exchange ends at the stop.
     static constexpr DWORD kDeliveryStopMs = 2500;
-    Destinations deliverable() const;
+    // Of the destinations a symbol with this route should hold, those the
+    // library keeps owed and delivers (none without resendMode).
+    Destinations deliverable(const TcpRoute *route) const;
     // Under the symbol's turn, after its pipeline: hands over owed positions.
     void queueOwed(SymbolEntry &entry) noexcept;
-    bool startDelivery() noexcept;
-    static void deliveryWork(void *dispatcher);
-    void deliverOwed() noexcept;
-    // What one round of the delivery thread found out.
+    bool startLane(Lane &lane) noexcept;
+    static void filesLaneWork(void *dispatcher);
+    static void peersLaneWork(void *dispatcher);
+    void deliverOwed(LaneIndex index) noexcept;
+    void unlist(LaneIndex index, SymbolEntry &entry);
+    // What one round of the peers lane found out.
     struct Round {
         bool receiverThere = false;
         bool pipeMissed = false;  // a receiver took nothing this round: no more tries
     };
-    // What the symbol still lacks after this round's tries.
-    Destinations retryOwed(SymbolEntry &entry, Round &round);
-    void retryOwedFiles(const SignalCall &call, SymbolState &state, Destinations due);
-    // True when the receiver took the position.
-    bool retryOwedPipe(const SignalCall &call, SymbolState &state);
+    // One try of the symbol's owed files, under its turn when free. True
+    // while it still owes a file.
+    bool retryOwedFiles(SymbolEntry &entry);
+    // One owed position to the pipe or its TCP server, taken without the
+    // symbol's turn. True when it was sent (the next round comes at once).
+    bool retryOwedPeer(SymbolEntry &entry, Round &round);
+    bool stopRequested() const { return WaitForSingleObject(deliveryStop.get(), 0) == WAIT_OBJECT_0; }
     void logStillOwed() noexcept;
 
     // False when memory ran out before the whole configuration was read.
@@ -163,17 +184,17 @@ private:
     // or calling into the host.
     SRWLOCK symbolsLock = SRWLOCK_INIT;
     std::unordered_map<std::string, SymbolState> symbols;
-    // The delivery thread's list of symbols that owe a file, and whether it
-    // is to stop; guarded by owingLock, held for list operations only.
-    // startLock guards the thread's start. A symbol's `owing` flag changes
-    // under both its turn and owingLock.
+    // The lanes' lists of symbols that owe their kinds a position, and
+    // whether the lanes are to stop; guarded by owingLock, held for list
+    // operations only. startLock guards the threads' start. A symbol's
+    // `owing` flags change under both its turn and owingLock. deliveryStop
+    // (manual-reset) is set at the unload: it ends the lanes' waits, a TCP
+    // exchange's included.
     SRWLOCK owingLock = SRWLOCK_INIT;
-    std::vector<SymbolEntry *> owingSymbols;
+    Lane lanes[2];
     bool deliveryStopping = false;
-    std::atomic<bool> deliveryStop{false};  // the same, read between two symbols without the lock
+    UniqueHandle deliveryStop;
     SRWLOCK startLock = SRWLOCK_INIT;
-    UniqueHandle deliveryWake;  // auto-reset: a symbol was listed, or the stop
-    LibraryThread deliveryThread;
     // Registrations from several host threads must not open the server channel at once.
     SRWLOCK registerLock = SRWLOCK_INIT;
 };

@@ -21,6 +21,11 @@ std::string signalText(const std::string &quantityText, const std::string &price
 // symbol + " qty=\t" + quantity, then " preQty=\t" + previous when there was one
 std::string positionLogText(const std::string &symbol, int32_t quantity, std::optional<int32_t> previous);
 
+// Why a relay was skipped while the library delivers an earlier position
+// of the same symbol to the same destination.
+constexpr const char *kEarlierPositionBeingDelivered =
+    "an earlier position is being delivered, this one follows";
+
 // symbol + ": " + quantity + "," + price + " still owed to " + destination + " at unload"
 std::string stillOwedText(const std::string &symbol, const std::string &quantityText,
                           const std::string &priceText, const std::string &destination);

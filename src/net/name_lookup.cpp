@@ -125,7 +125,7 @@ void endFinishedLookups() {
     for (const auto &task : finished) task->thread.stop(0, nullptr);
 }
 
-FoundAddress lookUpWithin(const std::string &host, int32_t limitMs) {
+FoundAddress lookUpWithin(const std::string &host, int32_t limitMs, HANDLE stop) {
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limitMs);
     endFinishedLookups();
     std::shared_ptr<LookupTask> task;
@@ -160,7 +160,10 @@ FoundAddress lookUpWithin(const std::string &host, int32_t limitMs) {
     }
     const ULONGLONG now = GetTickCount64();
     const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-    const bool done = WaitForSingleObject(task->done.get(), left) == WAIT_OBJECT_0;
+    const HANDLE waits[] = {task->done.get(), stop};
+    const DWORD woke = WaitForMultipleObjects(stop ? 2 : 1, waits, FALSE, left);
+    if (woke == WAIT_OBJECT_0 + 1) return {0, stoppedText(NetStep::Lookup, host)};
+    const bool done = woke == WAIT_OBJECT_0;
     if (done) {
         ExclusiveLock guard(lookupsLock);
         const auto running = lookups->running.find(host);
@@ -173,12 +176,12 @@ FoundAddress lookUpWithin(const std::string &host, int32_t limitMs) {
 
 }  // namespace
 
-FoundAddress lookUpAddress(const std::string &host, int32_t limitMs) {
+FoundAddress lookUpAddress(const std::string &host, int32_t limitMs, HANDLE stop) {
     // Under Wine a look-up is a costly round trip, even for a dotted address.
     const unsigned long numeric = inet_addr(host.c_str());
     if (numeric != INADDR_NONE || host == "255.255.255.255")
         return {static_cast<uint32_t>(numeric), std::string()};
-    if (limitMs >= 0) return lookUpWithin(host, limitMs);
+    if (limitMs >= 0) return lookUpWithin(host, limitMs, stop);
     FoundAddress found = {0, std::string()};
     if (!firstAddress(gethostbyname(host.c_str()), found.address))
         found.failure = lookupFailedText(host, WSAGetLastError());

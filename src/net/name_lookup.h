@@ -3,6 +3,8 @@
 #ifndef VARNEX_NET_NAME_LOOKUP_H
 #define VARNEX_NET_NAME_LOOKUP_H
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
@@ -14,10 +16,11 @@ struct FoundAddress {
 };
 
 // A dotted address needs no resolver. A name is looked up within `limitMs`,
-// or for as long as the system takes when the limit is negative. The caller
-// holds a Windows Sockets start-up unit. Only building a text can throw, and
-// only for want of memory.
-FoundAddress lookUpAddress(const std::string &host, int32_t limitMs);
+// or for as long as the system takes when the limit is negative; a bounded
+// wait also ends once `stop` (a manual-reset event, or null) is set. The
+// caller holds a Windows Sockets start-up unit. Only building a text can
+// throw, and only for want of memory.
+FoundAddress lookUpAddress(const std::string &host, int32_t limitMs, HANDLE stop = nullptr);
 
 // At the unload, under the loader lock, once no export call runs: ends the
 // look-up threads. A look-up still in the resolver is left to it; its thread

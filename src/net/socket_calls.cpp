@@ -10,27 +10,51 @@ namespace varnex {
 
 namespace {
 
+constexpr int kStopped = -2;  // beside select's own results
+
+// select on the one socket `handle`: readable, or else writable (a connect
+// that completed, room to send) with `failed` told whether the connect
+// failed. With a stop it waits in slices and returns kStopped once it is set.
+int selectOne(SOCKET handle, bool readable, uint32_t limitMs, HANDLE stop, bool *failed = nullptr) {
+    const ULONGLONG deadline = GetTickCount64() + limitMs;
+    for (;;) {
+        if (stop && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) return kStopped;
+        const ULONGLONG now = GetTickCount64();
+        const auto left = static_cast<uint32_t>(now < deadline ? deadline - now : 0);
+        const uint32_t slice = stop && left > kStopSliceMs ? kStopSliceMs : left;
+        fd_set ready, failedSet;
+        FD_ZERO(&ready);
+        FD_ZERO(&failedSet);
+        FD_SET(handle, &ready);
+        FD_SET(handle, &failedSet);
+        timeval limit = timeLimit(slice);
+        const int got = select(0, readable ? &ready : nullptr, readable ? nullptr : &ready,
+                               failed ? &failedSet : nullptr, &limit);
+        if (got != 0) {
+            // Each set holds this one socket only, so its count says it
+            // (FD_ISSET would be one more call into Winsock per relay).
+            if (failed) *failed = got > 0 && failedSet.fd_count != 0;
+            return got;
+        }
+        if (slice == left) return 0;
+    }
+}
+
 // A non-blocking connect completed with select, so that an unreachable host
 // costs at most `limitMs` instead of the system's own retry time.
-std::string connectWithin(SOCKET handle, const sockaddr_in &address, int32_t limitMs) {
+std::string connectWithin(SOCKET handle, const sockaddr_in &address, int32_t limitMs, HANDLE stop) {
     setSocketMode(handle, SocketMode::NonBlocking);
     if (connect(handle, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
         return std::string();
     const int error = WSAGetLastError();
     if (error != WSAEWOULDBLOCK) return connectFailedText(error);
-    fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(handle, &writable);
-    FD_SET(handle, &failed);
-    timeval limit = timeLimit(static_cast<uint32_t>(limitMs));
-    const int ready = select(0, nullptr, &writable, &failed, &limit);
+    bool failed = false;
+    const int ready = selectOne(handle, false, static_cast<uint32_t>(limitMs), stop, &failed);
+    if (ready == kStopped) return stoppedText(NetStep::Connect);
     if (ready == SOCKET_ERROR) return connectFailedText(WSAGetLastError());
     if (ready == 0) return timedOutText(NetStep::Connect, limitMs);
-    // Winsock reports a failed attempt in the exception set; writable means
-    // connected. The set holds this one socket only, so its count says it
-    // (FD_ISSET would be one more call into Winsock per relay).
-    if (failed.fd_count != 0) {
+    // Winsock reports a failed attempt in the exception set; writable means connected.
+    if (failed) {
         int status = 0;
         int length = sizeof status;
         getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&status), &length);
@@ -58,9 +82,10 @@ timeval timeLimit(uint32_t limitMs) {
     return {static_cast<long>(limitMs / 1000), static_cast<long>((limitMs % 1000) * 1000)};
 }
 
-std::string connectSocket(SOCKET handle, const sockaddr_in &address, int32_t limitMs, SocketMode mode) {
+std::string connectSocket(SOCKET handle, const sockaddr_in &address, int32_t limitMs, SocketMode mode,
+                          HANDLE stop) {
     if (limitMs >= 0) {
-        std::string failure = connectWithin(handle, address, limitMs);
+        std::string failure = connectWithin(handle, address, limitMs, stop);
         if (failure.empty() && mode == SocketMode::Blocking) setSocketMode(handle, mode);
         return failure;
     }
@@ -70,7 +95,7 @@ std::string connectSocket(SOCKET handle, const sockaddr_in &address, int32_t lim
     return std::string();
 }
 
-int sendAll(SOCKET handle, const std::string &text) {
+int sendAll(SOCKET handle, const std::string &text, HANDLE stop) {
     size_t sent = 0;
     const ULONGLONG deadline = GetTickCount64() + kSendLimitMs;
     while (sent < text.size()) {
@@ -82,21 +107,16 @@ int sendAll(SOCKET handle, const std::string &text) {
         const int error = got == 0 ? WSAECONNABORTED : WSAGetLastError();
         const ULONGLONG now = GetTickCount64();
         if (error != WSAEWOULDBLOCK || now >= deadline) return error == WSAEWOULDBLOCK ? WSAETIMEDOUT : error;
-        fd_set writable;
-        FD_ZERO(&writable);
-        FD_SET(handle, &writable);
-        timeval limit = timeLimit(static_cast<uint32_t>(deadline - now));
-        if (select(0, nullptr, &writable, nullptr, &limit) == SOCKET_ERROR) return WSAGetLastError();
+        const int ready = selectOne(handle, false, static_cast<uint32_t>(deadline - now), stop);
+        if (ready == kStopped) return WSAEINTR;
+        if (ready == SOCKET_ERROR) return WSAGetLastError();
     }
     return 0;
 }
 
-Received receiveWithin(SOCKET handle, uint32_t limitMs) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(handle, &readable);
-    timeval limit = timeLimit(limitMs);
-    const int ready = select(0, &readable, nullptr, nullptr, &limit);
+Received receiveWithin(SOCKET handle, uint32_t limitMs, HANDLE stop) {
+    const int ready = selectOne(handle, true, limitMs, stop);
+    if (ready == kStopped) return {Received::Failed, std::string(), WSAEINTR};
     if (ready == SOCKET_ERROR) return {Received::Failed, std::string(), WSAGetLastError()};
     if (ready == 0) return {Received::TimedOut, std::string(), 0};
     char buffer[1024];

@@ -155,6 +155,19 @@ std::string timedOutText(NetStep step, int32_t limitMs, const std::string &subje
     return "acknowledgement" + after + receivedSoFar(subject);
 }
 
+std::string stoppedText(NetStep step, const std::string &subject) {
+    const std::string stopped = " stopped: the library is unloading";
+    switch (step) {
+        case NetStep::Lookup:
+            return "host lookup for " + subject + stopped;
+        case NetStep::Connect:
+            return "connect" + stopped;
+        case NetStep::Acknowledgement:
+            break;
+    }
+    return "acknowledgement wait" + stopped + receivedSoFar(subject);
+}
+
 std::string unexpectedReplyText(const std::string &reply) {
     return "unexpected reply " + visibleBytes(reply);
 }

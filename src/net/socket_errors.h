@@ -25,6 +25,11 @@ enum class NetStep { Lookup, Connect, Acknowledgement };
 // look-up, and for the acknowledgement the bytes received so far, if any.
 std::string timedOutText(NetStep step, int32_t limitMs, const std::string &subject = std::string());
 
+// The same steps ended early by the library's unload: "host lookup for NAME
+// stopped: the library is unloading", "connect stopped: ...",
+// "acknowledgement wait stopped: ..." (with the bytes received so far).
+std::string stoppedText(NetStep step, const std::string &subject = std::string());
+
 // "send failed: " + socketErrorText(code)
 std::string sendFailedText(int code);
 

@@ -5,15 +5,16 @@
 
 namespace varnex {
 
-TcpConnection::TcpConnection(const std::string &host, int32_t port, int32_t limitMs,
-                             SocketMode mode) noexcept {
+TcpConnection::TcpConnection(const std::string &host, int32_t port, int32_t limitMs, SocketMode mode,
+                             HANDLE stop) noexcept
+    : stop_(stop) {
     // Only building a text can throw, for want of memory.
     try {
         if (!open()) return;
-        const FoundAddress found = lookUpAddress(host, limitMs);
+        const FoundAddress found = lookUpAddress(host, limitMs, stop);
         const std::string failure =
             found.failure.empty()
-                ? connectSocket(socket_.get(), ipv4Address(port, found.address), limitMs, mode)
+                ? connectSocket(socket_.get(), ipv4Address(port, found.address), limitMs, mode, stop)
                 : found.failure;
         if (!failure.empty()) fail(failure);
     } catch (...) {
@@ -21,10 +22,13 @@ TcpConnection::TcpConnection(const std::string &host, int32_t port, int32_t limi
     }
 }
 
-TcpConnection::TcpConnection(uint32_t address, int32_t port, int32_t limitMs, SocketMode mode) noexcept {
+TcpConnection::TcpConnection(uint32_t address, int32_t port, int32_t limitMs, SocketMode mode,
+                             HANDLE stop) noexcept
+    : stop_(stop) {
     try {
         if (!open()) return;
-        const std::string failure = connectSocket(socket_.get(), ipv4Address(port, address), limitMs, mode);
+        const std::string failure =
+            connectSocket(socket_.get(), ipv4Address(port, address), limitMs, mode, stop);
         if (!failure.empty()) fail(failure);
     } catch (...) {
         fail(kUnhandledText);

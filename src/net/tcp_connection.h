@@ -21,17 +21,23 @@ class TcpConnection {
 public:
     // Connects at once, leaving the socket in `mode`. A host name is looked
     // up first; the look-up and, separately, the connection attempt each
-    // give up after `limitMs` (negative: as long as the system tries).
-    TcpConnection(const std::string &host, int32_t port, int32_t limitMs, SocketMode mode) noexcept;
+    // give up after `limitMs` (negative: as long as the system tries). Every
+    // wait of the connection, its sends and receives included, ends early
+    // once `stop` is set (socket_calls.h).
+    TcpConnection(const std::string &host, int32_t port, int32_t limitMs, SocketMode mode,
+                  HANDLE stop = nullptr) noexcept;
     // The same for an address already known (network byte order): no look-up.
-    TcpConnection(uint32_t address, int32_t port, int32_t limitMs, SocketMode mode) noexcept;
+    TcpConnection(uint32_t address, int32_t port, int32_t limitMs, SocketMode mode,
+                  HANDLE stop = nullptr) noexcept;
     TcpConnection(TcpConnection &&) noexcept = default;
     TcpConnection(const TcpConnection &) = delete;
     TcpConnection &operator=(const TcpConnection &) = delete;
 
     // 0 when all of `text` went out, otherwise the Winsock error (sendAll).
-    int send(const std::string &text) const { return sendAll(socket_.get(), text); }
-    Received receiveWithin(uint32_t limitMs) const { return varnex::receiveWithin(socket_.get(), limitMs); }
+    int send(const std::string &text) const { return sendAll(socket_.get(), text, stop_); }
+    Received receiveWithin(uint32_t limitMs) const {
+        return varnex::receiveWithin(socket_.get(), limitMs, stop_);
+    }
     void close() noexcept { socket_.reset(); }
     // Empty while connected; otherwise why the connection could not be made
     // (and then it holds no socket and no start-up unit).
@@ -47,6 +53,7 @@ private:
     SocketsStarted unit_;  // first in, last out: the socket closes while Windows Sockets is started
     UniqueSocket socket_;
     std::string failure_;
+    HANDLE stop_;
 };
 
 }  // namespace varnex

@@ -38,6 +38,8 @@ Acknowledgement awaitAcknowledgement(const TcpConnection &connection, int32_t li
         if (now >= deadline) break;
         const Received got = connection.receiveWithin(static_cast<uint32_t>(deadline - now));
         if (got.status == Received::TimedOut) continue;
+        if (got.status == Received::Failed && got.error == WSAEINTR)
+            return {false, stoppedText(NetStep::Acknowledgement, reply)};
         if (got.status != Received::Data) return {false, closedBeforeAckText(reply, got.error)};
         reply += got.bytes;
         if (reply == expected) return {true, reply};
@@ -49,15 +51,17 @@ Acknowledgement awaitAcknowledgement(const TcpConnection &connection, int32_t li
 
 // The exchange after the first log line: appends the message and reply lines
 // to `log` and returns whether "OK" came, or the failure text.
-Acknowledgement exchange(const ClientEndpoint &endpoint, const std::string &message, std::string &log) {
+Acknowledgement exchange(const ClientEndpoint &endpoint, const std::string &message, std::string &log,
+                         HANDLE stop) {
     // Never wrapped into a port that some other program may listen on.
     if (!isTcpPort(endpoint.port)) return {false, notAPortText(endpoint.port)};
     const auto port = static_cast<int32_t>(endpoint.port);
     // Non-blocking: every wait below is a bounded select, so the socket
     // need not be switched back to blocking mode.
     TcpConnection connection =
-        endpoint.dotted ? TcpConnection(endpoint.address, port, endpoint.ackTimeout, SocketMode::NonBlocking)
-                        : TcpConnection(endpoint.host, port, endpoint.ackTimeout, SocketMode::NonBlocking);
+        endpoint.dotted
+            ? TcpConnection(endpoint.address, port, endpoint.ackTimeout, SocketMode::NonBlocking, stop)
+            : TcpConnection(endpoint.host, port, endpoint.ackTimeout, SocketMode::NonBlocking, stop);
     // Every failure to reach the server marks it down, a refused connection
     // too: on Windows a refused connect is retried for about a second
     // before it fails, so it is no cheaper than a silent server.
@@ -78,15 +82,15 @@ Acknowledgement exchange(const ClientEndpoint &endpoint, const std::string &mess
 
 }  // namespace
 
-RelayOutcome relayOrder(const ClientEndpoint &endpoint, const std::string &symbol,
-                        const std::string &message) {
+RelayOutcome relayOrder(const ClientEndpoint &endpoint, const std::string &symbol, const std::string &message,
+                        HANDLE stop) {
     RelayOutcome outcome;
     std::string log;
     // The socket layer reports failures as values; this guard is only the
     // last line against an allocation failing.
     try {
         log += symbol + ", " + serverLabel(endpoint) + "\n";
-        const Acknowledgement ack = exchange(endpoint, message, log);
+        const Acknowledgement ack = exchange(endpoint, message, log, stop);
         log += ack.replyLine + "\n";
         if (!ack.received) outcome.console = ack.replyLine + "\r\n";
         outcome.log.push_back(std::move(log));

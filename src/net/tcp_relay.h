@@ -3,6 +3,8 @@
 #ifndef VARNEX_NET_TCP_RELAY_H
 #define VARNEX_NET_TCP_RELAY_H
 
+#include <windows.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -30,9 +32,10 @@ using EndpointTable = std::map<std::string, ClientEndpoint>;
 // Sends `message` to the endpoint and waits for exactly "OK". Writes nothing
 // itself: `log` holds one text of three lines (the symbol and server, the
 // message, the reply or failure); `console` the failure line for standard
-// error, empty when "OK" came. Never throws.
-RelayOutcome relayOrder(const ClientEndpoint &endpoint, const std::string &symbol,
-                        const std::string &message);
+// error, empty when "OK" came. Every wait ends early once `stop` (a
+// manual-reset event, or null) is set: the relay fails then. Never throws.
+RelayOutcome relayOrder(const ClientEndpoint &endpoint, const std::string &symbol, const std::string &message,
+                        HANDLE stop = nullptr);
 
 // "tcp://host:port", as the log names a server.
 std::string serverLabel(const ClientEndpoint &endpoint);

@@ -13,6 +13,10 @@ TEST(Backoff, PausesDoubleFromTheFirstUpToTheLongestAndTheTextSaysSo) {
     EXPECT_EQ(kRetryBackoff.pauseAfter(UINT32_MAX), 60000u);
     EXPECT_EQ(kRetryBackoff.text(), "1 s doubling to 60 s");
     EXPECT_EQ((Backoff{5, 7}).pauseAfter(2), 7u);
+    // The library's own tries keep one pace.
+    EXPECT_EQ(kLibraryRetry.pauseAfter(1), 1000u);
+    EXPECT_EQ(kLibraryRetry.pauseAfter(UINT32_MAX), 1000u);
+    EXPECT_EQ(kLibraryRetry.text(), "1 s");
 }
 
 }  // namespace

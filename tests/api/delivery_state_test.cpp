@@ -25,6 +25,13 @@ TEST(DeliveryState, OnlyDestinationsThatMissedTheCurrentPositionAreDue) {
     EXPECT_EQ(state.dueAt(Destinations().add(Destination::Pipe), 0), Destinations());
     state.positionChanged();
     EXPECT_EQ(state.dueAt(all(), 0), all());
+    // While the library takes a position there, nobody else is due to: it
+    // stays lacking, and is due again once that delivery ends.
+    state.beginDelivery(Destination::Tcp);
+    EXPECT_FALSE(state.dueAt(all(), 0).has(Destination::Tcp));
+    EXPECT_EQ(state.lacking(all()), all());
+    state.endDelivery(Destination::Tcp);
+    EXPECT_EQ(state.dueAt(all(), 0), all());
 }
 
 TEST(DeliveryState, MissesAreTriedOnTheNextSignalThenAfterDoublingPausesUpToAMinute) {

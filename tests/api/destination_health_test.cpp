@@ -64,6 +64,38 @@ TEST(DestinationHealth, AnAbandonedProbeLetsTheNextCallerTry) {
     EXPECT_TRUE(health.admit(1000).probe);
 }
 
+TEST(DestinationHealth, UnderTheLibrarysRuleOnlyTheLibraryTriesOnceASecondAfterEachFailedTry) {
+    DestinationHealth health(kLibraryTries);
+    // Up, everyone goes: the first failure is the host's.
+    const auto first = health.admit(0);
+    ASSERT_TRUE(first.go);
+    EXPECT_EQ(health.settle(first, TryResult::Down, 0), Change::WentDown);
+    uint64_t now = 0;
+    for (int failed = 0; failed < 5; ++failed) {
+        SCOPED_TRACE(failed);
+        now += 1000;
+        const auto host = health.admit(now);
+        EXPECT_FALSE(host.go);
+        EXPECT_EQ(host.nextTryInMs, 0u);  // "being tried now"
+        EXPECT_FALSE(health.admit(now - 1, true).go);
+        const auto library = health.admit(now, true);
+        ASSERT_TRUE(library.go && library.probe);
+        // A try that takes a while: the next is a second after it ended.
+        now += 700;
+        EXPECT_EQ(health.settle(library, TryResult::Down, now), Change::None);
+    }
+    EXPECT_EQ(health.pauseMs(), 1000u);
+    const auto back = health.admit(now + 1000, true);
+    EXPECT_EQ(health.settle(back, TryResult::Reached, now + 1000), Change::CameBack);
+    EXPECT_TRUE(health.admit(now + 1000).go);
+    EXPECT_EQ(wentDownLine("tcp://h:1", "refused", kLibraryTries),
+              "varnex: tcp://h:1 is down (refused); its relays are skipped and kept owed; the library tries it "
+              "again 1 s after each failed try\r\n");
+    EXPECT_EQ(wentDownLine("order pipe", "no receiver", kHostTries),
+              "varnex: order pipe is down (no receiver); its relays are skipped, with one try after each pause "
+              "of 1 s doubling to 60 s\r\n");
+}
+
 TEST(DestinationHealth, TheLogSaysSinceWhenAndWhenItIsTriedNext) {
     DestinationHealth::Admission skipped;
     skipped.nextTryInMs = 1001;

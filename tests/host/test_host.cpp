@@ -64,7 +64,8 @@
 //                                       fields) on a new thread and goes on at once
 //   join                                waits for every spawned thread
 //   timed|SYMBOL|QTY|PRICE              _process for today, then prints
-//                                       "TIMED SYMBOL QTY MS" with its duration
+//                                       "TIMED SYMBOL QTY MS at=TICK" with its
+//                                       duration and GetTickCount64 at its return
 //   timedsend|COUNT|SYMBOL              as send, each call printed as by timed
 //   threadmix|THREADS|COUNT|SHARED[|GAP]
 //                                       THREADS threads start at one moment; each
@@ -564,7 +565,8 @@ int runLine(const std::string &line) {
             dateOf("today", year, month, day);
             const ULONGLONG start = GetTickCount64();
             dll.process(year, month, day, f[1].c_str(), std::stoi(f[2]), priceOf(f[3]));
-            std::printf("TIMED %s %s %llu\n", f[1].c_str(), f[2].c_str(), GetTickCount64() - start);
+            const ULONGLONG end = GetTickCount64();
+            std::printf("TIMED %s %s %llu at=%llu\n", f[1].c_str(), f[2].c_str(), end - start, end);
             std::fflush(stdout);
         } else if (cmd == "timedsend" && f.size() == 3) {
             for (int i = 1; i <= std::stoi(f[1]); ++i)

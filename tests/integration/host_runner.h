@@ -54,12 +54,14 @@ std::vector<std::string> ordersIn(const std::string &output);
 
 // The handle and thread counts of a host's "COUNTS <label> handles=H threads=T"
 // line; {-1, -1} when it printed none.
-// The host's "TIMED SYMBOL QTY MS" lines: the longest time per symbol, how
-// many, and the time of all of them.
+// The host's "TIMED SYMBOL QTY MS at=TICK" lines: the longest time per
+// symbol, how many, the time of all of them, and when each call returned
+// (GetTickCount64, which every process of the machine shares).
 struct Timings {
     std::map<std::string, unsigned long> longest;
     std::map<std::string, int> count;
     unsigned long total = 0;  // all of them together
+    std::map<std::string, std::map<int, unsigned long long>> returnedAt;  // by symbol, then quantity
 };
 Timings timingsOf(const std::string &output);
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <thread>
+
 #include "net/tcp_socket.h"
 #include "support/order_server.h"
 
@@ -88,6 +90,22 @@ TEST_F(RelayTest, SilentServerIsBoundedByAckTimeout) {
     OrderServer half(OrderServer::replies({"O", "K"}, 5000));
     EXPECT_EQ(relayTo(half.port(), 300),
               head(half.port()) + "acknowledgement timed out after 300 ms (received \"O\")\n");
+    // A stop ends the wait long before its time-out, and says why.
+    const HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread setter([stop] {
+        Sleep(100);
+        SetEvent(stop);
+    });
+    const RelayOutcome stopped = relayOrder({"127.0.0.1", server.port(), 120000}, "XYZ", "Order,3,101.5", stop);
+    EXPECT_EQ(stopped.log, std::vector<std::string>{head(server.port()) +
+                                                    "acknowledgement wait stopped: the library is unloading\n"});
+    EXPECT_FALSE(stopped.reached);
+    setter.join();
+    // Already set, it ends the relay at its first wait.
+    const RelayOutcome ended = relayOrder({"127.0.0.1", server.port(), 120000}, "XYZ", "O", stop);
+    EXPECT_NE(ended.log.front().find(" stopped: the library is unloading\n"), std::string::npos)
+        << ended.log.front();
+    CloseHandle(stop);
 }
 
 TEST_F(RelayTest, RefusedPortAndNoPortAreLoggedAfterTheFirstLine) {

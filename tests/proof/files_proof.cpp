@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <set>
@@ -453,6 +454,74 @@ TEST_F(FilesProof, AReaderHoldingTheSignalFileNeitherHoldsTheHostNorSeesItTorn) 
     EXPECT_EQ(reader.bad, 0) << reader.firstBad;
     EXPECT_GT(countOf(log, " not written: "), 0u);
     EXPECT_EQ(last, std::vector<std::string>{"300 300"});
+}
+
+// A file-bridge program that polls the signal file every 5 ms with fopen
+// (which shares no delete, so a replace fails while it reads) while the
+// position changes every 50 ms: it sees nearly every position, each a few
+// milliseconds after the call that brought it returned.
+TEST_F(FilesProof, AReaderPollingWithFopenSeesThePositionsSoonAfterTheCalls) {
+    writeIni(settingIni(folder, ""));
+    constexpr int kChanges = 200;
+    const std::string path = folder.file("P.txt");
+    HostProcess host(folder, "poll.txt",
+                     "process|today|P|0|0\necho|FIRST\nrepeat|" + std::to_string(kChanges) +
+                         "\ntimed|P|#|#\nsleep|50\nend\necho|SENT\n");
+    ASSERT_TRUE(host.waitForOutput("FIRST", 20000));
+    std::atomic<bool> stop{false};
+    std::map<int, unsigned long long> firstSeen;
+    long reads = 0, torn = 0;
+    std::thread reader([&] {
+        while (!stop) {
+            if (FILE *file = std::fopen(path.c_str(), "rb")) {
+                char buffer[128];
+                const size_t got = std::fread(buffer, 1, sizeof buffer, file);
+                std::fclose(file);
+                const unsigned long long now = GetTickCount64();
+                ++reads;
+                int quantity = 0, price = 0;
+                // "yyyy/mm/dd hh:mm:ss Q Q\r\n"
+                if (got < 24 || std::sscanf(std::string(buffer, got).c_str() + 20, "%d %d", &quantity, &price) != 2 ||
+                    quantity != price || buffer[got - 1] != '\n')
+                    ++torn;
+                else
+                    firstSeen.emplace(quantity, now);
+            }
+            Sleep(5);
+        }
+    });
+    const bool sent = host.waitForOutput("SENT", 60000);
+    Sleep(200);
+    stop = true;
+    reader.join();
+    const HostResult result = host.finish();
+    ASSERT_TRUE(sent);
+    const Timings timings = timingsOf(result.output);
+    const std::map<int, unsigned long long> &returned = timings.returnedAt.at("P");
+    // Per position: from its call's return until the reader saw it or a later one.
+    std::vector<long long> delays;
+    int missed = 0;
+    for (int q = 1; q <= kChanges; ++q) {
+        missed += firstSeen.count(q) == 0;
+        const auto seen = firstSeen.lower_bound(q);
+        if (seen == firstSeen.end() || !returned.count(q)) continue;
+        unsigned long long first = seen->second;
+        for (auto later = seen; later != firstSeen.end(); ++later) first = std::min(first, later->second);
+        delays.push_back(std::max(0LL, static_cast<long long>(first - returned.at(q))));
+    }
+    std::sort(delays.begin(), delays.end());
+    // The 99th percentile: the smallest delay that at least 99 % of them do not pass.
+    const long long p99 = delays.empty() ? -1 : delays[(delays.size() * 99 + 99) / 100 - 1];
+    recordFigures("signal file polled with fopen",
+                  std::to_string(kChanges) + " changes 50 ms apart, read every 5 ms (" + std::to_string(reads) +
+                      " reads, " + std::to_string(torn) + " torn): " + std::to_string(missed) +
+                      " positions never seen (goal at most 1 %), seen " +
+                      std::to_string(delays.empty() ? -1 : delays.back()) + " ms at most after the call returned, p99 " +
+                      std::to_string(p99) + " ms (goal 20 ms)");
+    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(delays.size(), size_t(kChanges));
+    // The last position is what the file holds in the end.
+    EXPECT_EQ(firstSeen.rbegin()->first, kChanges);
 }
 
 // With a driverName of 254 characters, the most the profile functions read,

@@ -101,6 +101,13 @@ void FlappingServer::run() {
 
 DownServer::DownServer(Kind kind)
     : kind_(kind), listener_(0, kind == Unreachable ? 0 : 8, 1, "127.0.0.1"), port_(listener_.boundPort()) {
+    if (kind_ == Refusing) {
+        sockaddr_in at = varnex::ipv4Address(0, inet_addr("127.0.0.1"));
+        int length = sizeof at;
+        bind(refuser_.nativeHandle(), reinterpret_cast<sockaddr *>(&at), sizeof at);
+        getsockname(refuser_.nativeHandle(), reinterpret_cast<sockaddr *>(&at), &length);
+        port_ = ntohs(at.sin_port);
+    }
     if (kind_ == Unreachable) {
         // Connections that fill the backlog; the first that cannot connect
         // shows that further attempts go unanswered.
@@ -126,20 +133,24 @@ std::vector<std::string> DownServer::acknowledged() {
 
 void DownServer::run() {
     std::vector<std::unique_ptr<TcpSocket>> hung;
-    while (!stopping_ && !listener_.failed()) {
+    const TcpSocket &accepting = kind_ == Refusing ? refuser_ : listener_;
+    bool listening = kind_ != Refusing;
+    while (!stopping_ && !accepting.failed()) {
         const bool up = back_;
         if (up) {
             hung.clear();
             fillers_.clear();
+            if (!listening) listening = listen(refuser_.nativeHandle(), 8) == 0;
         }
-        if (!up && kind_ == Unreachable) {
-            Sleep(20);
+        if (!up && kind_ != Hung) {
+            Sleep(5);
             continue;
         }
-        SocketSelector pending(listener_, 20u);
-        if (!pending.isReady(listener_)) continue;
-        std::unique_ptr<TcpSocket> connection(listener_.acceptConnection());
-        if (!connection) continue;
+        SocketSelector pending(accepting, 20u);
+        if (!pending.isReady(accepting)) continue;
+        const SOCKET accepted = accept(accepting.nativeHandle(), nullptr, nullptr);
+        if (accepted == INVALID_SOCKET) continue;
+        std::unique_ptr<TcpSocket> connection(new TcpSocket(accepted));
         if (!back_) {
             ++acceptedWhileDown_;
             hung.push_back(std::move(connection));  // kept open, never answered

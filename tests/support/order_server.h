@@ -66,12 +66,14 @@ private:
 };
 
 // An order server that is down until back(), then answers every order
-// "OK". Down, a Hung server accepts connections and never answers; an
-// Unreachable one lets connection attempts go unanswered, as a switched-off
-// machine does (a listener whose full backlog nobody accepts drops them).
+// "OK". Down, a Refusing server's port refuses connections, as a stopped
+// server's does (bound, not yet listening); a Hung server accepts
+// connections and never answers; an Unreachable one lets connection
+// attempts go unanswered, as a switched-off machine does (a listener whose
+// full backlog nobody accepts drops them).
 class DownServer {
 public:
-    enum Kind { Hung, Unreachable };
+    enum Kind { Refusing, Hung, Unreachable };
     explicit DownServer(Kind kind);
     ~DownServer();
 
@@ -86,6 +88,7 @@ private:
     void run();
     const Kind kind_;
     varnex::TcpServerSocket listener_;
+    varnex::TcpSocket refuser_;  // a Refusing server's: listens once it is back
     int port_;
     std::vector<std::unique_ptr<varnex::TcpClientSocket>> fillers_;
     std::atomic<bool> back_{false};
