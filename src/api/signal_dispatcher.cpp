@@ -8,6 +8,7 @@
 #include "api/endpoint_table.h"
 #include "api/signal_texts.h"
 #include "common/console.h"
+#include "common/counts.h"
 #include "common/locks.h"
 #include "common/system_errors.h"
 #include "config/settings_file.h"
@@ -145,8 +146,10 @@ const TcpRoute *SignalDispatcher::tcpRoute(const std::string &symbol) const {
 Destinations SignalDispatcher::owedBy(const TcpRoute *route) const {
     Destinations owed;
     if (varnexMode) owed.add(Destination::Pipe);
-    // A symbol without a server has no TCP destination to make good.
-    if (route) owed.add(Destination::Tcp);
+    // A symbol without a server has no TCP destination to make good, nor
+    // has one whose server's port can take no connection: its relays say so
+    // with each change, and nothing is kept owed that could never arrive.
+    if (route && isTcpPort(route->endpoint->port)) owed.add(Destination::Tcp);
     if (signalMode) owed.add(Destination::SignalFile);
     if (signalMode && signalDebugMode) owed.add(Destination::SignalDebugFile);
     return owed;
