@@ -32,7 +32,7 @@ wineserver_pid() {
 }
 
 # Every benchmark, in order; a second word is its argument.
-BENCHES=("process_bench" "pipe_bench" "tcp_bench" "scale_bench" "scale_bench log" "threads_bench" "idle_bench")
+BENCHES=("process_bench" "pipe_bench" "tcp_bench" "delivery_bench" "scale_bench" "scale_bench log" "threads_bench" "idle_bench")
 
 : >"$RUNS/skipped"
 for arch in $ARCHES; do
