@@ -89,8 +89,21 @@ today,XYZ,0,56
 CSV
 say "the trading day (day.csv): DEF has no TCP server, SLOW's server never answers, 2024-02-30 does not exist"
 cat "$DEMO/day.csv"
-say "varnex-replay day.csv"
-vwine "$BIN/varnex-replay.exe" --pace 50 "$(winpath "$DEMO/day.csv")" </dev/null 2>&1 | tr -d '\r'
+say "varnex-replay --hold 3000 day.csv (the library stays loaded 3 s after the last signal)"
+start replay varnex-replay.exe --pace 50 --hold 3000 "$(winpath "$DEMO/day.csv")"
+wait_for replay "holding the library"
+tr -d '\r' <"$DEMO/replay.txt"
+# The library rewrites its status file at most once a second.
+sleep 1.5
+say "varnex-status while the replay holds the library: SLOW's server never answers, so its position is owed"
+status=0
+vwine "$BIN/varnex-status.exe" "$OUT" </dev/null | tr -d '\r' || status=$?
+echo "(exit status $status: 0 only when nothing is down or owed)"
+wait_for replay "library unloaded"
+say "varnex-status after the unload: what was still owed when the library went"
+status=0
+vwine "$BIN/varnex-status.exe" "$OUT" </dev/null | tr -d '\r' || status=$?
+echo "(exit status $status)"
 
 vwine "$BIN/varnex-orders.exe" --stop </dev/null >/dev/null
 wait_for orders "orders received"

@@ -62,6 +62,10 @@ public:
 
     bool down() const { return down_; }
     uint64_t pauseMs() const { return rule_.pause.pauseAfter(failures_); }
+    // While down: how long until the next try may start, 0 while one runs.
+    uint64_t nextTryInMs(uint64_t nowMs) const {
+        return probing_ || nowMs >= nextTryMs_ ? 0 : nextTryMs_ - nowMs;
+    }
     const RetryRule &rule() const { return rule_; }
     // Counts the tries that reached it: a symbol that missed it before the
     // count moved need not wait out a pause of its own.

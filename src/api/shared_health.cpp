@@ -20,6 +20,7 @@ std::string SharedHealth::settle(const Admission &admission, const RelayOutcome 
         ExclusiveLock guard(lock_);
         change = health_.settle(admission, result, nowMs);
         if (change == DestinationHealth::Change::WentDown) since_ = stampText(localNow());
+        if (!outcome.reached) lastReason_ = outcome.reason;
     }
     switch (change) {
         case DestinationHealth::Change::WentDown:
@@ -51,9 +52,16 @@ uint32_t SharedHealth::reachedCount() const {
     return health_.reachedCount();
 }
 
-bool SharedHealth::down() const {
+SharedHealth::Report SharedHealth::report(uint64_t nowMs) const {
     SharedLock guard(lock_);
-    return health_.down();
+    Report report;
+    report.down = health_.down();
+    report.reason = lastReason_;
+    if (report.down) {
+        report.since = since_;
+        report.nextTryMs = static_cast<int64_t>(health_.nextTryInMs(nowMs));
+    }
+    return report;
 }
 
 }  // namespace varnex

@@ -28,12 +28,21 @@ public:
     // STATE + " since ..., next try in N s" for a relay that was not admitted.
     std::string skippedText(const char *state, const Admission &skipped) const;
     uint32_t reachedCount() const;
-    bool down() const;
+
+    // How it is doing, for the status file.
+    struct Report {
+        bool down = false;
+        std::string since;       // stamp it went down
+        std::string reason;      // of the last failed try
+        int64_t nextTryMs = -1;  // while down
+    };
+    Report report(uint64_t nowMs) const;
 
 private:
     mutable SRWLOCK lock_ = SRWLOCK_INIT;
     DestinationHealth health_;
     std::string since_;
+    std::string lastReason_;
 };
 
 }  // namespace varnex

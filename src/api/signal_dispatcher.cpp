@@ -37,6 +37,8 @@ SignalDispatcher::SignalDispatcher()
     lanes[kPeersLane].busyMs = kPeerLookMs;
     deliveryStop.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     readConfiguration();
+    // The status is kept from the start, also while nothing is owed.
+    if (statusMode) startLane(lanes[kPeersLane]);
 }
 
 void SignalDispatcher::initial() noexcept {
@@ -61,6 +63,8 @@ bool SignalDispatcher::readConfiguration() noexcept {
 
 void SignalDispatcher::takeConfiguration(const VarnexConfig &config) {
     resendMode = config.resendMode.on;
+    statusMode = config.statusMode.on;
+    loadedStamp = stampText(localNow());
     // While positions are kept owed, the delivery threads alone try a
     // destination that is down; without, the host's relays find out.
     const RetryRule rule = resendMode ? kLibraryTries : kHostTries;
@@ -92,6 +96,7 @@ void SignalDispatcher::takeConfiguration(const VarnexConfig &config) {
         // Said once per load: what the file asks for that the library does otherwise.
         for (const std::string &note : valuesNotTakenAsWritten(config)) logFile->append(note);
     }
+    if (statusMode) statusFile.reset(new StatusFile(driverName, GetCurrentProcessId()));
 }
 
 void SignalDispatcher::registerOrderFunc(OrderCallback callback) noexcept {
@@ -250,7 +255,10 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
     if (log.on()) log.add(signalLogText(symbol, quantityText, priceText));
     const bool unchanged = checkPosition(state, symbol, quantity, log);
     if (unchanged && !resendMode) return;
-    if (!unchanged) state.price = price;
+    if (!unchanged) {
+        state.price = price;
+        state.changedAtMs = GetTickCount64();
+    }
     const TcpRoute *route = state.route;
     const SignalCall call{symbol, quantityText, priceText};
     PipeStep pipe(call, pipeRelay, pipeHealth);
@@ -346,12 +354,6 @@ bool receiverRegistered() noexcept {
     }
 }
 
-// Unlocks a turn taken with tryLock.
-struct TakenTurn {
-    TicketLock &lock;
-    ~TakenTurn() { lock.unlock(); }
-};
-
 }  // namespace
 
 void SignalDispatcher::queueOwed(SymbolEntry &entry) noexcept {
@@ -429,8 +431,12 @@ void SignalDispatcher::deliverOwed(LaneIndex index) noexcept {
             } catch (...) {
             }
         }
+        DWORD pause = again ? 0 : !copied || !listed.empty() ? lane.busyMs : INFINITE;
+        if (index == kPeersLane && statusMode) {
+            keepStatus();
+            pause = pause < kStatusMs ? pause : kStatusMs;
+        }
         const HANDLE waits[] = {lane.wake.get(), deliveryStop.get()};
-        const DWORD pause = again ? 0 : !copied || !listed.empty() ? lane.busyMs : INFINITE;
         WaitForMultipleObjects(2, waits, FALSE, pause);
     }
 }
@@ -446,7 +452,7 @@ bool SignalDispatcher::retryOwedFiles(SymbolEntry &entry) {
     SymbolState &state = entry.second;
     // A host call on the symbol relays it itself: looked at again next round.
     if (!state.turn.tryLock()) return true;
-    TakenTurn turn{state.turn};
+    TakenTicket turn(state.turn);
     const Destinations due =
         state.quantity ? among(state.delivery.lacking(deliverable(state.route)), lanes[kFilesLane].kinds)
                        : Destinations();
@@ -473,82 +479,88 @@ bool SignalDispatcher::retryOwedFiles(SymbolEntry &entry) {
     return false;
 }
 
+bool SignalDispatcher::choosePeer(SymbolEntry &entry, const Round &round, PeerTry &chosen) {
+    SymbolState &state = entry.second;
+    const Destinations due =
+        state.quantity ? among(state.delivery.lacking(deliverable(state.route)), lanes[kPeersLane].kinds)
+                       : Destinations();
+    if (due.empty()) {
+        unlist(kPeersLane, entry);
+        return false;
+    }
+    const uint64_t now = GetTickCount64();
+    for (const Destination d : {Destination::Pipe, Destination::Tcp}) {
+        if (!due.has(d)) continue;
+        // The pipe only while a receiver holds its claim, and no more this
+        // round once a receiver took nothing.
+        if (d == Destination::Pipe && (!round.receiverThere || round.pipeMissed)) continue;
+        SharedHealth *health = d == Destination::Pipe ? &pipeHealth : state.route->health;
+        ReachedCounts reached;
+        reached.of[static_cast<int>(d)] = health->reachedCount();
+        // After the symbol's own pause, as a host's signal would try it.
+        if (!state.delivery.dueAt(Destinations().add(d), now, reached).has(d)) continue;
+        chosen.admission = health->admit(now, true);
+        if (!chosen.admission.go) continue;
+        chosen.kind = d;
+        chosen.health = health;
+        chosen.quantity = *state.quantity;
+        chosen.price = state.price;
+        state.delivery.beginDelivery(d);
+        return true;
+    }
+    return false;
+}
+
+RelayOutcome SignalDispatcher::tryPeer(SymbolEntry &entry, const PeerTry &chosen, std::string &console) {
+    const std::string quantityText = toText(chosen.quantity), priceText = toText(chosen.price);
+    const SignalCall call{entry.first, quantityText, priceText};
+    PipeStep pipe(call, pipeRelay, pipeHealth);
+    TcpStep tcp(call, entry.second.route, deliveryStop.get());
+    DestinationStep &step = chosen.kind == Destination::Pipe ? static_cast<DestinationStep &>(pipe) : tcp;
+    LogBatch log(logMode ? logFile.get() : nullptr);
+    log.add(resendText(call.symbol, Destinations().add(chosen.kind)));
+    RelayOutcome outcome = step.relay(step.message(), log);
+    for (const std::string &text : outcome.log) log.add(text);
+    // A try the unload cut short found nothing out about the destination.
+    if (!outcome.reached && stopRequested()) {
+        chosen.health->abandon(chosen.admission);
+        return outcome;
+    }
+    const std::string change =
+        chosen.health->settle(chosen.admission, outcome, GetTickCount64(), step.label());
+    console = !change.empty() && !outcome.reached ? change : outcome.console + change;
+    return outcome;
+}
+
 bool SignalDispatcher::retryOwedPeer(SymbolEntry &entry, Round &round) {
     SymbolState &state = entry.second;
     if (!state.turn.tryLock()) return false;
-    // What is sent, taken under the turn; the try itself runs without it,
+    // What is sent is taken under the turn; the try itself runs without it,
     // so that no host call on the symbol waits on a destination's time-out.
-    Destination kind = Destination::Pipe;
-    SharedHealth *health = nullptr;
-    SharedHealth::Admission admission;
-    int32_t quantity = 0;
-    double price = 0;
+    PeerTry chosen;
     {
-        TakenTurn turn{state.turn};
-        const Destinations due =
-            state.quantity ? among(state.delivery.lacking(deliverable(state.route)), lanes[kPeersLane].kinds)
-                           : Destinations();
-        if (due.empty()) {
-            unlist(kPeersLane, entry);
-            return false;
-        }
-        const uint64_t now = GetTickCount64();
-        for (const Destination d : {Destination::Pipe, Destination::Tcp}) {
-            if (!due.has(d)) continue;
-            // The pipe only while a receiver holds its claim, and no more
-            // this round once a receiver took nothing.
-            if (d == Destination::Pipe && (!round.receiverThere || round.pipeMissed)) continue;
-            SharedHealth *h = d == Destination::Pipe ? &pipeHealth : state.route->health;
-            ReachedCounts reached;
-            reached.of[static_cast<int>(d)] = h->reachedCount();
-            // After the symbol's own pause, as a host's signal would try it.
-            if (!state.delivery.dueAt(Destinations().add(d), now, reached).has(d)) continue;
-            admission = h->admit(now, true);
-            if (!admission.go) continue;
-            kind = d;
-            health = h;
-            break;
-        }
-        if (!health) return false;
-        state.delivery.beginDelivery(kind);
-        quantity = *state.quantity;
-        price = state.price;
+        TakenTicket turn(state.turn);
+        if (!choosePeer(entry, round, chosen)) return false;
     }
     RelayOutcome outcome;
     std::string console;
-    std::string label;
-    bool settled = false;
+    bool tried = false;
     try {
-        const std::string quantityText = toText(quantity), priceText = toText(price);
-        const SignalCall call{entry.first, quantityText, priceText};
-        PipeStep pipe(call, pipeRelay, pipeHealth);
-        TcpStep tcp(call, state.route, deliveryStop.get());
-        DestinationStep &step = kind == Destination::Pipe ? static_cast<DestinationStep &>(pipe) : tcp;
-        LogBatch log(logMode ? logFile.get() : nullptr);
-        log.add(resendText(call.symbol, Destinations().add(kind)));
-        outcome = step.relay(step.message(), log);
-        for (const std::string &text : outcome.log) log.add(text);
-        // A try the unload cut short found nothing out about the destination.
-        if (outcome.reached || !stopRequested()) {
-            const std::string change = health->settle(admission, outcome, GetTickCount64(), step.label());
-            console = !change.empty() && !outcome.reached ? change : outcome.console + change;
-        } else {
-            health->abandon(admission);
-        }
-        settled = true;
+        outcome = tryPeer(entry, chosen, console);
+        tried = true;
     } catch (...) {
-        if (!settled) health->abandon(admission);
-        outcome.reached = false;
+        // Out of memory before the health was settled: given back untried.
+        chosen.health->abandon(chosen.admission);
     }
     {
         TicketGuard turn(state.turn);
-        state.delivery.endDelivery(kind);
+        state.delivery.endDelivery(chosen.kind);
         // A newer position came meanwhile: it is owed, and goes next.
-        if (settled && state.quantity == quantity)
-            state.delivery.record(kind, outcome.reached, GetTickCount64(), !outcome.down,
-                                  health->reachedCount());
+        if (tried && state.quantity == chosen.quantity)
+            state.delivery.record(chosen.kind, outcome.reached, GetTickCount64(), !outcome.down,
+                                  chosen.health->reachedCount());
     }
-    if (kind == Destination::Pipe && !outcome.reached) round.pipeMissed = true;
+    if (chosen.kind == Destination::Pipe && !outcome.reached) round.pipeMissed = true;
     writeConsole(ConsoleStream::Error, console);
     return true;
 }
@@ -584,7 +596,10 @@ bool SignalDispatcher::prepareUnload() noexcept {
     bool ended = true;
     for (Lane &lane : lanes)
         ended &= lane.thread.stop(kDeliveryStopMs, nullptr) != LibraryThread::Ending::Pinned;
-    if (ended) logStillOwed();
+    if (ended) {
+        logStillOwed();
+        endStatus();
+    }
     socketsStarted.leaveStarted();
     return ended;
 }

@@ -29,6 +29,8 @@
 #include "output/log_file.h"
 #include "pipe/pipe_channel.h"
 #include "pipe/pipe_relay.h"
+#include "status/status_file.h"
+#include "status/status_report.h"
 #include "varnex.h"
 
 namespace varnex {
@@ -83,6 +85,8 @@ private:
         double price = 0;
         // In each delivery lane's list; guarded by owingLock.
         bool owing[2] = {false, false};
+        // When `quantity` last changed (GetTickCount64): owed since then.
+        uint64_t changedAtMs = 0;
     };
 
     using SymbolEntry = std::pair<const std::string, SymbolState>;
@@ -132,8 +136,32 @@ private:
     // One owed position to the pipe or its TCP server, taken without the
     // symbol's turn. True when it was sent (the next round comes at once).
     bool retryOwedPeer(SymbolEntry &entry, Round &round);
+    // The try retryOwedPeer makes: the destination, its admission, and the
+    // position as it was under the turn.
+    struct PeerTry {
+        Destination kind = Destination::Pipe;
+        SharedHealth *health = nullptr;
+        SharedHealth::Admission admission;
+        int32_t quantity = 0;
+        double price = 0;
+    };
+    // Under the symbol's turn: the first peer destination due and admitted,
+    // marked as being delivered; false for none (unlisted when none is owed).
+    bool choosePeer(SymbolEntry &entry, const Round &round, PeerTry &chosen);
+    // Without the turn: the try, its log lines, and its health settled.
+    RelayOutcome tryPeer(SymbolEntry &entry, const PeerTry &chosen, std::string &console);
     bool stopRequested() const { return WaitForSingleObject(deliveryStop.get(), 0) == WAIT_OBJECT_0; }
     void logStillOwed() noexcept;
+
+    // The status file (dispatcher_status.cpp): rewritten by the peers lane
+    // at most every kStatusMs when it changed, and once more at the unload,
+    // marked unloaded, while positions are still owed (else removed).
+    static constexpr DWORD kStatusMs = 1000;
+    StatusReport currentStatus(bool unloaded);
+    // Adds the positions the listed symbols still owe to each destination.
+    void addOwed(StatusReport &report, uint64_t now);
+    void keepStatus() noexcept;
+    void endStatus() noexcept;
 
     // False when memory ran out before the whole configuration was read.
     bool readConfiguration() noexcept;
@@ -168,7 +196,13 @@ private:
     bool socketClient;
     bool logMode;
     bool resendMode;
+    bool statusMode = false;
     std::string pipeBaseName;
+    std::string loadedStamp;  // when the configuration was read
+    std::unique_ptr<StatusFile> statusFile;
+    // The peers lane's: the last report written, and when the next may be.
+    StatusReport lastStatus;
+    ULONGLONG nextStatusMs = 0;
     SocketsStarted socketsStarted;
     // Locks. A symbol's turn is held for its signal's whole pipeline (its
     // last quantity and delivery state included), so one symbol's signals

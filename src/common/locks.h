@@ -131,6 +131,18 @@ private:
     TicketLock &lock_;
 };
 
+// Releases a turn that tryLock took.
+class TakenTicket {
+public:
+    explicit TakenTicket(TicketLock &lock) noexcept : lock_(lock) {}
+    ~TakenTicket() { lock_.unlock(); }
+    TakenTicket(const TakenTicket &) = delete;
+    TakenTicket &operator=(const TakenTicket &) = delete;
+
+private:
+    TicketLock &lock_;
+};
+
 }  // namespace varnex
 
 #endif

@@ -118,6 +118,7 @@ std::optional<VarnexConfig> readVarnexConfig(const SettingsFile &settings) noexc
             config.logKeepDays.value = effectiveKeepDays(config.logKeepDays.written);
         }
         config.resendMode = readSwitch(settings, "resendMode", true);
+        config.statusMode = readSwitch(settings, "statusMode", true);
         return config;
     } catch (...) {
         return std::nullopt;

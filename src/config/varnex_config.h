@@ -76,6 +76,9 @@ struct VarnexConfig {
     // A destination that missed a symbol's position gets it again on the
     // symbol's next signal; off, nothing is retried.
     SwitchSetting resendMode;
+    // A status file per host process in the driverName folder: each
+    // destination's state and the positions owed to it, for varnex-status.
+    SwitchSetting statusMode;
 };
 
 // Reads the keys in the library's order, each from the file once; a key

@@ -96,6 +96,20 @@ LocalTime localNow() {
     return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
+LocalTime localTimeAgo(uint64_t ms) {
+    FILETIME now, local;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER at;
+    at.LowPart = now.dwLowDateTime;
+    at.HighPart = now.dwHighDateTime;
+    at.QuadPart -= ms * 10000;  // FILETIME counts 100 ns
+    now.dwLowDateTime = at.LowPart;
+    now.dwHighDateTime = at.HighPart;
+    SYSTEMTIME time;
+    if (!FileTimeToLocalFileTime(&now, &local) || !FileTimeToSystemTime(&local, &time)) return localNow();
+    return {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
+}
+
 void makeTimestamp(char *buffer) {
     const std::string stamp = stampText(localNow());
     stamp.copy(buffer, 79);

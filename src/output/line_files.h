@@ -7,6 +7,7 @@
 #ifndef VARNEX_OUTPUT_LINE_FILES_H
 #define VARNEX_OUTPUT_LINE_FILES_H
 
+#include <cstdint>
 #include <string>
 
 #include "output/file_names.h"
@@ -15,6 +16,8 @@ namespace varnex {
 
 // The system's local time now.
 LocalTime localNow();
+// The local time `ms` milliseconds ago.
+LocalTime localTimeAgo(uint64_t ms);
 
 // Local time as "YYYY/MM/DD HH:MM:SS" into an 80-byte buffer.
 void makeTimestamp(char *buffer);

@@ -149,9 +149,9 @@ TEST(VarnexConfigTest, EachKeyIsReadFromTheFileOnce) {
                  "[Setting]\r\nsignalDebugMode=True\r\nsocketClient=True\r\nlogMode=True\r\n"
                  "[SocketClient]\r\nclientID=A,B\r\n[SC-A]\r\nserverPort=0x10\r\n");
     EXPECT_EQ(config.endpoints.at(0).serverPort.value, 16);
-    // Twelve keys of [Setting] (the log's rotation keys with the log on),
+    // Thirteen keys of [Setting] (the log's rotation keys with the log on),
     // clientID and three keys of each endpoint.
-    EXPECT_EQ(keyReads.size(), 19u);
+    EXPECT_EQ(keyReads.size(), 20u);
     for (const auto &entry : keyReads) EXPECT_EQ(entry.second, 1) << entry.first;
 }
 

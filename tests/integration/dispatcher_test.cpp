@@ -55,7 +55,7 @@ TEST_F(DispatcherTest, InitialFirstThenLogTextWithLineBreakIsWrittenUnchanged) {
 // logRotate=daily: the log of today is named by today's date, and the first
 // line deletes the daily logs past logKeepDays, nothing else.
 TEST_F(DispatcherTest, DailyLogsCarryTheirDateAndOldOnesAreDeleted) {
-    writeIni(settingIni(folder, "logMode=True\r\nlogRotate=daily\r\nlogKeepDays=3\r\n"));
+    writeIni(settingIni(folder, "logMode=True\r\nlogRotate=daily\r\nlogKeepDays=3\r\nstatusMode=False\r\n"));
     SYSTEMTIME now;
     GetLocalTime(&now);
     char today[16];

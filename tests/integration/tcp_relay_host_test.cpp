@@ -29,10 +29,11 @@ TEST_F(TcpRelayHostTest, ChangedPositionsAreAcknowledgedAndFailuresDoNotStopTheS
         ids += ",S" + std::to_string(i);
         sections += "[SC-S" + std::to_string(i) + "]\r\nserverPort=" + port + "\r\n";
     }
-    // Every destination on (no pipe receiver), nothing made good afterwards.
+    // Every destination on (no pipe receiver), nothing made good afterwards,
+    // and no status file, whose rewrites the file count would take in.
     writeIni(settingIni(folder,
                         "logMode=True\r\nsocketClient=True\r\nvarnexMode=True\r\nsignalDebugMode=True\r\n"
-                        "resendMode=False\r\n") +
+                        "resendMode=False\r\nstatusMode=False\r\n") +
              "[SocketClient]\r\nclientID=" + ids + "\r\n[SC-ABC]\r\nserverPort=" + port +
              "\r\n[SC-DEAD]\r\nserverPort=" + closed + "\r\n[SC-WRAP]\r\nserverPort=" + wrapped + "\r\n" +
              sections);

@@ -6,10 +6,13 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "integration/host_runner.h"
+#include "status/status_report.h"
+#include "support/order_server.h"
 #include "tools/tool_process.h"
 
 using namespace varnex_test;
@@ -20,6 +23,7 @@ const char *const kReplay = "varnex-replay.exe";
 const char *const kOrders = "varnex-orders.exe";
 const char *const kAck = "varnex-ack.exe";
 const char *const kDoctor = "varnex-doctor.exe";
+const char *const kStatus = "varnex-status.exe";
 
 // The port an ack server printed on its first line.
 std::string ackPort(ToolProcess &ack) {
@@ -345,6 +349,78 @@ TEST_F(ToolsTest, ReplayCanReceiveItsOwnOrders) {
         << replay.output;
     EXPECT_NE(replay.output.find("3 signals sent, 3 of them dated today, 2 orders received"),
               std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The one status file in `folder`, read whole, or none.
+std::optional<varnex::StatusReport> statusIn(const TempFolder &folder) {
+    for (const std::string &name : entriesOf(folder.path()))
+        if (varnex::statusFilePid(name)) return varnex::parseStatus(readFile(folder.file(name)));
+    return std::nullopt;
+}
+
+// Waits up to `limitMs` for the status to satisfy `wanted`; the time it took, or -1.
+template <typename Wanted>
+long long waitForStatus(const TempFolder &folder, Wanted wanted, unsigned limitMs) {
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        const std::optional<varnex::StatusReport> status = statusIn(folder);
+        if (status && wanted(*status)) return static_cast<long long>(GetTickCount64() - start);
+        if (GetTickCount64() - start > limitMs) return -1;
+        Sleep(20);
+    }
+}
+
+// A server that refuses while five symbols change: the status shows it down
+// with the five positions owed and varnex-status exits 1; the server back,
+// the library delivers them with no further signal, the status shows it up
+// with nothing owed, and varnex-status exits 0. A clear status is removed at
+// the unload.
+TEST_F(ToolsTest, StatusShowsADownServerWithItsOwedPositionsUntilTheyAreDelivered) {
+    DownServer server(DownServer::Refusing);
+    std::string ids, sections;
+    for (int s = 0; s < 5; ++s) {
+        ids += (s ? ",O" : "O") + std::to_string(s);
+        sections += "[SC-O" + std::to_string(s) + "]\r\nserverPort=" + std::to_string(server.port()) + "\r\n";
+    }
+    writeIni(endpointIni(folder, "signalMode=False\r\n", "[SocketClient]\r\nclientID=" + ids + "\r\n" + sections));
+    HostProcess host(folder, "status.txt",
+                     "spread|1|1|5|O|5|1000\necho|SENT\nwaitfile|" + folder.file("done") + "|60000\nunload|0\n");
+    ASSERT_TRUE(host.waitForOutput("SENT", 20000));
+    const std::string label = "tcp://127.0.0.1:" + std::to_string(server.port());
+    auto server5 = [&](const varnex::StatusReport &r, const char *state, size_t owed) {
+        for (const varnex::DestinationReport &d : r.destinations)
+            if (d.label == label) return d.state == state && d.owedCount == owed && d.owed.size() == owed;
+        return false;
+    };
+    EXPECT_GE(waitForStatus(folder, [&](const varnex::StatusReport &r) { return server5(r, "down", 5); }, 5000), 0);
+    // A closing backslash would quote away the quote after it.
+    const std::string where = folder.path().substr(0, folder.path().size() - 1);
+    const ToolResult down = runTool(kStatus, {where});
+    EXPECT_EQ(down.exitCode, 1u) << down.output;
+    const std::vector<std::string> serverLines = linesWith(down.output, label);
+    ASSERT_EQ(serverLines.size(), 1u) << down.output;
+    EXPECT_NE(serverLines[0].find(" down since "), std::string::npos) << down.output;
+    EXPECT_NE(down.output.find("5 positions owed"), std::string::npos) << down.output;
+    EXPECT_EQ(linesWith(down.output, "since ").size(), 6u) << down.output;  // the server, then each symbol
+
+    server.back();
+    const long long clearedMs =
+        waitForStatus(folder, [&](const varnex::StatusReport &r) { return server5(r, "up", 0) && r.clear(); }, 10000);
+    std::printf("[ figures  ] status: server back, the status showed it up with nothing owed after %lld ms\n", clearedMs);
+    EXPECT_GE(clearedMs, 0);
+    const ToolResult up = runTool(kStatus, {where});
+    EXPECT_EQ(up.exitCode, 0u) << up.output;
+    EXPECT_NE(up.output.find("1 running process: 0 destinations down or busy, 0 positions owed"), std::string::npos)
+        << up.output;
+    EXPECT_EQ(server.acknowledged().size(), 5u);
+
+    writeFile(folder.file("done"), "");
+    EXPECT_EQ(host.finish().exitCode, 0u);
+    EXPECT_FALSE(statusIn(folder));
 }
 
 }  // namespace

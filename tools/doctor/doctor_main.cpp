@@ -210,6 +210,7 @@ int main(int argc, char **argv) {
         outLine("  " + padded("logKeepDays", 17) + padded("-", 40) + "not read: logMode is off");
     }
     showSwitch("resendMode", config.resendMode);
+    showSwitch("statusMode", config.statusMode);
     outLine("[SocketClient]");
     showText("clientID", config.clientID, "socketClient");
     if (config.socketClient.on) {

@@ -48,8 +48,9 @@ size_t editDistance(const std::string &a, const std::string &b) {
 
 const std::vector<std::string> &knownKeys(const std::string &section) {
     static const std::vector<std::string> setting = {
-        "driverName",   "varnexMode", "signalMode", "signalFile", "signalDebugMode", "signalDebugFile",
-        "socketClient", "logMode",    "logFile",    "logRotate",  "logKeepDays",     "resendMode"};
+        "driverName",      "varnexMode",   "signalMode", "signalFile", "signalDebugMode",
+        "signalDebugFile", "socketClient", "logMode",    "logFile",    "logRotate",
+        "logKeepDays",     "resendMode",   "statusMode"};
     static const std::vector<std::string> socketClient = {"clientID"};
     static const std::vector<std::string> endpoint = {"serverIp", "serverPort", "ackTimeout"};
     static const std::vector<std::string> none;
@@ -195,6 +196,7 @@ std::vector<Finding> checkConfiguration(const VarnexConfig &config, const std::v
     checkSwitch(out, "socketClient", config.socketClient);
     checkSwitch(out, "logMode", config.logMode);
     checkSwitch(out, "resendMode", config.resendMode);
+    checkSwitch(out, "statusMode", config.statusMode);
 
     const std::string &driver = config.driverName.value;
     if (driver.empty() || (driver.back() != '\\' && driver.back() != '/')) {

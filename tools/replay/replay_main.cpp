@@ -16,7 +16,8 @@ using namespace varnex_tools;
 namespace {
 
 constexpr const char *kUsage =
-    "usage: varnex-replay [--dll PATH] [--pace MS] [--register] [FILE | -]  (one date,symbol,quantity,price "
+    "usage: varnex-replay [--dll PATH] [--pace MS] [--hold MS] [--register] [FILE | -]  (one "
+    "date,symbol,quantity,price "
     "a line)";
 
 std::atomic<long> ordersReceived{0};
@@ -52,7 +53,7 @@ void awaitOrders() {
 
 int main(int argc, char **argv) {
     std::string dll, file;
-    int64_t pace = 0;
+    int64_t pace = 0, hold = -1;
     bool registerOrders = false, haveFile = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -61,6 +62,9 @@ int main(int argc, char **argv) {
         } else if (arg == "--pace" && i + 1 < argc) {
             if (!parseInteger(argv[++i], 0, 3600000, pace))
                 return usage("--pace needs milliseconds, 0 to 3600000");
+        } else if (arg == "--hold" && i + 1 < argc) {
+            if (!parseInteger(argv[++i], 0, 3600000, hold))
+                return usage("--hold needs milliseconds, 0 to 3600000");
         } else if (arg == "--register") {
             registerOrders = true;
         } else if ((arg == "-" || arg.rfind("--", 0) != 0) && !haveFile) {
@@ -117,5 +121,13 @@ int main(int argc, char **argv) {
                           std::to_string(today) + " of them dated today";
     if (registerOrders) summary += ", " + std::to_string(ordersReceived.load()) + " orders received";
     outLine(summary);
+    if (hold >= 0) {
+        // The library goes on delivering what it owes meanwhile; then it is
+        // unloaded as a host unloads it, and logs what is still owed.
+        outLine("varnex-replay: holding the library for " + std::to_string(hold) + " ms");
+        Sleep(static_cast<DWORD>(hold));
+        FreeLibrary(varnex.module);
+        outLine("varnex-replay: library unloaded");
+    }
     return 0;
 }
