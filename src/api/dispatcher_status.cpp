@@ -117,10 +117,16 @@ void SignalDispatcher::keepStatus() noexcept {
         report.updated = lastStatus.updated;
         if (!lastStatus.updated.empty() && report == lastStatus) return;
         report.updated = stampText(localNow());
-        if (statusFile->write(statusText(report))) lastStatus = report;
+        if (!statusFile->write(statusText(report))) return;
+        lastStatusClear = report.clear();
+        lastStatus = report;
     } catch (...) {
         // No memory for the report: the next one comes in a second.
     }
+}
+
+void SignalDispatcher::atProcessExit() noexcept {
+    if (statusFile && lastStatusClear) statusFile->remove();
 }
 
 void SignalDispatcher::endStatus() noexcept {

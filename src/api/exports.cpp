@@ -7,11 +7,12 @@
 #include "varnex.h"
 
 using varnex::getDispatcher;
+using varnex::leaveAtProcessExit;
 using varnex::releaseDispatcher;
 
 // The unload's whole story is in library_lifetime.cpp.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) releaseDispatcher();
+    if (reason == DLL_PROCESS_DETACH) reserved == nullptr ? releaseDispatcher() : leaveAtProcessExit();
     return TRUE;
 }
 

@@ -58,8 +58,9 @@
 // What remains of a load is outside the library's reach: in the 32-bit DLL,
 // the semaphore of the unwinder's frame registration lock.
 //
-// Process exit (reserved set): nothing is done; the system ends every thread
-// and closes every handle itself. The console writer is among the threads
+// Process exit (reserved set): the system ends every thread and closes
+// every handle itself; the one thing done is removing a status file that
+// owed nothing (a name call, no lock, no other thread needed). The console writer is among the threads
 // ended before DllMain runs, so lines it had not yet written are lost then
 // (the log has them all); writing them from the exiting thread could hold
 // the exit for ever on a console nobody drains.
@@ -112,6 +113,10 @@ void releaseDispatcher() noexcept {
     stopConsoleWriter();
     InitOnceInitialize(&dispatcherOnce);
     releaseRuntimeAtUnload();
+}
+
+void leaveAtProcessExit() noexcept {
+    if (dispatcher) dispatcher->atProcessExit();
 }
 
 }  // namespace varnex

@@ -38,13 +38,12 @@ SignalDispatcher::SignalDispatcher()
     deliveryStop.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     readConfiguration();
     // The status is kept from the start, also while nothing is owed.
-    if (statusMode) startLane(lanes[kPeersLane]);
+    if (statusFile) startLane(lanes[kPeersLane]);
 }
 
 void SignalDispatcher::initial() noexcept {
-    // Only the constructor ever reads the configuration; every call from a
-    // host finds it read already.
-    if (!initialised) readConfiguration();
+    // Nothing left to do: a dispatcher is only made once its configuration
+    // was read (configured()), so the host's _initial finds it read.
 }
 
 bool SignalDispatcher::readConfiguration() noexcept {
@@ -96,7 +95,12 @@ void SignalDispatcher::takeConfiguration(const VarnexConfig &config) {
         // Said once per load: what the file asks for that the library does otherwise.
         for (const std::string &note : valuesNotTakenAsWritten(config)) logFile->append(note);
     }
-    if (statusMode) statusFile.reset(new StatusFile(driverName, GetCurrentProcessId()));
+    // Only into a folder that is there: a driverName left empty or wrong
+    // must not put a file where nobody asked for one.
+    const DWORD folder = GetFileAttributesA(driverName.c_str());
+    if (statusMode && !driverName.empty() && folder != INVALID_FILE_ATTRIBUTES &&
+        (folder & FILE_ATTRIBUTE_DIRECTORY))
+        statusFile.reset(new StatusFile(driverName, GetCurrentProcessId()));
 }
 
 void SignalDispatcher::registerOrderFunc(OrderCallback callback) noexcept {
@@ -298,14 +302,6 @@ bool SignalDispatcher::isToday(int32_t year, int32_t month, int32_t day) const {
     return year == now.year && month == now.month && day == now.day;
 }
 
-bool SignalDispatcher::checkPosition(const char *symbol, int32_t quantity) {
-    const std::string key(symbol);
-    SymbolState &state = symbolEntry(key).second;
-    TicketGuard turn(state.turn);
-    LogBatch log(logMode ? logFile.get() : nullptr);
-    return checkPosition(state, key, quantity, log);
-}
-
 bool SignalDispatcher::checkPosition(SymbolState &state, const std::string &key, int32_t quantity,
                                      LogBatch &log) {
     // The caller holds the symbol's turn. The line goes first: were memory
@@ -324,8 +320,6 @@ void SignalDispatcher::writeLog(const char *text) noexcept {
     } catch (...) {
     }
 }
-
-void SignalDispatcher::makeTimestamp(char *buffer) const { varnex::makeTimestamp(buffer); }
 
 Destinations SignalDispatcher::deliverable(const TcpRoute *route) const {
     return resendMode ? owedBy(route) : Destinations();
@@ -432,7 +426,7 @@ void SignalDispatcher::deliverOwed(LaneIndex index) noexcept {
             }
         }
         DWORD pause = again ? 0 : !copied || !listed.empty() ? lane.busyMs : INFINITE;
-        if (index == kPeersLane && statusMode) {
+        if (index == kPeersLane && statusFile) {
             keepStatus();
             pause = pause < kStatusMs ? pause : kStatusMs;
         }

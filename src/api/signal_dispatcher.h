@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -54,10 +55,6 @@ public:
                  const double &price) noexcept;
     void writeLog(const char *text) noexcept;
 
-    bool isToday(int32_t year, int32_t month, int32_t day) const;
-    bool checkPosition(const char *symbol, int32_t quantity);
-    void makeTimestamp(char *buffer) const;
-
     // Whether the configuration has been read; creation fails without it.
     bool configured() const { return initialised; }
 
@@ -67,6 +64,10 @@ public:
     // when the delivery thread could not be ended and works on: then the
     // dispatcher must stay.
     bool prepareUnload() noexcept;
+    // At a process exit: a status file whose last report owed nothing is
+    // removed; one that listed owed positions stays, for varnex-status to
+    // show as gone with what it still owed.
+    void atProcessExit() noexcept;
 
 private:
     // What the dispatcher keeps per symbol, all of it guarded by `turn`.
@@ -163,6 +164,7 @@ private:
     void keepStatus() noexcept;
     void endStatus() noexcept;
 
+    bool isToday(int32_t year, int32_t month, int32_t day) const;
     // False when memory ran out before the whole configuration was read.
     bool readConfiguration() noexcept;
     void takeConfiguration(const VarnexConfig &config);
@@ -201,7 +203,10 @@ private:
     std::string loadedStamp;  // when the configuration was read
     std::unique_ptr<StatusFile> statusFile;
     // The peers lane's: the last report written, and when the next may be.
+    // Whether that report was clear is read at a process exit, when the lane
+    // may have been ended anywhere: a flag, never the report itself.
     StatusReport lastStatus;
+    std::atomic<bool> lastStatusClear{true};
     ULONGLONG nextStatusMs = 0;
     SocketsStarted socketsStarted;
     // Locks. A symbol's turn is held for its signal's whole pipeline (its
@@ -257,6 +262,9 @@ inline DispatcherCall getDispatcher() noexcept { return DispatcherCall(); }
 // The unload: releases the dispatcher and all it opened so that the next
 // load starts afresh. Called from DllMain under the loader lock.
 void releaseDispatcher() noexcept;
+// At a process exit, with every other thread already ended: only what is
+// safe then (see library_lifetime.cpp).
+void leaveAtProcessExit() noexcept;
 
 }  // namespace varnex
 

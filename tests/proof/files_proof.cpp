@@ -65,7 +65,8 @@ class FilesProofProcesses : public HostTest, public ::testing::WithParamInterfac
 
 TEST_P(FilesProofProcesses, ProcessesWritingTheSameFilesLoseAndTearNothing) {
     const bool renames = GetParam();
-    writeIni(settingIni(folder, "logMode=True\r\nsignalDebugMode=True\r\n"));
+    // The folder must hold the shared files alone: no status files beside them.
+    writeIni(settingIni(folder, "logMode=True\r\nsignalDebugMode=True\r\nstatusMode=False\r\n"));
     struct Writer {
         std::string tag;
         int step;

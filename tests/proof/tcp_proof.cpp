@@ -381,10 +381,11 @@ TEST_P(ConsoleProof, AConsoleNobodyReadsHoldsNoHostThread) {
     const bool unloadWhileHeld = GetParam();
     constexpr int kFailed = 2000, kHealthy = 20;
     OrderServer server(OrderServer::replies({"OK"}));
-    // Hangs up on every order: a failure for each relay, none that marks it down.
+    // Hangs up on every order: a failure for each relay, none that marks it
+    // down. Nothing is made good, so every relay is the host's own.
     OrderServer hangsUp([](const TcpSocket &) {});
     writeIni(
-        settingIni(folder, "logMode=True\r\nsocketClient=True\r\n") +
+        settingIni(folder, "logMode=True\r\nsocketClient=True\r\nresendMode=False\r\n") +
         "[SocketClient]\r\nclientID=GOOD,DEAD\r\n[SC-GOOD]\r\nserverPort=" + std::to_string(server.port()) +
         "\r\n[SC-DEAD]\r\nserverPort=" + std::to_string(hangsUp.port()) + "\r\n");
     const std::string done = folder.file("done"), go = folder.file("go"), sent = folder.file("sent.txt");
