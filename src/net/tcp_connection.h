@@ -13,6 +13,7 @@
 
 #include "common/handles.h"
 #include "net/socket_calls.h"
+#include "net/socket_errors.h"
 #include "net/winsock_startup.h"
 
 namespace varnex {
@@ -39,20 +40,21 @@ public:
         return varnex::receiveWithin(socket_.get(), limitMs, stop_);
     }
     void close() noexcept { socket_.reset(); }
-    // Empty while connected; otherwise why the connection could not be made
-    // (and then it holds no socket and no start-up unit).
-    const std::string &failure() const { return failure_; }
-    bool failed() const { return !failure_.empty(); }
+    // Kind None while connected; otherwise why the connection could not be
+    // made (and then it holds no socket and no start-up unit).
+    const ConnectError &failure() const { return failure_; }
+    bool failed() const { return failure_.failed(); }
 
 private:
     // Takes a start-up unit and a new socket; false (with the reason) when
     // either cannot be had.
     bool open();
-    void fail(const std::string &text);
+    void connectTo(uint32_t address, int32_t port, int32_t limitMs, SocketMode mode);
+    void fail(ConnectError failure) noexcept;
 
     SocketsStarted unit_;  // first in, last out: the socket closes while Windows Sockets is started
     UniqueSocket socket_;
-    std::string failure_;
+    ConnectError failure_;
     HANDLE stop_;
 };
 

@@ -135,10 +135,10 @@ TcpClientSocket::TcpClientSocket(const std::string &host, int32_t port, int32_t 
     // Every text built below could only fail for want of memory.
     try {
         const FoundAddress found = lookUpAddress(host, limitMs);
-        std::string failure = found.failure;
-        if (failure.empty())
+        ConnectError failure = found.failure;
+        if (!failure.failed())
             failure = connectSocket(nativeHandle(), ipv4Address(port, found.address), limitMs, mode);
-        if (!failure.empty()) fail(std::move(failure));
+        if (failure.failed()) fail(std::move(failure.text));
     } catch (...) {
         fail(kUnhandledText);
     }
@@ -147,8 +147,8 @@ TcpClientSocket::TcpClientSocket(const std::string &host, int32_t port, int32_t 
 TcpClientSocket::TcpClientSocket(uint32_t address, int32_t port, int32_t limitMs, SocketMode mode) noexcept {
     if (failed()) return;
     try {
-        std::string failure = connectSocket(nativeHandle(), ipv4Address(port, address), limitMs, mode);
-        if (!failure.empty()) fail(std::move(failure));
+        ConnectError failure = connectSocket(nativeHandle(), ipv4Address(port, address), limitMs, mode);
+        if (failure.failed()) fail(std::move(failure.text));
     } catch (...) {
         fail(kUnhandledText);
     }

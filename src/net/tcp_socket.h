@@ -14,17 +14,15 @@
 
 #include "common/handles.h"
 #include "net/socket_calls.h"
+#include "net/socket_errors.h"
 #include "net/winsock_startup.h"
 
 namespace varnex {
 
-// The layer's fixed failure texts, as the log and standard error show them.
-constexpr const char *kStartFailedText = "Could not start WSA";
-constexpr const char *kNoSocketText = "INVALID_SOCKET";
+// The layer's own fixed failure texts; the others are the connection's
+// (net/socket_errors.h).
 constexpr const char *kAcceptFailedText = "Invalid Socket";
 constexpr const char *kSelectFailedText = "Error in select";
-// What an allocation that failed inside the layer is reported as.
-constexpr const char *kUnhandledText = "unhandled exception";
 
 // Every live socket object, each copy too, holds one unit of the
 // Windows Sockets start-up count (net/winsock_startup.h).
