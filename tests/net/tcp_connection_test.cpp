@@ -6,11 +6,12 @@
 #include <windows.h>
 #include <winsock2.h>
 
-#include "net/tcp_socket.h"
+#include "common/tcp_socket.h"
 #include "support/order_server.h"
 
 using namespace varnex;
 using varnex_test::DownServer;
+using varnex_tools::TcpServerSocket;
 
 namespace {
 

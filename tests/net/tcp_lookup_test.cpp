@@ -7,10 +7,11 @@
 #include <cstdlib>
 #include <thread>
 
+#include "common/tcp_socket.h"
 #include "net/tcp_connection.h"
-#include "net/tcp_socket.h"
 
 using namespace varnex;
+using varnex_tools::TcpServerSocket;
 
 namespace {
 

@@ -6,11 +6,13 @@
 
 #include <thread>
 
-#include "net/tcp_socket.h"
+#include "common/tcp_socket.h"
 #include "support/order_server.h"
 
 using namespace varnex;
 using varnex_test::OrderServer;
+using varnex_tools::TcpServerSocket;
+using varnex_tools::TcpSocket;
 
 namespace {
 
