@@ -2,16 +2,11 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
-
-#include "config/setting_values.h"
 
 namespace varnex {
 
 namespace {
-
-constexpr DWORD kValueSize = 255;  // the platform cuts values to 254 characters
 
 // A default no file can hold (control characters), so the answer tells a
 // missing key from one that is present, whatever its text.
@@ -23,18 +18,6 @@ SettingsFile::SettingsFile(const char *name) {
     std::memset(fileName, 0, sizeof fileName);
     // Longer names are cut so the buffer always keeps its terminating NUL.
     std::strncpy(fileName, name, sizeof fileName - 1);
-}
-
-int32_t SettingsFile::getInt(const char *section, const char *key, int32_t defaultValue) const {
-    return static_cast<int32_t>(GetPrivateProfileIntA(section, key, defaultValue, fileName));
-}
-
-bool SettingsFile::getBool(const char *section, const char *key, bool defaultValue) const {
-    char defaultText[256];
-    std::snprintf(defaultText, sizeof defaultText, "%s", defaultValue ? "True" : "False");
-    char valueText[256] = {};
-    GetPrivateProfileStringA(section, key, defaultText, valueText, kValueSize, fileName);
-    return isSwitchOn(valueText);
 }
 
 bool SettingsFile::lookUp(const char *section, const char *key, std::string &value) const {

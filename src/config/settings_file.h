@@ -1,9 +1,10 @@
-// Typed access to an INI file through the Windows profile functions. A name
+// An INI file's keys read through the Windows profile functions, each as its
+// whole text; the rules for what a text means are setting_values'. A name
 // without a directory is resolved by Windows in the Windows directory.
 #ifndef VARNEX_CONFIG_SETTINGS_FILE_H
 #define VARNEX_CONFIG_SETTINGS_FILE_H
 
-#include <cstdint>
+#include <cstddef>
 #include <string>
 
 namespace varnex {
@@ -12,9 +13,6 @@ class SettingsFile {
 public:
     explicit SettingsFile(const char *name);
 
-    int32_t getInt(const char *section, const char *key, int32_t defaultValue) const;
-    // On only for exactly "True" or "true"; a present key with any other text is off.
-    bool getBool(const char *section, const char *key, bool defaultValue) const;
     // One read of a key: true and its whole text (up to kLongestValue
     // characters) when the key is present, whatever its text; false and an
     // empty text when the file, the section or the key is missing. Throws
