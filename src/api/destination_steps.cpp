@@ -50,17 +50,16 @@ const std::string &FileStep::path() const {
 }
 
 RelayOutcome FileStep::relay(const std::string &message, LogBatch &) {
-    unsigned long error = ERROR_SUCCESS;
-    if (kind() == Destination::SignalFile)
-        rewriteStampedLine(path(), ' ', message.c_str(), &error);
-    else
-        error = debugFiles_->append(path(), ' ', &message, 1);
+    const FileWrite write = kind() == Destination::SignalFile
+                                ? rewriteStampedLine(path(), ' ', message.c_str())
+                                : debugFiles_->append(path(), ' ', &message, 1);
     RelayOutcome outcome;
-    outcome.reached = error == ERROR_SUCCESS;
+    outcome.reached = write.written();
     if (!outcome.reached) {
-        outcome.reason = systemErrorText(error);
+        // A debug file's append asks for no day, so a miss is a system error.
+        outcome.reason = systemErrorText(write.code);
         // Held by a reader: the file is busy for every signal until it is let go.
-        outcome.down = isBusyError(error);
+        outcome.down = write.busy();
         outcome.log.push_back(fileNotWrittenText(destinationName(kind()), path(), outcome.reason));
     }
     return outcome;

@@ -1,11 +1,10 @@
-// Typed access to an INI file through the Windows profile functions. A name
+// An INI file's keys read through the Windows profile functions, each as its
+// whole text; the rules for what a text means are setting_values'. A name
 // without a directory is resolved by Windows in the Windows directory.
 #ifndef VARNEX_CONFIG_SETTINGS_FILE_H
 #define VARNEX_CONFIG_SETTINGS_FILE_H
 
-#include <cstdint>
-#include <cstdlib>
-#include <memory>
+#include <cstddef>
 #include <string>
 
 namespace varnex {
@@ -14,13 +13,6 @@ class SettingsFile {
 public:
     explicit SettingsFile(const char *name);
 
-    int32_t getInt(const char *section, const char *key, int32_t defaultValue) const;
-    float getFloat(const char *section, const char *key, float defaultValue) const;
-    // On only for exactly "True" or "true"; a present key with any other text is off.
-    bool getBool(const char *section, const char *key, bool defaultValue) const;
-    // A new zeroed 255-byte buffer from malloc, owned by the caller (free());
-    // null when no buffer can be had.
-    char *getString(const char *section, const char *key, const char *defaultValue) const;
     // One read of a key: true and its whole text (up to kLongestValue
     // characters) when the key is present, whatever its text; false and an
     // empty text when the file, the section or the key is missing. Throws
@@ -29,26 +21,6 @@ public:
 
     // The most of a value that is read: the profile functions' own limit.
     static constexpr size_t kLongestValue = 32767;
-
-private:
-    char fileName[255];
-};
-
-struct FreeDeleter {
-    void operator()(char *p) const noexcept { std::free(p); }
-};
-// Owns a text returned by SettingsFile::getString.
-using ConfigText = std::unique_ptr<char, FreeDeleter>;
-
-class SettingsWriter {
-public:
-    explicit SettingsWriter(const char *name);
-
-    // Each returns the platform's success flag.
-    bool setInt(const char *section, const char *key, int32_t value) const;
-    bool setFloat(const char *section, const char *key, float value) const;
-    bool setBool(const char *section, const char *key, bool value) const;
-    bool setString(const char *section, const char *key, const char *value) const;
 
 private:
     char fileName[255];

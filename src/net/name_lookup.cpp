@@ -141,7 +141,7 @@ FoundAddress lookUpWithin(const std::string &host, int32_t limitMs, HANDLE stop)
             if (!startLookup(*fresh)) {
                 const int error = static_cast<int>(GetLastError());
                 lookups->running.erase(host);
-                return {0, lookupFailedText(host, error)};
+                return {0, {ConnectFailure::Lookup, lookupFailedText(host, error)}};
             }
             lookups->threads.push_back(fresh);
             running = fresh;
@@ -162,16 +162,16 @@ FoundAddress lookUpWithin(const std::string &host, int32_t limitMs, HANDLE stop)
     const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
     const HANDLE waits[] = {task->done.get(), stop};
     const DWORD woke = WaitForMultipleObjects(stop ? 2 : 1, waits, FALSE, left);
-    if (woke == WAIT_OBJECT_0 + 1) return {0, stoppedText(NetStep::Lookup, host)};
+    if (woke == WAIT_OBJECT_0 + 1) return {0, {ConnectFailure::Stopped, stoppedText(NetStep::Lookup, host)}};
     const bool done = woke == WAIT_OBJECT_0;
     if (done) {
         ExclusiveLock guard(lookupsLock);
         const auto running = lookups->running.find(host);
         if (running != lookups->running.end() && running->second == task) lookups->running.erase(running);
     }
-    if (!done) return {0, timedOutText(NetStep::Lookup, limitMs, host)};
-    if (!task->found) return {0, lookupFailedText(host, task->error)};
-    return {task->address, std::string()};
+    if (!done) return {0, {ConnectFailure::Lookup, timedOutText(NetStep::Lookup, limitMs, host)}};
+    if (!task->found) return {0, {ConnectFailure::Lookup, lookupFailedText(host, task->error)}};
+    return {task->address, {}};
 }
 
 }  // namespace
@@ -179,12 +179,11 @@ FoundAddress lookUpWithin(const std::string &host, int32_t limitMs, HANDLE stop)
 FoundAddress lookUpAddress(const std::string &host, int32_t limitMs, HANDLE stop) {
     // Under Wine a look-up is a costly round trip, even for a dotted address.
     const unsigned long numeric = inet_addr(host.c_str());
-    if (numeric != INADDR_NONE || host == "255.255.255.255")
-        return {static_cast<uint32_t>(numeric), std::string()};
+    if (numeric != INADDR_NONE || host == "255.255.255.255") return {static_cast<uint32_t>(numeric), {}};
     if (limitMs >= 0) return lookUpWithin(host, limitMs, stop);
-    FoundAddress found = {0, std::string()};
+    FoundAddress found = {0, {}};
     if (!firstAddress(gethostbyname(host.c_str()), found.address))
-        found.failure = lookupFailedText(host, WSAGetLastError());
+        found.failure = {ConnectFailure::Lookup, lookupFailedText(host, WSAGetLastError())};
     return found;
 }
 

@@ -8,11 +8,14 @@
 #include <cstdint>
 #include <string>
 
+#include "net/socket_errors.h"
+
 namespace varnex {
 
 struct FoundAddress {
-    uint32_t address;     // in network byte order, as in_addr holds it
-    std::string failure;  // empty when found; the log's and standard error's text otherwise
+    uint32_t address;  // in network byte order, as in_addr holds it
+    // None when found; otherwise Lookup (failed or out of time) or Stopped.
+    ConnectError failure;
 };
 
 // A dotted address needs no resolver. A name is looked up within `limitMs`,

@@ -42,25 +42,24 @@ int selectOne(SOCKET handle, bool readable, uint32_t limitMs, HANDLE stop, bool 
 
 // A non-blocking connect completed with select, so that an unreachable host
 // costs at most `limitMs` instead of the system's own retry time.
-std::string connectWithin(SOCKET handle, const sockaddr_in &address, int32_t limitMs, HANDLE stop) {
+ConnectError connectWithin(SOCKET handle, const sockaddr_in &address, int32_t limitMs, HANDLE stop) {
     setSocketMode(handle, SocketMode::NonBlocking);
-    if (connect(handle, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
-        return std::string();
+    if (connect(handle, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) return {};
     const int error = WSAGetLastError();
-    if (error != WSAEWOULDBLOCK) return connectFailedText(error);
+    if (error != WSAEWOULDBLOCK) return {ConnectFailure::Connect, connectFailedText(error)};
     bool failed = false;
     const int ready = selectOne(handle, false, static_cast<uint32_t>(limitMs), stop, &failed);
-    if (ready == kStopped) return stoppedText(NetStep::Connect);
-    if (ready == SOCKET_ERROR) return connectFailedText(WSAGetLastError());
-    if (ready == 0) return timedOutText(NetStep::Connect, limitMs);
+    if (ready == kStopped) return {ConnectFailure::Stopped, stoppedText(NetStep::Connect)};
+    if (ready == SOCKET_ERROR) return {ConnectFailure::Connect, connectFailedText(WSAGetLastError())};
+    if (ready == 0) return {ConnectFailure::Connect, timedOutText(NetStep::Connect, limitMs)};
     // Winsock reports a failed attempt in the exception set; writable means connected.
     if (failed) {
         int status = 0;
         int length = sizeof status;
         getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&status), &length);
-        return connectFailedText(status != 0 ? status : WSAECONNREFUSED);
+        return {ConnectFailure::Connect, connectFailedText(status != 0 ? status : WSAECONNREFUSED)};
     }
-    return std::string();
+    return {};
 }
 
 }  // namespace
@@ -82,17 +81,17 @@ timeval timeLimit(uint32_t limitMs) {
     return {static_cast<long>(limitMs / 1000), static_cast<long>((limitMs % 1000) * 1000)};
 }
 
-std::string connectSocket(SOCKET handle, const sockaddr_in &address, int32_t limitMs, SocketMode mode,
-                          HANDLE stop) {
+ConnectError connectSocket(SOCKET handle, const sockaddr_in &address, int32_t limitMs, SocketMode mode,
+                           HANDLE stop) {
     if (limitMs >= 0) {
-        std::string failure = connectWithin(handle, address, limitMs, stop);
-        if (failure.empty() && mode == SocketMode::Blocking) setSocketMode(handle, mode);
+        ConnectError failure = connectWithin(handle, address, limitMs, stop);
+        if (!failure.failed() && mode == SocketMode::Blocking) setSocketMode(handle, mode);
         return failure;
     }
     if (connect(handle, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
-        return connectFailedText(WSAGetLastError());
+        return {ConnectFailure::Connect, connectFailedText(WSAGetLastError())};
     if (mode == SocketMode::NonBlocking) setSocketMode(handle, mode);
-    return std::string();
+    return {};
 }
 
 int sendAll(SOCKET handle, const std::string &text, HANDLE stop) {

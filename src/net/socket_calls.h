@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "net/socket_errors.h"
+
 namespace varnex {
 
 enum class SocketMode { Blocking, NonBlocking };
@@ -37,9 +39,10 @@ void setSocketMode(SOCKET handle, SocketMode mode);
 timeval timeLimit(uint32_t limitMs);
 
 // Connects and leaves the socket in `mode`. A negative limit waits as long as
-// the system tries. Returns the failure text, empty when connected.
-std::string connectSocket(SOCKET handle, const sockaddr_in &address, int32_t limitMs, SocketMode mode,
-                          HANDLE stop = nullptr);
+// the system tries. Returns kind None when connected, otherwise Connect
+// (refused, failed or out of time) or Stopped, with the text.
+ConnectError connectSocket(SOCKET handle, const sockaddr_in &address, int32_t limitMs, SocketMode mode,
+                           HANDLE stop = nullptr);
 
 // Sends all of `text`; 0 when it went out, otherwise the Winsock error. On a
 // non-blocking socket whose buffer is full it waits for room, at most

@@ -1,6 +1,7 @@
-// Readable texts for Winsock error numbers and for the TCP exchange's other
-// failures: msvcrt's strerror knows none of them, so every failure text is
-// built here, at the failure site's request.
+// The kinds of a connection's failure, and readable texts for Winsock error
+// numbers and the TCP exchange's other failures: msvcrt's strerror knows
+// none of them, so every failure text is built here, at the failure site's
+// request, while callers decide on the kind.
 #ifndef VARNEX_NET_SOCKET_ERRORS_H
 #define VARNEX_NET_SOCKET_ERRORS_H
 
@@ -8,6 +9,25 @@
 #include <string>
 
 namespace varnex {
+
+// Why a connection could not be made, for callers to decide on. The first
+// two, and an allocation that failed, are this machine's: no socket could be
+// had. The others are the server's, or the way to it.
+enum class ConnectFailure { None, StartFailed, NoSocket, Lookup, Connect, Stopped, Unhandled };
+
+// A connection's failure: its kind, and the text the log and standard error
+// show for it, built by the functions below at the failure site.
+struct ConnectError {
+    ConnectFailure kind = ConnectFailure::None;
+    std::string text;
+
+    bool failed() const { return kind != ConnectFailure::None; }
+};
+
+// The texts of the kinds that carry no detail.
+constexpr const char *kStartFailedText = "Could not start WSA";  // StartFailed
+constexpr const char *kNoSocketText = "INVALID_SOCKET";          // NoSocket
+constexpr const char *kUnhandledText = "unhandled exception";    // Unhandled
 
 // "WSAECONNREFUSED (10061) Connection refused." — the name, the number and
 // the system's text where it has one.

@@ -1,7 +1,8 @@
 #include "net/tcp_connection.h"
 
+#include <utility>
+
 #include "net/name_lookup.h"
-#include "net/tcp_socket.h"
 
 namespace varnex {
 
@@ -11,14 +12,13 @@ TcpConnection::TcpConnection(const std::string &host, int32_t port, int32_t limi
     // Only building a text can throw, for want of memory.
     try {
         if (!open()) return;
-        const FoundAddress found = lookUpAddress(host, limitMs, stop);
-        const std::string failure =
-            found.failure.empty()
-                ? connectSocket(socket_.get(), ipv4Address(port, found.address), limitMs, mode, stop)
-                : found.failure;
-        if (!failure.empty()) fail(failure);
+        FoundAddress found = lookUpAddress(host, limitMs, stop);
+        if (found.failure.failed())
+            fail(std::move(found.failure));
+        else
+            connectTo(found.address, port, limitMs, mode);
     } catch (...) {
-        fail(kUnhandledText);
+        fail({ConnectFailure::Unhandled, kUnhandledText});
     }
 }
 
@@ -26,30 +26,32 @@ TcpConnection::TcpConnection(uint32_t address, int32_t port, int32_t limitMs, So
                              HANDLE stop) noexcept
     : stop_(stop) {
     try {
-        if (!open()) return;
-        const std::string failure =
-            connectSocket(socket_.get(), ipv4Address(port, address), limitMs, mode, stop);
-        if (!failure.empty()) fail(failure);
+        if (open()) connectTo(address, port, limitMs, mode);
     } catch (...) {
-        fail(kUnhandledText);
+        fail({ConnectFailure::Unhandled, kUnhandledText});
     }
 }
 
 bool TcpConnection::open() {
     if (!unit_.acquire()) {
-        failure_ = kStartFailedText;
+        failure_ = {ConnectFailure::StartFailed, kStartFailedText};
         return false;
     }
     socket_.reset(socket(AF_INET, SOCK_STREAM, 0));
     if (socket_) return true;
-    fail(kNoSocketText);
+    fail({ConnectFailure::NoSocket, kNoSocketText});
     return false;
 }
 
-void TcpConnection::fail(const std::string &text) {
+void TcpConnection::connectTo(uint32_t address, int32_t port, int32_t limitMs, SocketMode mode) {
+    ConnectError failure = connectSocket(socket_.get(), ipv4Address(port, address), limitMs, mode, stop_);
+    if (failure.failed()) fail(std::move(failure));
+}
+
+void TcpConnection::fail(ConnectError failure) noexcept {
     socket_.reset();
     unit_.release();
-    failure_ = text;
+    failure_ = std::move(failure);
 }
 
 }  // namespace varnex

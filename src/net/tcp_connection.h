@@ -1,8 +1,11 @@
 // One client connection with a single owner: moved, never copied, so it
 // needs no share count and no allocation of its own, and its socket is
 // closed once, by close() or when the owner ends. The TCP relay's exchange
-// is one; the socket objects of tcp_socket.h, whose copies share a handle,
-// serve callers that want that rule.
+// is one; the tools' socket objects (tools/common/tcp_socket.h), whose
+// copies share a handle, connect through one too. Failures are values,
+// never exceptions: the runtime spends a TLS slot that it never gives back
+// on the first exception thrown in each load of the library, so a host that
+// reloads it would run out of slots if a refused connection threw.
 #ifndef VARNEX_NET_TCP_CONNECTION_H
 #define VARNEX_NET_TCP_CONNECTION_H
 
@@ -10,9 +13,11 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "common/handles.h"
 #include "net/socket_calls.h"
+#include "net/socket_errors.h"
 #include "net/winsock_startup.h"
 
 namespace varnex {
@@ -39,20 +44,24 @@ public:
         return varnex::receiveWithin(socket_.get(), limitMs, stop_);
     }
     void close() noexcept { socket_.reset(); }
-    // Empty while connected; otherwise why the connection could not be made
-    // (and then it holds no socket and no start-up unit).
-    const std::string &failure() const { return failure_; }
-    bool failed() const { return !failure_.empty(); }
+    // Hands the connected socket to an owner of another kind. The start-up
+    // unit stays until the connection ends, so that owner takes its own first.
+    UniqueSocket release() noexcept { return std::move(socket_); }
+    // Kind None while connected; otherwise why the connection could not be
+    // made (and then it holds no socket and no start-up unit).
+    const ConnectError &failure() const { return failure_; }
+    bool failed() const { return failure_.failed(); }
 
 private:
     // Takes a start-up unit and a new socket; false (with the reason) when
     // either cannot be had.
     bool open();
-    void fail(const std::string &text);
+    void connectTo(uint32_t address, int32_t port, int32_t limitMs, SocketMode mode);
+    void fail(ConnectError failure) noexcept;
 
     SocketsStarted unit_;  // first in, last out: the socket closes while Windows Sockets is started
     UniqueSocket socket_;
-    std::string failure_;
+    ConnectError failure_;
     HANDLE stop_;
 };
 

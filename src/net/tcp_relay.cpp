@@ -5,7 +5,6 @@
 #include "common/counts.h"
 #include "net/socket_errors.h"
 #include "net/tcp_connection.h"
-#include "net/tcp_socket.h"
 #include "text/digits.h"
 
 namespace varnex {
@@ -20,11 +19,6 @@ struct Acknowledgement {
     // The server could not be reached, or did not answer in time.
     bool serverDown = false;
 };
-
-// Failures of this machine, not of the server: no socket could be made.
-bool localFailure(const std::string &failure) {
-    return failure == kStartFailedText || failure == kNoSocketText || failure == kUnhandledText;
-}
 
 // Bytes are gathered across reads, so "O" and "K" in two segments make "OK".
 // The wait ends as soon as the reply is "OK", can no longer become "OK",
@@ -62,10 +56,10 @@ Acknowledgement exchange(const ClientEndpoint &endpoint, const std::string &mess
         endpoint.dotted
             ? TcpConnection(endpoint.address, port, endpoint.ackTimeout, SocketMode::NonBlocking, stop)
             : TcpConnection(endpoint.host, port, endpoint.ackTimeout, SocketMode::NonBlocking, stop);
-    // Every failure to reach the server marks it down, a refused connection
-    // too: on Windows a refused connect is retried for about a second
-    // before it fails, so it is no cheaper than a silent server.
-    if (connection.failed()) return {false, connection.failure(), !localFailure(connection.failure())};
+    if (connection.failed()) {
+        const ConnectError &failure = connection.failure();
+        return {false, failure.text, marksServerDown(failure.kind)};
+    }
     const int sendError = connection.send(message);
     log += message + "\n";
     // No acknowledgement can come for a message that did not go out. A send
@@ -103,6 +97,21 @@ RelayOutcome relayOrder(const ClientEndpoint &endpoint, const std::string &symbo
         outcome.log.assign(1, log + kUnhandledText + "\n");
     }
     return outcome;
+}
+
+bool marksServerDown(ConnectFailure failure) {
+    switch (failure) {
+        case ConnectFailure::None:
+        case ConnectFailure::StartFailed:
+        case ConnectFailure::NoSocket:
+        case ConnectFailure::Unhandled:
+            return false;
+        case ConnectFailure::Lookup:
+        case ConnectFailure::Connect:
+        case ConnectFailure::Stopped:
+            break;
+    }
+    return true;
 }
 
 std::string serverLabel(const ClientEndpoint &endpoint) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/relay_outcome.h"
+#include "net/socket_errors.h"
 
 namespace varnex {
 
@@ -36,6 +37,12 @@ using EndpointTable = std::map<std::string, ClientEndpoint>;
 // manual-reset event, or null) is set: the relay fails then. Never throws.
 RelayOutcome relayOrder(const ClientEndpoint &endpoint, const std::string &symbol, const std::string &message,
                         HANDLE stop = nullptr);
+
+// Whether a connection that failed so marks its server down: every failure
+// to reach it does, a refused connection too (on Windows a refused connect
+// is retried for about a second before it fails, so it is no cheaper than a
+// silent server), but not one of this machine, where no socket could be had.
+bool marksServerDown(ConnectFailure failure);
 
 // "tcp://host:port", as the log names a server.
 std::string serverLabel(const ClientEndpoint &endpoint);

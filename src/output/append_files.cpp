@@ -121,8 +121,8 @@ std::shared_ptr<AppendFiles::Entry> AppendFiles::entryFor(const std::string &pat
     return recent_.front();
 }
 
-unsigned long AppendFiles::append(const std::string &path, char separator, const std::string *texts,
-                                  size_t count, const CalendarDate *onlyOn) {
+FileWrite AppendFiles::append(const std::string &path, char separator, const std::string *texts, size_t count,
+                              const CalendarDate *onlyOn) {
     const std::shared_ptr<Entry> entry = entryFor(path);
     ExclusiveLock guard(entry->lock);
     if (entry->file && !stillAtPath(entry->file.get(), path)) entry->file.reset();
@@ -131,7 +131,7 @@ unsigned long AppendFiles::append(const std::string &path, char separator, const
         // read access is there because LockFileEx requires read or write access.
         entry->file.reset(createFileAt(path, FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE, kShareAll,
                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
-        if (!entry->file) return lastErrorOr(ERROR_OPEN_FAILED);
+        if (!entry->file) return FileWrite::systemError(lastErrorOr(ERROR_OPEN_FAILED));
     }
     DWORD error = ERROR_SUCCESS;
     {
@@ -144,19 +144,20 @@ unsigned long AppendFiles::append(const std::string &path, char separator, const
         else
             lock.emplace(entry->file.get());
         const LocalTime now = clock_();
-        if (onlyOn && *onlyOn != CalendarDate{now.year, now.month, now.day}) return kOtherDay;
+        if (onlyOn && *onlyOn != CalendarDate{now.year, now.month, now.day})
+            return {FileWrite::Kind::OtherDay};
         std::string &bytes = entry->bytes;
         bytes.clear();
         // A line far longer than usual gives its room back.
         if (bytes.capacity() > kKeptBytes) bytes.shrink_to_fit();
         appendOutputLines(bytes, now, separator, texts, count);
         SetLastError(ERROR_SUCCESS);
-        if (writeAll(entry->file.get(), bytes)) return ERROR_SUCCESS;
+        if (writeAll(entry->file.get(), bytes)) return {};
         error = lastErrorOr(ERROR_WRITE_FAULT);
     }
     // A file that failed a write (a full disk, a share gone) is opened afresh next time.
     entry->file.reset();
-    return error;
+    return FileWrite::systemError(error);
 }
 
 }  // namespace varnex

@@ -45,11 +45,6 @@ using LocalClock = LocalTime (*)();
 
 class AppendFiles {
 public:
-    // An error code of the library's own (bit 29, as Windows reserves for
-    // applications): the lines were stamped on another day than asked for
-    // and were not written.
-    static constexpr unsigned long kOtherDay = 0x20000001;
-
     // At most `bound` files stay open; `clock` stamps the lines.
     explicit AppendFiles(size_t bound, LocalClock clock = localNow);
     // Closes every file it holds; waits for nothing.
@@ -59,11 +54,11 @@ public:
 
     // Appends stamp + separator + text + line end for each text, all in one
     // write, all with one stamp. With `onlyOn`, the stamp must fall on that
-    // day, or nothing is written and kOtherDay returned. Returns
-    // ERROR_SUCCESS when written, else the system's error of the open or
-    // the write; a file that failed is opened afresh by the next append.
-    unsigned long append(const std::string &path, char separator, const std::string *texts, size_t count,
-                         const CalendarDate *onlyOn = nullptr);
+    // day, or nothing is written (OtherDay). Otherwise Written, or the
+    // SystemError of the open or the write; a file that failed is opened
+    // afresh by the next append.
+    FileWrite append(const std::string &path, char separator, const std::string *texts, size_t count,
+                     const CalendarDate *onlyOn = nullptr);
 
 private:
     struct Entry;

@@ -57,6 +57,10 @@ LONGLONG millisecondsNow() {
     return count.QuadPart / (frequency.QuadPart / 1000 ? frequency.QuadPart / 1000 : 1);
 }
 
+bool isBusyError(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
 DWORD rewriteLine(const std::string &path, char separator, const char *text) {
     const std::string line = stampedLine(separator, text);
     // Process and thread make the name unique on the machine; ".tmp" keeps it
@@ -116,18 +120,15 @@ void makeTimestamp(char *buffer) {
     buffer[stamp.size() < 79 ? stamp.size() : 79] = '\0';
 }
 
-bool isBusyError(unsigned long error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
-}
+bool FileWrite::busy() const { return kind == Kind::SystemError && isBusyError(code); }
 
-bool rewriteStampedLine(const std::string &path, char separator, const char *text, unsigned long *error) {
-    DWORD result;
+FileWrite rewriteStampedLine(const std::string &path, char separator, const char *text) {
+    DWORD error;
     {
         ExclusiveLock guard(stripeOf(path));
-        result = rewriteLine(path, separator, text);
+        error = rewriteLine(path, separator, text);
     }
-    if (error) *error = result;
-    return result == ERROR_SUCCESS;
+    return error == ERROR_SUCCESS ? FileWrite() : FileWrite::systemError(error);
 }
 
 }  // namespace varnex

@@ -22,20 +22,33 @@ LocalTime localTimeAgo(uint64_t ms);
 // Local time as "YYYY/MM/DD HH:MM:SS" into an 80-byte buffer.
 void makeTimestamp(char *buffer);
 
+// What a write of stamped lines to a file came to.
+struct FileWrite {
+    enum class Kind {
+        Written,
+        // The lines were stamped on another day than the caller asked for,
+        // and were not written.
+        OtherDay,
+        // The open, write or replace failed with the system's error `code`.
+        SystemError,
+    };
+    Kind kind = Kind::Written;
+    unsigned long code = 0;  // of a SystemError; 0 otherwise
+
+    static FileWrite systemError(unsigned long code) { return {Kind::SystemError, code}; }
+    bool written() const { return kind == Kind::Written; }
+    // A system error that says someone else holds the file for now.
+    bool busy() const;
+};
+
 // Writes stamp + separator + text + line end (see outputLine) as the file's
 // only line: the line goes to a fresh file in the same folder that then
 // replaces the target in one step, so a reader always finds one whole line.
 // A target that someone holds open without delete sharing cannot be
 // replaced: the replace is retried for a few milliseconds, then given up
 // (a busy error), and the target keeps its previous line whole. No
-// temporary file is left behind.
-// Returns whether the line was written; `error` gets the system's error
-// code (ERROR_SUCCESS when written).
-bool rewriteStampedLine(const std::string &path, char separator, const char *text,
-                        unsigned long *error = nullptr);
-
-// A write error that says someone else holds the file for now.
-bool isBusyError(unsigned long error);
+// temporary file is left behind. Written, or a SystemError.
+FileWrite rewriteStampedLine(const std::string &path, char separator, const char *text);
 
 }  // namespace varnex
 

@@ -32,13 +32,13 @@ std::string LogFile::pathOn(const CalendarDate &date) const {
 }
 
 bool LogFile::append(const std::string *texts, size_t count) {
-    if (!daily_) return files_.append(singlePath_, '\t', texts, count) == ERROR_SUCCESS;
+    if (!daily_) return files_.append(singlePath_, '\t', texts, count).written();
     for (int attempt = 1;; ++attempt) {
         const CalendarDate today = dateOf(clock_());
         deleteOldLogs(today);
-        const unsigned long result =
+        const FileWrite result =
             files_.append(pathOn(today), '\t', texts, count, attempt < kDayTries ? &today : nullptr);
-        if (result != AppendFiles::kOtherDay) return result == ERROR_SUCCESS;
+        if (result.kind != FileWrite::Kind::OtherDay) return result.written();
     }
 }
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "net/tcp_socket.h"
+#include "common/tcp_socket.h"
 
 namespace varnex_test {
 
@@ -130,7 +130,7 @@ Timings timingsOf(const std::string &output) {
 }
 
 int closedPort() {
-    varnex::TcpServerSocket probe(0, 1, 0);
+    varnex_tools::TcpServerSocket probe(0, 1, 0);
     return probe.boundPort();
 }
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "integration/host_runner.h"
-#include "net/tcp_socket.h"
+#include "common/tcp_socket.h"
 #include "support/order_server.h"
 
 using namespace varnex_test;
@@ -17,7 +17,7 @@ TEST_F(TcpRelayHostTest, ChangedPositionsAreAcknowledgedAndFailuresDoNotStopTheS
     OrderServer server(OrderServer::replies({"OK"}));
     int closedPort;
     {
-        varnex::TcpServerSocket probe(0, 1, 0);
+        varnex_tools::TcpServerSocket probe(0, 1, 0);
         closedPort = probe.boundPort();
     }
     const std::string port = std::to_string(server.port()), closed = std::to_string(closedPort);

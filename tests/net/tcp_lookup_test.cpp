@@ -7,16 +7,19 @@
 #include <cstdlib>
 #include <thread>
 
-#include "net/tcp_socket.h"
+#include "common/tcp_socket.h"
+#include "net/tcp_connection.h"
 
 using namespace varnex;
+using varnex_tools::TcpServerSocket;
 
 namespace {
 
 TEST(SocketLookup, UnresolvableNameReportsTextAndLeavesNothing) {
     {
-        TcpClientSocket client("nohost.example", 5000, 2000);
-        const std::string &text = client.failure();
+        const TcpConnection client("nohost.example", 5000, 2000, SocketMode::Blocking);
+        EXPECT_EQ(client.failure().kind, ConnectFailure::Lookup);
+        const std::string &text = client.failure().text;
         EXPECT_EQ(text.rfind("host lookup failed for nohost.example: WSA", 0), 0u) << text;
         EXPECT_NE(text.find("(1100"), std::string::npos) << text;
     }
@@ -52,8 +55,10 @@ private:
 };
 
 std::string failureOf(const std::string &host, int32_t limitMs) {
-    TcpClientSocket client(host, 5000, limitMs);
-    return client.failed() ? client.failure() : "connected";
+    const TcpConnection client(host, 5000, limitMs, SocketMode::Blocking);
+    if (!client.failed()) return "connected";
+    EXPECT_EQ(client.failure().kind, ConnectFailure::Lookup);
+    return client.failure().text;
 }
 
 TEST(SocketLookup, ASilentResolverCostsTheLimitAndNamesTheLookUp) {
@@ -75,7 +80,7 @@ TEST(SocketLookup, ASilentResolverCostsTheLimitAndNamesTheLookUp) {
     EXPECT_LT(GetTickCount64() - start, 5000u);
     // A dotted address needs no look-up, so the silent resolver cannot hold it.
     TcpServerSocket listener(0, 4, 0);
-    EXPECT_EQ(TcpClientSocket("127.0.0.1", listener.boundPort(), 400).failure(), "");
+    EXPECT_FALSE(TcpConnection("127.0.0.1", listener.boundPort(), 400, SocketMode::Blocking).failed());
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 
 #include <thread>
 
-#include "net/tcp_socket.h"
+#include "common/tcp_socket.h"
 #include "support/order_server.h"
 
 using namespace varnex;
 using varnex_test::OrderServer;
+using varnex_tools::TcpServerSocket;
+using varnex_tools::TcpSocket;
 
 namespace {
 
@@ -21,11 +23,13 @@ protected:
         const RelayOutcome outcome = relayOrder({"127.0.0.1", port, ackTimeout}, "XYZ", "Order,3,101.5");
         console = outcome.console;
         reached = outcome.reached;
+        down = outcome.down;
         EXPECT_EQ(outcome.log.size(), 1u);
         return outcome.log.empty() ? std::string() : outcome.log.front();
     }
     std::string console;
     bool reached = false;
+    bool down = false;
     std::string head(int port) {
         return "XYZ, tcp://127.0.0.1:" + std::to_string(port) + "\nOrder,3,101.5\n";
     }
@@ -117,6 +121,7 @@ TEST_F(RelayTest, RefusedPortAndNoPortAreLoggedAfterTheFirstLine) {
     EXPECT_EQ(relayTo(closedPort), "XYZ, tcp://127.0.0.1:" + std::to_string(closedPort) +
                                        "\nconnect failed: WSAECONNREFUSED (10061) Connection refused.\n");
     EXPECT_FALSE(reached);
+    EXPECT_TRUE(down);
     EXPECT_EQ(console, "connect failed: WSAECONNREFUSED (10061) Connection refused.\r\n");
     // No port at all, or one past 65535 that would wrap onto another: nothing is sent.
     for (const int64_t port : {int64_t(0), int64_t(-1), int64_t(65536) + closedPort, int64_t(80000000000)}) {
@@ -128,6 +133,15 @@ TEST_F(RelayTest, RefusedPortAndNoPortAreLoggedAfterTheFirstLine) {
         EXPECT_FALSE(outcome.reached || outcome.down);
     }
     EXPECT_EQ(socketUsers(), 0);
+}
+
+TEST(Relay, OnlyAFailureOfThisMachineLeavesTheServerUp) {
+    for (const ConnectFailure kind :
+         {ConnectFailure::StartFailed, ConnectFailure::NoSocket, ConnectFailure::Unhandled})
+        EXPECT_FALSE(marksServerDown(kind)) << static_cast<int>(kind);
+    for (const ConnectFailure kind :
+         {ConnectFailure::Lookup, ConnectFailure::Connect, ConnectFailure::Stopped})
+        EXPECT_TRUE(marksServerDown(kind)) << static_cast<int>(kind);
 }
 
 TEST(Relay, SymbolWithoutServerLogsOneEmptyText) {

@@ -244,8 +244,8 @@ TEST(LineFiles, RewriteKeepsOnlyTheLatestLineAndAppendKeepsAll) {
     const std::string signal = folder.file("ABC.txt"), debug = folder.file("ABC_debug.txt");
     AppendFiles appends(1);
     for (const std::string text : {"1 2", "3 4"}) {
-        EXPECT_TRUE(rewriteStampedLine(signal, ' ', text.c_str()));
-        EXPECT_EQ(appends.append(debug, ' ', &text, 1), 0u);
+        EXPECT_TRUE(rewriteStampedLine(signal, ' ', text.c_str()).written());
+        EXPECT_TRUE(appends.append(debug, ' ', &text, 1).written());
     }
     EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(signal), ' '),
               std::vector<std::string>{"3 4"});
@@ -256,7 +256,7 @@ TEST(LineFiles, RewriteKeepsOnlyTheLatestLineAndAppendKeepsAll) {
 TEST(LineFiles, RewritesLeaveNoOtherFileBehind) {
     TempFolder folder;
     for (int i = 0; i < 20; ++i)
-        ASSERT_TRUE(rewriteStampedLine(folder.file("ABC.txt"), ' ', std::to_string(i).c_str()));
+        ASSERT_TRUE(rewriteStampedLine(folder.file("ABC.txt"), ' ', std::to_string(i).c_str()).written());
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(folder.file("*").c_str(), &found);
     ASSERT_NE(search, INVALID_HANDLE_VALUE);
@@ -278,30 +278,30 @@ TEST(LineFiles, AReaderHoldingTheFileMakesItBusyAndItKeepsItsLineWhole) {
         SCOPED_TRACE(shareDelete);
         TempFolder folder;
         const std::string path = folder.file("ABC.txt");
-        ASSERT_TRUE(rewriteStampedLine(path, ' ', "1 a much longer first line"));
+        ASSERT_TRUE(rewriteStampedLine(path, ' ', "1 a much longer first line").written());
         HANDLE reader =
             CreateFileA(path.c_str(), GENERIC_READ,
                         FILE_SHARE_READ | FILE_SHARE_WRITE | (shareDelete ? FILE_SHARE_DELETE : 0), nullptr,
                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-        unsigned long error = 0;
-        const bool written = rewriteStampedLine(path, ' ', "2 short", &error);
+        const FileWrite write = rewriteStampedLine(path, ' ', "2 short");
+        const bool written = write.written();
         CloseHandle(reader);
         if (!shareDelete) {
             EXPECT_FALSE(written);
         }
-        EXPECT_EQ(isBusyError(error), !written) << error;
+        EXPECT_EQ(write.busy(), !written) << write.code;
         EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(path), ' '),
                   std::vector<std::string>{written ? "2 short" : "1 a much longer first line"});
         EXPECT_EQ(varnex_test::entriesOf(folder.path()), (std::set<std::string>{"ABC.txt"}));
-        EXPECT_TRUE(rewriteStampedLine(path, ' ', "3 after"));
+        EXPECT_TRUE(rewriteStampedLine(path, ' ', "3 after").written());
         EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(path), ' '),
                   std::vector<std::string>{"3 after"});
     }
 }
 
 bool appendOne(AppendFiles &files, const std::string &path, const std::string &text) {
-    return files.append(path, '\t', &text, 1) == ERROR_SUCCESS;
+    return files.append(path, '\t', &text, 1).written();
 }
 
 TEST(AppendFiles, FilesStayOpenableRenamableAndDeletableWhileKeptOpen) {
@@ -328,7 +328,11 @@ TEST(AppendFiles, UnopenableFileIsSkippedAndTriedAgainNextTime) {
     const std::string sub = folder.file("later");
     const std::string path = sub + "\\log.txt";
     AppendFiles files(1);
-    EXPECT_FALSE(appendOne(files, path, "lost"));
+    const std::string lost = "lost";
+    const FileWrite missed = files.append(path, '\t', &lost, 1);
+    EXPECT_EQ(missed.kind, FileWrite::Kind::SystemError);
+    EXPECT_EQ(missed.code, static_cast<unsigned long>(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(missed.busy());
     ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
     EXPECT_TRUE(appendOne(files, path, "kept"));
     EXPECT_EQ(varnex_test::unstampedLines(varnex_test::readFile(path), '\t'),
@@ -507,10 +511,24 @@ TEST(LogNames, LogsPastTheirDaysGoTodaysNever) {
     EXPECT_FALSE(pastKeeping({1999, 1, 1}, today, 0));
 }
 
-// The clock of the daily log tests: each reading takes the next time.
+// The clock of the tests of lines stamped on given days: each reading takes
+// the next time.
 std::vector<LocalTime> clockTimes;
 size_t clockReadings = 0;
 LocalTime testClock() { return clockTimes[std::min(clockReadings++, clockTimes.size() - 1)]; }
+
+TEST(AppendFiles, LinesStampedOnAnotherDayThanAskedAreNotWritten) {
+    TempFolder folder;
+    const std::string path = folder.file("log.txt");
+    clockReadings = 0;
+    clockTimes = {{2026, 12, 9, 0, 0, 0}};
+    AppendFiles files(1, testClock);
+    const std::string text = "late";
+    const CalendarDate eighth = {2026, 12, 8}, ninth = {2026, 12, 9};
+    EXPECT_EQ(files.append(path, '\t', &text, 1, &eighth).kind, FileWrite::Kind::OtherDay);
+    EXPECT_TRUE(files.append(path, '\t', &text, 1, &ninth).written());
+    EXPECT_EQ(varnex_test::readFile(path), "2026/12/09 00:00:00\tlate\r\n");
+}
 
 TEST(LogFile, DailyLogsChangeAtTheFirstLineOfTheDayAndOldOnesGo) {
     TempFolder folder;

@@ -23,7 +23,7 @@
 #include "support/order_server.h"
 
 using namespace varnex_test;
-using varnex::TcpSocket;
+using varnex_tools::TcpSocket;
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 namespace varnex_test {
 
-using varnex::SocketSelector;
-using varnex::TcpSocket;
+using varnex_tools::SocketSelector;
+using varnex_tools::TcpSocket;
 
 OrderServer::OrderServer(Answer answer)
     : answer_(std::move(answer)),
@@ -17,7 +17,7 @@ OrderServer::OrderServer(Answer answer)
 
 OrderServer::~OrderServer() {
     stopping_ = true;
-    varnex::TcpClientSocket wake("127.0.0.1", port_, 2000);  // unblocks accept
+    varnex_tools::TcpClientSocket wake("127.0.0.1", port_, 2000);  // unblocks accept
     thread_.join();
 }
 
@@ -71,7 +71,7 @@ std::vector<std::string> FlappingServer::acknowledged() {
 }
 
 void FlappingServer::run() {
-    varnex::TcpServerSocket listener(0, 8, 1, "127.0.0.1");
+    varnex_tools::TcpServerSocket listener(0, 8, 1, "127.0.0.1");
     port_ = listener.failed() ? -1 : listener.boundPort();
     // Down from the first connection on, so the first orders always miss.
     ULONGLONG phaseEnd = 0;
@@ -112,8 +112,8 @@ DownServer::DownServer(Kind kind)
         // Connections that fill the backlog; the first that cannot connect
         // shows that further attempts go unanswered.
         for (int i = 0; i < 8; ++i) {
-            auto filler = std::make_unique<varnex::TcpClientSocket>("127.0.0.1", port_, 300,
-                                                                    varnex::SocketMode::NonBlocking);
+            auto filler = std::make_unique<varnex_tools::TcpClientSocket>("127.0.0.1", port_, 300,
+                                                                          varnex::SocketMode::NonBlocking);
             if (filler->failed()) break;
             fillers_.push_back(std::move(filler));
         }

@@ -12,13 +12,13 @@
 #include <thread>
 #include <vector>
 
-#include "net/tcp_socket.h"
+#include "common/tcp_socket.h"
 
 namespace varnex_test {
 
 class OrderServer {
 public:
-    using Answer = std::function<void(const varnex::TcpSocket &)>;
+    using Answer = std::function<void(const varnex_tools::TcpSocket &)>;
     explicit OrderServer(Answer answer);
     ~OrderServer();
 
@@ -27,12 +27,12 @@ public:
 
     static Answer replies(std::vector<std::string> parts, int pauseMs = 0);
     // Waits (at most 10 s) until the client closes, sending nothing.
-    static void silent(const varnex::TcpSocket &connection);
+    static void silent(const varnex_tools::TcpSocket &connection);
 
 private:
     void serve();
     Answer answer_;
-    varnex::TcpServerSocket listener_;
+    varnex_tools::TcpServerSocket listener_;
     int port_;
     std::atomic<bool> stopping_{false};
     std::mutex mutex_;
@@ -87,10 +87,10 @@ public:
 private:
     void run();
     const Kind kind_;
-    varnex::TcpServerSocket listener_;
-    varnex::TcpSocket refuser_;  // a Refusing server's: listens once it is back
+    varnex_tools::TcpServerSocket listener_;
+    varnex_tools::TcpSocket refuser_;  // a Refusing server's: listens once it is back
     int port_;
-    std::vector<std::unique_ptr<varnex::TcpClientSocket>> fillers_;
+    std::vector<std::unique_ptr<varnex_tools::TcpClientSocket>> fillers_;
     std::atomic<bool> back_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<int> acceptedWhileDown_{0};

@@ -7,14 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "common/tcp_socket.h"
 #include "common/tool_text.h"
 #include "common/tool_win.h"
-#include "net/tcp_socket.h"
 
 using namespace varnex_tools;
-using varnex::SocketSelector;
-using varnex::TcpServerSocket;
-using varnex::TcpSocket;
 
 namespace {
 
@@ -150,7 +147,7 @@ int main(int argc, char **argv) {
     while (!stopRequested() && (options.count == 0 || counts.connections < options.count)) {
         SocketSelector pending(listener, 200u);
         if (pending.failed()) {
-            errorLine(std::string("varnex-ack: ") + varnex::kSelectFailedText);
+            errorLine(std::string("varnex-ack: ") + kSelectFailedText);
             return 1;
         }
         if (!pending.isReady(listener)) continue;

@@ -1,11 +1,10 @@
-// A thin object layer over Windows Sockets 2 for IPv4 TCP. Failures are
-// values, never exceptions: a socket that could not be made or connected
-// holds no handle and says why (failure()). The runtime spends a TLS slot
-// that it never gives back on the first exception thrown in each load of
-// the library, so a host that reloads it would run out of slots if a refused
-// connection threw.
-#ifndef VARNEX_NET_TCP_SOCKET_H
-#define VARNEX_NET_TCP_SOCKET_H
+// A thin object layer over Windows Sockets 2 for IPv4 TCP, for varnex-ack
+// and the tests' order servers; the library itself relays through
+// net/tcp_connection.h and carries none of it. Failures are values, never
+// exceptions: a socket that could not be made or connected holds no handle
+// and says why (failure()), in the texts the library's log shows.
+#ifndef VARNEX_TOOLS_TCP_SOCKET_H
+#define VARNEX_TOOLS_TCP_SOCKET_H
 
 #include <winsock2.h>
 
@@ -14,17 +13,16 @@
 
 #include "common/handles.h"
 #include "net/socket_calls.h"
+#include "net/socket_errors.h"
+#include "net/tcp_connection.h"
 #include "net/winsock_startup.h"
 
-namespace varnex {
+namespace varnex_tools {
 
-// The layer's fixed failure texts, as the log and standard error show them.
-constexpr const char *kStartFailedText = "Could not start WSA";
-constexpr const char *kNoSocketText = "INVALID_SOCKET";
+// The layer's own fixed failure texts; the others are the connection's
+// (net/socket_errors.h).
 constexpr const char *kAcceptFailedText = "Invalid Socket";
 constexpr const char *kSelectFailedText = "Error in select";
-// What an allocation that failed inside the layer is reported as.
-constexpr const char *kUnhandledText = "unhandled exception";
 
 // Every live socket object, each copy too, holds one unit of the
 // Windows Sockets start-up count (net/winsock_startup.h).
@@ -50,7 +48,7 @@ public:
     std::string receiveLine() const;
     // Waits at most `limitMs` for the socket to become readable, then takes
     // what one read gives (at most 1024 bytes): data, the peer's close, or an error.
-    Received receiveWithin(uint32_t limitMs) const;
+    varnex::Received receiveWithin(uint32_t limitMs) const;
 
     SOCKET nativeHandle() const;
     int32_t shareCount() const;
@@ -60,12 +58,14 @@ public:
     bool failed() const { return !failure_.empty(); }
 
 protected:
+    // Takes over a connection's socket, or its failure text.
+    explicit TcpSocket(varnex::TcpConnection &&connection) noexcept;
     // Gives the socket up (closed, its unit back) and records why.
     void fail(std::string text) noexcept;
 
 private:
     struct Shared;
-    void adopt(UniqueSocket handle) noexcept;
+    void adopt(varnex::UniqueSocket handle) noexcept;
     void share(const TcpSocket &other) noexcept;
     void giveUp() noexcept;
 
@@ -74,21 +74,19 @@ private:
     // count is atomic: copies may be made and dropped on different threads
     // (using one socket from two threads at once is still the caller's to avoid).
     Shared *shared;
-    SocketsStarted unit_;
+    varnex::SocketsStarted unit_;
     std::string failure_;
 };
 
 class TcpClientSocket : public TcpSocket {
 public:
-    // Connects at once. With a limit in milliseconds the name look-up and,
-    // separately, the connection attempt each give up after that long;
-    // without one they wait as long as the system does. A dotted address
-    // needs no look-up. The socket is left in `mode`; a non-blocking one
-    // suits callers whose every wait is bounded (receiveWithin).
+    // Connects at once, as the library's TcpConnection does (with no stop):
+    // a limit in milliseconds bounds the name look-up and, separately, the
+    // connection attempt; without one they wait as long as the system does.
+    // The socket is left in `mode`; a non-blocking one suits callers whose
+    // every wait is bounded (receiveWithin).
     TcpClientSocket(const std::string &host, int32_t port, int32_t limitMs = -1,
-                    SocketMode mode = SocketMode::Blocking) noexcept;
-    // The same for an address already known (network byte order): no look-up.
-    TcpClientSocket(uint32_t address, int32_t port, int32_t limitMs, SocketMode mode) noexcept;
+                    varnex::SocketMode mode = varnex::SocketMode::Blocking) noexcept;
     ~TcpClientSocket() override;
 };
 
@@ -123,6 +121,6 @@ private:
     bool failed_ = false;
 };
 
-}  // namespace varnex
+}  // namespace varnex_tools
 
 #endif

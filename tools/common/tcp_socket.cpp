@@ -1,4 +1,4 @@
-#include "net/tcp_socket.h"
+#include "common/tcp_socket.h"
 
 #include <winsock2.h>
 
@@ -6,10 +6,14 @@
 #include <new>
 
 #include "common/counts.h"
-#include "net/name_lookup.h"
 #include "net/socket_calls.h"
 
-namespace varnex {
+namespace varnex_tools {
+
+using varnex::kNoSocketText;
+using varnex::kStartFailedText;
+using varnex::kUnhandledText;
+using varnex::UniqueSocket;
 
 struct TcpSocket::Shared {
     UniqueSocket handle;
@@ -37,6 +41,20 @@ TcpSocket::TcpSocket(SOCKET handle) noexcept : shared(nullptr) {
         return;
     }
     adopt(std::move(owned));
+}
+
+TcpSocket::TcpSocket(varnex::TcpConnection &&connection) noexcept : shared(nullptr) {
+    if (connection.failed()) {
+        // Copying the text could only fail for want of memory.
+        try {
+            failure_ = connection.failure().text;
+        } catch (...) {
+            failure_ = kUnhandledText;
+        }
+        return;
+    }
+    unit_.acquire();  // the connection holds a unit until it ends, so this only counts
+    adopt(connection.release());
 }
 
 TcpSocket::TcpSocket(const TcpSocket &other) noexcept : shared(nullptr) { share(other); }
@@ -92,7 +110,7 @@ SOCKET TcpSocket::nativeHandle() const { return shared ? shared->handle.get() : 
 
 int32_t TcpSocket::shareCount() const { return shared ? shared->count.load() : 0; }
 
-int TcpSocket::sendBytes(const std::string &text) const { return sendAll(nativeHandle(), text); }
+int TcpSocket::sendBytes(const std::string &text) const { return varnex::sendAll(nativeHandle(), text); }
 
 void TcpSocket::sendLine(std::string text) const {
     text += '\n';
@@ -105,7 +123,7 @@ std::string TcpSocket::receiveAvailable() const {
     for (;;) {
         u_long waiting = 0;
         if (ioctlsocket(nativeHandle(), FIONREAD, &waiting) != 0 || waiting == 0) break;
-        const int wanted = clampToInt(waiting < sizeof buffer ? waiting : sizeof buffer);
+        const int wanted = varnex::clampToInt(waiting < sizeof buffer ? waiting : sizeof buffer);
         const int got = recv(nativeHandle(), buffer, wanted, 0);
         if (got <= 0) break;
         result.append(buffer, static_cast<size_t>(got));
@@ -113,7 +131,7 @@ std::string TcpSocket::receiveAvailable() const {
     return result;
 }
 
-Received TcpSocket::receiveWithin(uint32_t limitMs) const {
+varnex::Received TcpSocket::receiveWithin(uint32_t limitMs) const {
     return varnex::receiveWithin(nativeHandle(), limitMs);
 }
 
@@ -130,29 +148,8 @@ std::string TcpSocket::receiveLine() const {
 }
 
 TcpClientSocket::TcpClientSocket(const std::string &host, int32_t port, int32_t limitMs,
-                                 SocketMode mode) noexcept {
-    if (failed()) return;
-    // Every text built below could only fail for want of memory.
-    try {
-        const FoundAddress found = lookUpAddress(host, limitMs);
-        std::string failure = found.failure;
-        if (failure.empty())
-            failure = connectSocket(nativeHandle(), ipv4Address(port, found.address), limitMs, mode);
-        if (!failure.empty()) fail(std::move(failure));
-    } catch (...) {
-        fail(kUnhandledText);
-    }
-}
-
-TcpClientSocket::TcpClientSocket(uint32_t address, int32_t port, int32_t limitMs, SocketMode mode) noexcept {
-    if (failed()) return;
-    try {
-        std::string failure = connectSocket(nativeHandle(), ipv4Address(port, address), limitMs, mode);
-        if (!failure.empty()) fail(std::move(failure));
-    } catch (...) {
-        fail(kUnhandledText);
-    }
-}
+                                 varnex::SocketMode mode) noexcept
+    : TcpSocket(varnex::TcpConnection(host, port, limitMs, mode)) {}
 
 TcpClientSocket::~TcpClientSocket() = default;
 
@@ -167,8 +164,8 @@ TcpServerSocket::TcpServerSocket(int32_t port, int32_t backlog, int32_t nonBlock
             return;
         }
     }
-    const sockaddr_in address = ipv4Address(port, static_cast<uint32_t>(numeric));
-    if (nonBlocking == 1) setSocketMode(nativeHandle(), SocketMode::NonBlocking);
+    const sockaddr_in address = varnex::ipv4Address(port, static_cast<uint32_t>(numeric));
+    if (nonBlocking == 1) varnex::setSocketMode(nativeHandle(), varnex::SocketMode::NonBlocking);
     if (bind(nativeHandle(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == SOCKET_ERROR) {
         fail(kNoSocketText);
         return;
@@ -211,7 +208,7 @@ SocketSelector::SocketSelector(const TcpSocket &first, const TcpSocket *second, 
 SocketSelector::SocketSelector(const TcpSocket &socket, uint32_t limitMs) {
     FD_ZERO(&readable);
     FD_SET(socket.nativeHandle(), &readable);
-    timeval limit = timeLimit(limitMs);
+    timeval limit = varnex::timeLimit(limitMs);
     wait(&limit);
 }
 
@@ -226,4 +223,4 @@ bool SocketSelector::isReady(const TcpSocket &socket) const {
     return FD_ISSET(socket.nativeHandle(), const_cast<fd_set *>(&readable)) != 0;
 }
 
-}  // namespace varnex
+}  // namespace varnex_tools
