@@ -46,9 +46,9 @@
 //                                       them becomes the round's number (1..N); with
 //                                       PATH, no more rounds once the file PATH exists
 //   counts|LABEL                        prints "COUNTS LABEL handles=H threads=T
-//                                       semaphores=S tls=L memory=B" for this
-//                                       process: L is the lowest free TLS index,
-//                                       B the PagefileUsage
+//                                       semaphores=S tls=L memory=B heap=P" for
+//                                       this process: L is the lowest free TLS
+//                                       index, B and P as memory|LABEL prints them
 //   registerslow|MS                     registers an order function that prints the
 //                                       order, then takes MS ms before returning
 //   registerhang                        registers an order function that prints the
@@ -544,9 +544,9 @@ int runLine(const std::string &line) {
         } else if (cmd == "load") {
             if (!loadVarnex()) return 2;
         } else if (cmd == "counts" && f.size() == 2) {
-            std::printf("COUNTS %s handles=%lu threads=%lu semaphores=%lu tls=%lu memory=%llu\n",
+            std::printf("COUNTS %s handles=%lu threads=%lu semaphores=%lu tls=%lu memory=%llu heap=%llu\n",
                         f[1].c_str(), handleCount(), threadCount(), semaphoreCount(), lowestFreeTls(),
-                        pagefileUsage());
+                        pagefileUsage(), heapBytes());
             std::fflush(stdout);
         } else if (cmd == "registerslow" && f.size() == 2) {
             slowOrderMs = std::stoul(f[1]);
