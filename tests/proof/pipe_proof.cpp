@@ -352,7 +352,10 @@ TEST_F(PipeProof, ASlowOrderFunctionGetsEveryOrderAndAHungOneHoldsNoSenderPastIt
                       n(registered - 1) + " registered, " + n(ordersIn(received.output).size() - 1) +
                       " received; receiving host exit code " + n(received.exitCode));
     EXPECT_GE(gaveUp, 1u);
-    EXPECT_LT(longest, 5000u);
+    // Each send gives up at the send limit, counted from its start; the call
+    // adds its log and file steps, a few milliseconds, for which 250 ms are
+    // left.
+    EXPECT_LT(longest, varnex::PipeChannel::kSendLimitMs + 250);
     EXPECT_EQ(received.exitCode, 0u);
     EXPECT_NE(received.output.find("EXITING"), std::string::npos);
     EXPECT_EQ(registered, size_t(kReloads) + 1);
