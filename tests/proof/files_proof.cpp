@@ -387,6 +387,7 @@ TEST_F(FilesProof, ThousandsOfDebugFilesKeepTheOpenFilesAtTheBound) {
 TEST_F(FilesProof, AReaderHoldingTheSignalFileNeitherHoldsTheHostNorSeesItTorn) {
     writeIni(settingIni(folder, "logMode=True\r\n"));
     constexpr int kSignals = 300;
+    constexpr DWORD kHoldMs = 250;
     const std::string path = folder.file("S.txt"), released = folder.file("released");
     std::set<std::string> texts;
     for (int i = 1; i <= kSignals; ++i) texts.insert(std::to_string(i) + " " + std::to_string(i));
@@ -402,7 +403,7 @@ TEST_F(FilesProof, AReaderHoldingTheSignalFileNeitherHoldsTheHostNorSeesItTorn) 
             HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (file != INVALID_HANDLE_VALUE) ++holds;
-            Sleep(250);
+            Sleep(kHoldMs);
             if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
             Sleep(1);
         }
@@ -449,6 +450,12 @@ TEST_F(FilesProof, AReaderHoldingTheSignalFileNeitherHoldsTheHostNorSeesItTorn) 
                       (last == std::vector<std::string>{"300 300"} ? "" : "NOT ") + "in the file " +
                       std::to_string(written) + " ms after the reader let go, with no signal");
     EXPECT_EQ(timings.count["S"], kSignals);
+    // A call the reader held would wait for it to let go: with a signal
+    // every 10 ms, the first one after a hold began would wait at least
+    // 230 ms of the 250. One that is not held gives the file up after a try
+    // of a few milliseconds (kReplaceRetryMs), and its log line takes less:
+    // 200 ms tells the two apart, with room for a slow moment of the machine.
+    EXPECT_LT(timings.longest["S"], kHoldMs - 50);
     EXPECT_GT(reader.reads, 0);
     EXPECT_EQ(reader.bad, 0) << reader.firstBad;
     EXPECT_GT(countOf(log, " not written: "), 0u);
