@@ -49,9 +49,12 @@ size_t AppendGuards::slotOf(const std::string &path) const {
     return hash % kSlots;
 }
 
+volatile LONG *AppendGuards::wordOf(size_t slot) const { return slots_ + slot * (kSlotBytes / sizeof(LONG)); }
+
+DWORD AppendGuards::holderOf(size_t slot) const { return static_cast<DWORD>(*wordOf(slot)); }
+
 AppendGuards::Held::Held(AppendGuards &guards, size_t slot)
-    : word_(guards.slots_ + slot * (kSlotBytes / sizeof(LONG))),
-      self_(static_cast<LONG>(GetCurrentThreadId())) {
+    : word_(guards.wordOf(slot)), self_(static_cast<LONG>(GetCurrentThreadId())) {
     LONG holder = InterlockedCompareExchange(word_, self_, 0);
     // This thread holds no word while it asks for one: its own id there was
     // left by an ended thread whose id it got.
