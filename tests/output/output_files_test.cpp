@@ -39,8 +39,8 @@ TEST(FileNames, PathsArePlainConcatenations) {
 }
 
 TEST(FileNames, PathsPastMaxPathTakeTheExtendedLengthForm) {
-    EXPECT_FALSE(passesMaxPath(std::string(259, 'a')));  // with its NUL, exactly MAX_PATH
-    EXPECT_TRUE(passesMaxPath(std::string(260, 'a')));
+    EXPECT_FALSE(exceedsMaxPath(std::string(259, 'a')));  // with its NUL, exactly MAX_PATH
+    EXPECT_TRUE(exceedsMaxPath(std::string(260, 'a')));
     const std::vector<std::pair<std::wstring, std::wstring>> cases = {
         {L"C:\\data\\ABC.txt", L"\\\\?\\C:\\data\\ABC.txt"},
         {L"\\\\server\\share\\ABC.txt", L"\\\\?\\UNC\\server\\share\\ABC.txt"},
