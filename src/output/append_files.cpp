@@ -5,6 +5,7 @@
 #include "common/handles.h"
 #include "common/locks.h"
 #include "output/path_access.h"
+#include "text/ascii_case.h"
 
 namespace varnex {
 
@@ -69,12 +70,7 @@ bool stillAtPath(HANDLE file, const std::string &path) {
 }
 
 // Names differing only in letter case are one file.
-std::string keyOf(const std::string &path) {
-    std::string key = path;
-    for (char &c : key)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return key;
-}
+std::string keyOf(const std::string &path) { return asciiUpper(path); }
 
 }  // namespace
 

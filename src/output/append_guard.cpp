@@ -1,5 +1,7 @@
 #include "output/append_guard.h"
 
+#include "text/fnv1a.h"
+
 namespace varnex {
 
 namespace {
@@ -43,15 +45,15 @@ size_t AppendGuards::slotOf(const std::string &path) const {
     char full[MAX_PATH];
     const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
     const std::string name = length > 0 && length < MAX_PATH ? std::string(full, length) : path;
-    unsigned hash = 2166136261u;
-    for (char c : name)
-        hash = (hash ^ static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c)) * 16777619u;
-    return hash % kSlots;
+    return fnv1a32IgnoringCase(name) % kSlots;
 }
 
+volatile LONG *AppendGuards::wordOf(size_t slot) const { return slots_ + slot * (kSlotBytes / sizeof(LONG)); }
+
+DWORD AppendGuards::holderOf(size_t slot) const { return static_cast<DWORD>(*wordOf(slot)); }
+
 AppendGuards::Held::Held(AppendGuards &guards, size_t slot)
-    : word_(guards.slots_ + slot * (kSlotBytes / sizeof(LONG))),
-      self_(static_cast<LONG>(GetCurrentThreadId())) {
+    : word_(guards.wordOf(slot)), self_(static_cast<LONG>(GetCurrentThreadId())) {
     LONG holder = InterlockedCompareExchange(word_, self_, 0);
     // This thread holds no word while it asks for one: its own id there was
     // left by an ended thread whose id it got.

@@ -45,6 +45,9 @@ public:
     bool available() const { return slots_ != nullptr; }
     // The word of the file at `path`.
     size_t slotOf(const std::string &path) const;
+    // The id of the thread that holds the word `slot`, 0 while it is free;
+    // for tests.
+    DWORD holderOf(size_t slot) const;
 
     // Holds a word from construction to destruction.
     class Held {
@@ -60,6 +63,8 @@ public:
     };
 
 private:
+    volatile LONG *wordOf(size_t slot) const;
+
     UniqueHandle mapping_;
     volatile LONG *slots_ = nullptr;
 };

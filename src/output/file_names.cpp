@@ -3,7 +3,9 @@
 #include <cstdint>
 
 #include "output/log_names.h"
+#include "text/ascii_case.h"
 #include "text/digits.h"
+#include "text/fnv1a.h"
 
 namespace varnex {
 
@@ -30,12 +32,10 @@ bool isUnsafeByte(unsigned char byte) {
     }
 }
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 bool equalsIgnoringCase(const std::string &text, const char *word) {
     size_t i = 0;
     for (; word[i] != '\0'; ++i)
-        if (i >= text.size() || upper(text[i]) != word[i]) return false;
+        if (i >= text.size() || asciiUpper(text[i]) != word[i]) return false;
     return i == text.size();
 }
 
@@ -70,7 +70,7 @@ std::string openedName(const std::string &name) {
 bool sameName(const std::string &a, const std::string &b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (upper(a[i]) != upper(b[i])) return false;
+        if (asciiUpper(a[i]) != asciiUpper(b[i])) return false;
     return true;
 }
 
@@ -127,15 +127,6 @@ void escapeUntilFree(std::string &stem, const LibraryFiles &files) {
         stem.replace(at, 1, code);
         at += code.size();
     }
-}
-
-uint64_t fnv1a64(const std::string &text) {
-    uint64_t hash = 0xcbf29ce484222325ull;
-    for (char c : text) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001b3ull;
-    }
-    return hash;
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ std::string signalFileStem(const std::string &symbol, const LibraryFiles &files)
 // included; longer ones fail (silently, for a writer that skips what it
 // cannot write) unless given to the wide functions in extended-length form.
 constexpr std::size_t kMaxPathWithNul = 260;
-inline bool passesMaxPath(const std::string &path) { return path.size() + 1 > kMaxPathWithNul; }
+inline bool exceedsMaxPath(const std::string &path) { return path.size() + 1 > kMaxPathWithNul; }
 // The extended-length form of an absolute path: "\\?\" before a drive
 // path, "\\?\UNC\server\share\..." for "\\server\share\...". Paths
 // in that form already, and device paths ("\\.\"), are returned as they

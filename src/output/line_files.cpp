@@ -8,6 +8,7 @@
 #include "common/locks.h"
 #include "output/file_names.h"
 #include "output/path_access.h"
+#include "text/fnv1a.h"
 
 namespace varnex {
 
@@ -21,10 +22,7 @@ SRWLOCK stripes[kStripes] = {};
 
 SRWLOCK &stripeOf(const std::string &path) {
     // Names differing only in letter case are one file.
-    unsigned hash = 2166136261u;
-    for (char c : path)
-        hash = (hash ^ static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c)) * 16777619u;
-    return stripes[hash % kStripes];
+    return stripes[fnv1a32IgnoringCase(path) % kStripes];
 }
 
 // How long a rewrite keeps trying to replace a target that someone holds

@@ -1,5 +1,6 @@
 #include "output/log_names.h"
 
+#include "text/ascii_case.h"
 #include "text/digits.h"
 
 namespace varnex {
@@ -18,12 +19,10 @@ size_t extensionStart(const std::string &path) {
     return dot == std::string::npos || dot <= part ? path.size() : dot;
 }
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 bool sameIgnoringCase(const std::string &a, size_t at, const std::string &b) {
     if (a.size() < at + b.size()) return false;
     for (size_t i = 0; i < b.size(); ++i)
-        if (upper(a[at + i]) != upper(b[i])) return false;
+        if (asciiUpper(a[at + i]) != asciiUpper(b[i])) return false;
     return true;
 }
 

@@ -37,7 +37,7 @@ std::string ansiName(const wchar_t *wide) {
 }  // namespace
 
 HANDLE createFileAt(const std::string &path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
-    if (passesMaxPath(path)) {
+    if (exceedsMaxPath(path)) {
         const std::wstring wide = extendedWidePath(path);
         if (!wide.empty())
             return CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
@@ -46,7 +46,7 @@ HANDLE createFileAt(const std::string &path, DWORD access, DWORD share, DWORD di
 }
 
 bool replaceFileWith(const std::string &from, const std::string &to) {
-    if (passesMaxPath(from) || passesMaxPath(to)) {
+    if (exceedsMaxPath(from) || exceedsMaxPath(to)) {
         const std::wstring wideFrom = extendedWidePath(from), wideTo = extendedWidePath(to);
         if (!wideFrom.empty() && !wideTo.empty())
             return MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
@@ -55,7 +55,7 @@ bool replaceFileWith(const std::string &from, const std::string &to) {
 }
 
 bool deleteFileAt(const std::string &path) {
-    if (passesMaxPath(path)) {
+    if (exceedsMaxPath(path)) {
         const std::wstring wide = extendedWidePath(path);
         if (!wide.empty()) return DeleteFileW(wide.c_str()) != FALSE;
     }
@@ -63,7 +63,7 @@ bool deleteFileAt(const std::string &path) {
 }
 
 bool attributesAt(const std::string &path, WIN32_FILE_ATTRIBUTE_DATA *data) {
-    if (passesMaxPath(path)) {
+    if (exceedsMaxPath(path)) {
         const std::wstring wide = extendedWidePath(path);
         if (!wide.empty()) return GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, data) != FALSE;
     }
@@ -73,7 +73,7 @@ bool attributesAt(const std::string &path, WIN32_FILE_ATTRIBUTE_DATA *data) {
 std::vector<std::string> fileNamesIn(const std::string &folder, const std::string &pattern) {
     std::vector<std::string> names;
     const std::string search = folder + pattern;
-    const std::wstring wide = passesMaxPath(search) ? extendedWidePath(search) : std::wstring();
+    const std::wstring wide = exceedsMaxPath(search) ? extendedWidePath(search) : std::wstring();
     if (!wide.empty()) {
         WIN32_FIND_DATAW found;
         UniqueFindHandle find(

@@ -46,9 +46,9 @@
 //                                       them becomes the round's number (1..N); with
 //                                       PATH, no more rounds once the file PATH exists
 //   counts|LABEL                        prints "COUNTS LABEL handles=H threads=T
-//                                       semaphores=S tls=L memory=B" for this
-//                                       process: L is the lowest free TLS index,
-//                                       B the PagefileUsage
+//                                       semaphores=S tls=L memory=B heap=P" for
+//                                       this process: L is the lowest free TLS
+//                                       index, B and P as memory|LABEL prints them
 //   registerslow|MS                     registers an order function that prints the
 //                                       order, then takes MS ms before returning
 //   registerhang                        registers an order function that prints the
@@ -90,16 +90,20 @@
 //                                       with PREFIX
 //   files|LABEL                         prints "FILES LABEL n", the count since
 //                                       countfiles or the last files line
-//   memory|LABEL                        prints "MEMORY LABEL bytes=B", the process's
-//                                       PagefileUsage (Wine 8 reads PrivateUsage as 0)
-//   spread|FIRST|LAST|SYMBOLS|PREFIX|CHANGING[|STEP]
+//   memory|LABEL                        prints "MEMORY LABEL bytes=B heap=H": the
+//                                       process's PagefileUsage (Wine 8 reads
+//                                       PrivateUsage as 0) and the bytes of the
+//                                       busy blocks of all its heaps
+//   spread|FIRST|LAST|SYMBOLS|PREFIX|CHANGING[|STEP[|LABEL]]
 //                                       rounds FIRST..LAST; in round r, one signal
 //                                       for each of PREFIX0..PREFIX<SYMBOLS-1> in
 //                                       turn, quantity r for the first CHANGING
 //                                       symbols and 1 for the others, plus s*STEP
 //                                       for symbol s (STEP 0 unless given), price
-//                                       r+0.5; then prints "SPREAD max=MS total=MS",
-//                                       the longest single _process and their sum
+//                                       r+0.5; with LABEL, each round ends with a
+//                                       line as memory|LABEL<r> prints; then prints
+//                                       "SPREAD max=MS total=MS", the longest
+//                                       single _process and their sum
 // Exit code 0 when the script ran, 2 on a usage or loading error.
 #include <windows.h>
 // After windows.h, which they need.
@@ -211,6 +215,28 @@ unsigned long long pagefileUsage() {
     counters.cb = sizeof counters;
     if (!info || !info(GetCurrentProcess(), &counters, sizeof counters)) return 0;
     return counters.PagefileUsage;
+}
+
+// The bytes the process's heaps hand out now (their busy blocks, without
+// the heaps' own overhead), all heaps walked, each locked while it is: the
+// C runtime's heap among them. Unlike the commit, it moves with every
+// block, however much free room the heaps hold.
+unsigned long long heapBytes() {
+    std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
+    heaps.resize(GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()));
+    unsigned long long bytes = 0;
+    for (HANDLE heap : heaps) {
+        if (!HeapLock(heap)) continue;
+        PROCESS_HEAP_ENTRY entry = {};
+        while (HeapWalk(heap, &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) bytes += entry.cbData;
+        HeapUnlock(heap);
+    }
+    return bytes;
+}
+
+void printMemory(const std::string &label) {
+    std::printf("MEMORY %s bytes=%llu heap=%llu\n", label.c_str(), pagefileUsage(), heapBytes());
 }
 
 double cpuMs() {
@@ -519,9 +545,9 @@ int runLine(const std::string &line) {
         } else if (cmd == "load") {
             if (!loadVarnex()) return 2;
         } else if (cmd == "counts" && f.size() == 2) {
-            std::printf("COUNTS %s handles=%lu threads=%lu semaphores=%lu tls=%lu memory=%llu\n",
+            std::printf("COUNTS %s handles=%lu threads=%lu semaphores=%lu tls=%lu memory=%llu heap=%llu\n",
                         f[1].c_str(), handleCount(), threadCount(), semaphoreCount(), lowestFreeTls(),
-                        pagefileUsage());
+                        pagefileUsage(), heapBytes());
             std::fflush(stdout);
         } else if (cmd == "registerslow" && f.size() == 2) {
             slowOrderMs = std::stoul(f[1]);
@@ -618,17 +644,17 @@ int runLine(const std::string &line) {
         } else if (cmd == "sleep" && f.size() == 2) {
             Sleep(std::stoul(f[1]));
         } else if (cmd == "memory" && f.size() == 2) {
-            std::printf("MEMORY %s bytes=%llu\n", f[1].c_str(), pagefileUsage());
+            printMemory(f[1]);
             std::fflush(stdout);
-        } else if (cmd == "spread" && (f.size() == 6 || f.size() == 7)) {
+        } else if (cmd == "spread" && f.size() >= 6 && f.size() <= 8) {
             const int symbols = std::stoi(f[3]), changing = std::stoi(f[5]);
-            const int step = f.size() == 7 ? std::stoi(f[6]) : 0;
+            const int step = f.size() >= 7 ? std::stoi(f[6]) : 0;
             std::vector<std::string> names;
             for (int s = 0; s < symbols; ++s) names.push_back(f[4] + std::to_string(s));
             int year, month, day;
             dateOf("today", year, month, day);
             ULONGLONG longest = 0, total = 0;
-            for (int r = std::stoi(f[1]); r <= std::stoi(f[2]); ++r)
+            for (int r = std::stoi(f[1]); r <= std::stoi(f[2]); ++r) {
                 for (int s = 0; s < symbols; ++s) {
                     const ULONGLONG start = GetTickCount64();
                     dll.process(year, month, day, names[s].c_str(), s * step + (s < changing ? r : 1),
@@ -636,6 +662,8 @@ int runLine(const std::string &line) {
                     longest = std::max(longest, GetTickCount64() - start);
                     total += GetTickCount64() - start;
                 }
+                if (f.size() == 8) printMemory(f[7] + std::to_string(r));
+            }
             std::printf("SPREAD max=%llu total=%llu\n", longest, total);
             std::fflush(stdout);
         } else if (cmd == "countfiles" && f.size() == 2) {

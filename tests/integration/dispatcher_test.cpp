@@ -77,8 +77,9 @@ TEST_F(DispatcherTest, SwitchesAreOnOnlyForTrueOrLowerCaseTrue) {
         TempFolder run;
         writeIni(settingIni(run, std::string("logMode=") + value + "\r\nsignalMode=" + value + "\r\n"));
         // The host must have loaded the library and called it, or the files'
-        // absence would prove nothing.
-        const HostResult ran = runHost(run, "writelog|x\nprocess|today|ABC|1|2\n");
+        // absence would prove nothing. The console lines go out on the
+        // library's own thread: the unload lets the writer finish them.
+        const HostResult ran = runHost(run, "writelog|x\nprocess|today|ABC|1|2\nunload|0\n");
         ASSERT_EQ(ran.exitCode, 0u) << ran.output;
         ASSERT_EQ(countOf(ran.output, "_initial ... end."), 1u) << ran.output;
         EXPECT_FALSE(fileExists(run.file("VarnexMsg.txt")));
@@ -129,7 +130,7 @@ TEST_F(DispatcherTest, ConcurrentFirstCallsConfigureOnce) {
 
 TEST_F(DispatcherTest, DebugSwitchWithoutSignalSwitchWritesNoDebugFile) {
     writeIni(settingIni(folder, "signalMode=False\r\nsignalDebugMode=True\r\n"));
-    const HostResult ran = runHost(folder, "process|today|ABC|1|2\nprocess|today||1|2\n");
+    const HostResult ran = runHost(folder, "process|today|ABC|1|2\nprocess|today||1|2\nunload|0\n");
     ASSERT_EQ(ran.exitCode, 0u) << ran.output;
     ASSERT_EQ(countOf(ran.output, "_initial ... end."), 1u) << ran.output;
     EXPECT_FALSE(fileExists(folder.file("ABC.txt")));

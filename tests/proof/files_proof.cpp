@@ -16,7 +16,6 @@
 
 #include "integration/host_runner.h"
 #include "output/append_files.h"
-#include "output/file_names.h"
 #include "proof/proof_table.h"
 
 using namespace varnex_test;
@@ -389,6 +388,7 @@ TEST_F(FilesProof, ThousandsOfDebugFilesKeepTheOpenFilesAtTheBound) {
 TEST_F(FilesProof, AReaderHoldingTheSignalFileNeitherHoldsTheHostNorSeesItTorn) {
     writeIni(settingIni(folder, "logMode=True\r\n"));
     constexpr int kSignals = 300;
+    constexpr DWORD kHoldMs = 250;
     const std::string path = folder.file("S.txt"), released = folder.file("released");
     std::set<std::string> texts;
     for (int i = 1; i <= kSignals; ++i) texts.insert(std::to_string(i) + " " + std::to_string(i));
@@ -404,7 +404,7 @@ TEST_F(FilesProof, AReaderHoldingTheSignalFileNeitherHoldsTheHostNorSeesItTorn) 
             HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (file != INVALID_HANDLE_VALUE) ++holds;
-            Sleep(250);
+            Sleep(kHoldMs);
             if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
             Sleep(1);
         }
@@ -451,6 +451,12 @@ TEST_F(FilesProof, AReaderHoldingTheSignalFileNeitherHoldsTheHostNorSeesItTorn) 
                       (last == std::vector<std::string>{"300 300"} ? "" : "NOT ") + "in the file " +
                       std::to_string(written) + " ms after the reader let go, with no signal");
     EXPECT_EQ(timings.count["S"], kSignals);
+    // A call the reader held would wait for it to let go: with a signal
+    // every 10 ms, the first one after a hold began would wait at least
+    // 230 ms of the 250. One that is not held gives the file up after a try
+    // of a few milliseconds (kReplaceRetryMs), and its log line takes less:
+    // 200 ms tells the two apart, with room for a slow moment of the machine.
+    EXPECT_LT(timings.longest["S"], kHoldMs - 50);
     EXPECT_GT(reader.reads, 0);
     EXPECT_EQ(reader.bad, 0) << reader.firstBad;
     EXPECT_GT(countOf(log, " not written: "), 0u);
@@ -537,39 +543,52 @@ TEST_P(FilesProofDriverName, HostileSymbolsGetReadableFilesInsideDriverNameOnly)
     writeIni("[Setting]\r\ndriverName=" + driver +
              "\r\nsignalDebugMode=True\r\nsignalFile=Empty.sig\r\nsignalDebugFile=EmptyDebug.sig\r\n"
              "logMode=True\r\n");
-    const std::vector<std::string> symbols = {"CON",
-                                              "prn",
-                                              "Aux",
-                                              "NUL",
-                                              "COM1",
-                                              "lpt9",
-                                              "CON.A",
-                                              "CON  .A",
-                                              "CONIN$",
-                                              "conout$",
-                                              "COM\xB9",
-                                              "a:b",
-                                              "..\\up",
-                                              "..",
-                                              ".",
-                                              "x/y",
-                                              "C:\\x",
-                                              "\\lead",
-                                              "*?\"<>|",
-                                              "line\nbreak",
-                                              "cr\rlf",
-                                              "",
-                                              std::string(65536, 'A'),
-                                              std::string(65535, 'A') + "B",
-                                              "%ABC",
-                                              "ABC",
-                                              "\xC4PFEL",
-                                              "BRK.B",
-                                              "a b"};
+    // Each symbol with its signal and debug file, as the naming rule of
+    // file_names.h gives them: a device name, a byte of a path and a leading
+    // '%' make the stem '%' and the symbol with those bytes as %XX; a stem
+    // past 200 bytes keeps its first 64, then '~' and the FNV-1a hash of the
+    // whole symbol; the empty symbol writes the configured files.
+    struct Hostile {
+        std::string symbol, signal, debug;
+    };
+    const std::string shortened = "%" + std::string(63, 'A') + "~";
+    const std::vector<Hostile> hostile = {
+        {"CON", "%CON.txt", "%CON_debug.txt"},
+        {"prn", "%prn.txt", "%prn_debug.txt"},
+        {"Aux", "%Aux.txt", "%Aux_debug.txt"},
+        {"NUL", "%NUL.txt", "%NUL_debug.txt"},
+        {"COM1", "%COM1.txt", "%COM1_debug.txt"},
+        {"lpt9", "%lpt9.txt", "%lpt9_debug.txt"},
+        {"CON.A", "%CON.A.txt", "%CON.A_debug.txt"},
+        {"CON  .A", "%CON  .A.txt", "%CON  .A_debug.txt"},
+        {"CONIN$", "%CONIN$.txt", "%CONIN$_debug.txt"},
+        {"conout$", "%conout$.txt", "%conout$_debug.txt"},
+        {"COM\xB9", "%COM\xB9.txt", "%COM\xB9_debug.txt"},
+        {"a:b", "%a%3Ab.txt", "%a%3Ab_debug.txt"},
+        {"..\\up", "%..%5Cup.txt", "%..%5Cup_debug.txt"},
+        {"..", "%...txt", "%.._debug.txt"},
+        {".", "%..txt", "%._debug.txt"},
+        {"x/y", "%x%2Fy.txt", "%x%2Fy_debug.txt"},
+        {"C:\\x", "%C%3A%5Cx.txt", "%C%3A%5Cx_debug.txt"},
+        {"\\lead", "%%5Clead.txt", "%%5Clead_debug.txt"},
+        {"*?\"<>|", "%%2A%3F%22%3C%3E%7C.txt", "%%2A%3F%22%3C%3E%7C_debug.txt"},
+        {"line\nbreak", "%line%0Abreak.txt", "%line%0Abreak_debug.txt"},
+        {"cr\rlf", "%cr%0Dlf.txt", "%cr%0Dlf_debug.txt"},
+        {"", "Empty.sig", "EmptyDebug.sig"},
+        {std::string(65536, 'A'), shortened + "12A4C7311A572325.txt",
+         shortened + "12A4C7311A572325_debug.txt"},
+        {std::string(65535, 'A') + "B", shortened + "12A4C4311A571E0C.txt",
+         shortened + "12A4C4311A571E0C_debug.txt"},
+        {"%ABC", "%%25ABC.txt", "%%25ABC_debug.txt"},
+        {"ABC", "ABC.txt", "ABC_debug.txt"},
+        {"\xC4PFEL", "\xC4PFEL.txt", "\xC4PFEL_debug.txt"},
+        {"BRK.B", "BRK.B.txt", "BRK.B_debug.txt"},
+        {"a b", "a b.txt", "a b_debug.txt"},
+    };
     std::string script;
-    for (size_t i = 0; i < symbols.size(); ++i) {
+    for (size_t i = 0; i < hostile.size(); ++i) {
         const std::string file = folder.file("symbol" + std::to_string(i) + ".bin");
-        writeFile(file, symbols[i]);
+        writeFile(file, hostile[i].symbol);
         script += "processfile|" + file + "|1|2\n";
     }
     const HostResult run = runHost(folder, script);
@@ -577,24 +596,21 @@ TEST_P(FilesProofDriverName, HostileSymbolsGetReadableFilesInsideDriverNameOnly)
 
     size_t readable = 0;
     std::set<std::string> expectedNames;
-    const varnex::LibraryFiles files{"Empty.sig", "EmptyDebug.sig", "VarnexMsg.txt"};
-    for (const std::string &symbol : symbols) {
-        const std::string signal = varnex::signalPath(driver.c_str(), symbol.c_str(), files);
-        const std::string debug = varnex::signalDebugPath(driver.c_str(), symbol.c_str(), files);
-        expectedNames.insert(signal.substr(driver.size()));
-        expectedNames.insert(debug.substr(driver.size()));
-        const bool ok = unstampedLines(readFile(signal), ' ') == std::vector<std::string>{"1 2"} &&
-                        unstampedLines(readFile(debug), ' ') == std::vector<std::string>{"1 2"};
-        EXPECT_TRUE(ok) << "symbol of " << symbol.size() << " bytes: " << symbol.substr(0, 40);
+    for (const Hostile &h : hostile) {
+        expectedNames.insert(h.signal);
+        expectedNames.insert(h.debug);
+        const bool ok = unstampedLines(readFile(driver + h.signal), ' ') == std::vector<std::string>{"1 2"} &&
+                        unstampedLines(readFile(driver + h.debug), ' ') == std::vector<std::string>{"1 2"};
+        EXPECT_TRUE(ok) << "symbol of " << h.symbol.size() << " bytes: " << h.symbol.substr(0, 40);
         readable += ok;
     }
     // Ordinary symbols keep their names; every symbol has files of its own.
     EXPECT_TRUE(fileExists(driver + "ABC.txt") && fileExists(driver + "BRK.B_debug.txt") &&
                 fileExists(driver + "\xC4PFEL.txt") && fileExists(driver + "a b.txt"));
-    EXPECT_EQ(expectedNames.size(), symbols.size() * 2);
+    EXPECT_EQ(expectedNames.size(), hostile.size() * 2);
     const std::string log = readFile(driver + "VarnexMsg.txt");
     EXPECT_NE(log.find("\tABC: 1,2\r\n"), std::string::npos) << log.substr(0, 300);
-    EXPECT_EQ(countOf(log, " qty=\t1\r\n"), symbols.size());
+    EXPECT_EQ(countOf(log, " qty=\t1\r\n"), hostile.size());
     expectedNames.insert("VarnexMsg.txt");
     const std::set<std::string> inside = entriesOf(driver);
     EXPECT_EQ(inside, expectedNames);
@@ -603,11 +619,11 @@ TEST_P(FilesProofDriverName, HostileSymbolsGetReadableFilesInsideDriverNameOnly)
     outside.erase(driver.substr(parent.size(), driver.size() - parent.size() - 1));
     if (parent == folder.path()) {
         outside.erase("script.txt");
-        for (size_t i = 0; i < symbols.size(); ++i) outside.erase("symbol" + std::to_string(i) + ".bin");
+        for (size_t i = 0; i < hostile.size(); ++i) outside.erase("symbol" + std::to_string(i) + ".bin");
     }
     EXPECT_TRUE(outside.empty()) << *outside.begin();
     recordFigures("hostile symbols, driverName of " + std::to_string(driver.size()),
-                  std::to_string(symbols.size()) + " tried, " + std::to_string(readable) +
+                  std::to_string(hostile.size()) + " tried, " + std::to_string(readable) +
                       " with both files readable inside driverName, " + std::to_string(inside.size()) +
                       " files there (the log among them, " + std::to_string(countOf(log, " qty=\t1\r\n")) +
                       " signals logged), " + std::to_string(outside.size()) + " written outside");

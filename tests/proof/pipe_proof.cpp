@@ -352,7 +352,10 @@ TEST_F(PipeProof, ASlowOrderFunctionGetsEveryOrderAndAHungOneHoldsNoSenderPastIt
                       n(registered - 1) + " registered, " + n(ordersIn(received.output).size() - 1) +
                       " received; receiving host exit code " + n(received.exitCode));
     EXPECT_GE(gaveUp, 1u);
-    EXPECT_LT(longest, 5000u);
+    // Each send gives up at the send limit, counted from its start; the call
+    // adds its log and file steps, a few milliseconds, for which 250 ms are
+    // left.
+    EXPECT_LT(longest, varnex::PipeChannel::kSendLimitMs + 250);
     EXPECT_EQ(received.exitCode, 0u);
     EXPECT_NE(received.output.find("EXITING"), std::string::npos);
     EXPECT_EQ(registered, size_t(kReloads) + 1);
@@ -390,9 +393,13 @@ TEST_F(PipeProof, RegistrationStormsWhileSendersComeAndGoKeepOneReceiver) {
 }
 
 // Hosts reload the library whenever a trader recompiles a strategy, so
-// nothing may stay behind per load. The one exception is outside the
-// library's reach: on 32-bit, the runtime's unwinder registers the DLL's
-// frame tables at every load under a lock whose semaphore it never closes.
+// nothing may stay behind per load. The one exception: on 32-bit, each load
+// keeps one semaphore. Not Wine's: Wine's relay log shows it created by
+// __register_frame_info inside Varnex.dll, the GCC runtime linked into the
+// DLL, which registers the DLL's DWARF frame tables at every load, makes
+// its lock's semaphore then and never closes it (64-bit code unwinds by the
+// system's tables and registers nothing). So a 32-bit cycle keeps exactly
+// one semaphore, and any other would be the library's own.
 TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
     constexpr int kReceivingCycles = 200, kSendingCycles = 5000;
     const bool unwinderKeepsSemaphore = sizeof(void *) == 4;
@@ -439,13 +446,19 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
     const HostResult thiefGot = thief.finish();
     stopReceivers();
     const Lines orders = ordersIn(receiver->finish().output);
-    // Flat: under 1 KiB a cycle on the sending side. Wine's own loading and
-    // unloading of ws2_32 and the C runtime costs a few hundred bytes; a
-    // dispatcher, a book or the C++ runtime's emergency exception pool left
-    // behind would cost 4 KiB and more. The receiving side also starts and
-    // ends the reader thread each cycle, whose end costs 32-bit Wine about
-    // 5 KiB more (a thread ended by force kept its whole megabyte of stack).
-    auto figures = [&](const HostResult &side, int cycles, long long bytesPerCycle) {
+    // Flat: a dispatcher, a book or the C++ runtime's emergency exception
+    // pool left behind would cost 4 KiB a cycle and more, all of it from the
+    // heaps, whose busy bytes are bound at 1 KiB a cycle on either side.
+    // Measured under Wine 8: the sending side's heaps +0 bytes a cycle, the
+    // receiving side's +377 (32-bit) and +570 (64-bit), most of it Wine's own
+    // (a DLL of a few lines that only imports ws2_32 costs 258 or 414 bytes a
+    // load and unload). The commit is bound too, at 1 KiB a cycle on the
+    // sending side. On the receiving side, which starts and ends its reader
+    // thread each cycle, the commit swings by about 1 MiB from one cycle's
+    // end to the next, so that runs of 200 cycles ended anywhere from -9 to
+    // +11 KiB a cycle: bound at 16 KiB, it catches only what the heaps do not
+    // see, such as a stack or a mapping left per load.
+    auto figures = [&](const HostResult &side, int cycles, long long commitPerCycle) {
         auto grew = [&](const char *figure) {
             return countIn(side.output, "after", figure) - countIn(side.output, "before", figure);
         };
@@ -455,15 +468,18 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
         const std::string text =
             n(cycles) + " cycles: handles +" + std::to_string(handles) + " (semaphores +" +
             std::to_string(semaphores) + "), TLS slots +" + std::to_string(grew("tls")) + ", threads +" +
-            std::to_string(grew("threads")) + ", memory " + signedText(grew("memory") / cycles) +
-            " bytes a cycle, exit code " + n(side.exitCode);
+            std::to_string(grew("threads")) + ", heaps " + signedText(grew("heap") / cycles) +
+            " bytes a cycle, commit " + signedText(grew("memory") / cycles) + " bytes a cycle, exit code " +
+            n(side.exitCode);
         EXPECT_EQ(side.exitCode, 0u) << text;
         EXPECT_GT(countIn(side.output, "before", "handles"), 0) << text;
         EXPECT_EQ(grew("tls"), 0) << text;
         EXPECT_EQ(grew("threads"), 0) << text;
         EXPECT_EQ(handles, unwinderKeepsSemaphore ? semaphores : 0) << text;
-        EXPECT_LE(semaphores, unwinderKeepsSemaphore ? cycles : 0) << text;
-        EXPECT_LT(grew("memory"), cycles * bytesPerCycle) << text;
+        EXPECT_EQ(semaphores, unwinderKeepsSemaphore ? cycles : 0) << text;
+        EXPECT_GT(countIn(side.output, "before", "heap"), 0) << text;
+        EXPECT_LT(grew("heap"), cycles * 1024LL) << text;
+        EXPECT_LT(grew("memory"), cycles * commitPerCycle) << text;
         return text;
     };
     long thiefTries = 0;

@@ -4,14 +4,14 @@
 
 namespace varnex_test {
 
-bool redirectImport(HMODULE module, const char *function, void *wrapper, void **real) {
+bool redirectImport(HMODULE module, const char *function, void *wrapper, void **real, const char *library) {
     auto *base = reinterpret_cast<unsigned char *>(module);
     auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
     auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (auto *imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress); imp->Name;
          ++imp) {
-        if (lstrcmpiA(reinterpret_cast<char *>(base + imp->Name), "KERNEL32.dll") != 0) continue;
+        if (lstrcmpiA(reinterpret_cast<char *>(base + imp->Name), library) != 0) continue;
         auto *names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->OriginalFirstThunk);
         auto *slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++slots) {

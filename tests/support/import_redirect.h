@@ -1,5 +1,5 @@
-// Counting a module's calls into KERNEL32 by pointing its import address
-// table entries at wrappers.
+// Counting a module's calls into a system library (KERNEL32 unless named)
+// by pointing its import address table entries at wrappers.
 #ifndef VARNEX_TESTS_IMPORT_REDIRECT_H
 #define VARNEX_TESTS_IMPORT_REDIRECT_H
 
@@ -7,9 +7,10 @@
 
 namespace varnex_test {
 
-// Points `module`'s import of `function` from KERNEL32 at `wrapper`; the
+// Points `module`'s import of `function` from `library` at `wrapper`; the
 // one it replaced goes to `real`. False when the module does not import it.
-bool redirectImport(HMODULE module, const char *function, void *wrapper, void **real);
+bool redirectImport(HMODULE module, const char *function, void *wrapper, void **real,
+                    const char *library = "KERNEL32.dll");
 
 }  // namespace varnex_test
 

@@ -103,7 +103,7 @@ void checkKeys(std::vector<Finding> &out, const RawSection &section) {
 }
 
 void checkPathLength(std::vector<Finding> &out, const std::string &file, const std::string &path) {
-    if (!varnex::passesMaxPath(path)) return;
+    if (!varnex::exceedsMaxPath(path)) return;
     warn(out, "the path of " + file + " is " + std::to_string(path.size()) +
                   " characters long, past MAX_PATH (" + std::to_string(varnex::kMaxPathWithNul - 1) +
                   "): the library writes it, but some programs cannot open such files");
