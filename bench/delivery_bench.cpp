@@ -216,15 +216,17 @@ int main() {
         p99.push_back(figures.p99Ms);
     }
 
-    std::printf("delivery_bench: %d rounds against a hung order server, 3 of a polled signal file\n", kRounds);
-    reportRow("down_host", "server hung: host-thread time per minute of signals", "ms", spreadOf(heldPerMinute),
-              "value<1000");
-    reportNote("down_host",
-               "20 symbols on one host thread, each changing every 100 ms for a minute, against a server that "
-               "accepts and never answers (ackTimeout " +
-                   std::to_string(kAckTimeoutMs) +
-                   " ms). The minute holds the outage's one failure that the host's thread pays (one ackTimeout) "
-                   "and 12,000 relays skipped at once; the goal is about one ackTimeout, under two.");
+    std::printf("delivery_bench: %d rounds against a hung order server, 3 of a polled signal file\n",
+                kRounds);
+    reportRow("down_host", "server hung: host-thread time per minute of signals", "ms",
+              spreadOf(heldPerMinute), "value<1000");
+    reportNote(
+        "down_host",
+        "20 symbols on one host thread, each changing every 100 ms for a minute, against a server that "
+        "accepts and never answers (ackTimeout " +
+            std::to_string(kAckTimeoutMs) +
+            " ms). The minute holds the outage's one failure that the host's thread pays (one ackTimeout) "
+            "and 12,000 relays skipped at once; the goal is about one ackTimeout, under two.");
     reportRow("down_back", "server back, host idle: until every owed position is acknowledged", "ms",
               spreadOf(backDelay), "value<1500");
     reportNote("down_back", "From the server's return, with no further signal, until all " +
@@ -235,10 +237,11 @@ int main() {
               "value<1.01");
     reportRow("poll_p99", "signal file polled with fopen: p99 delay after the call", "ms", spreadOf(p99),
               "value<20.01");
-    reportNote("poll_missed",
-               "A reader opening the signal file with fopen (no delete sharing, so a replace fails while it "
-               "reads) every 5 ms while the position changes every 50 ms, 100 changes a round; the delay runs "
-               "from the call's return until the reader saw that position or a later one.");
+    reportNote(
+        "poll_missed",
+        "A reader opening the signal file with fopen (no delete sharing, so a replace fails while it "
+        "reads) every 5 ms while the position changes every 50 ms, 100 changes a round; the delay runs "
+        "from the call's return until the reader saw that position or a later one.");
     FreeLibrary(varnex.module);
     WSACleanup();
     return 0;

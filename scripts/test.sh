@@ -3,17 +3,18 @@
 # the Wine of each bitness this machine can execute; on a machine that runs
 # 32-bit programs the 32-bit suite must run. The file checks (exports,
 # imports, version resources) run for both bitnesses everywhere, and the native fuzz targets replay their
-# seed corpora. The product's and tools' sources must match .clang-format.
+# seed corpora. Every C and C++ source (product, tools, tests, fuzz targets,
+# benchmarks) must match .clang-format.
 # Arguments go to every ctest run.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 varnex_build
-# The product and the tools keep the committed .clang-format, checked with
+# Every source keeps the committed .clang-format, checked with
 # one pinned formatter (Debian's clang-format-14) so every machine agrees.
 unformatted=()
 while IFS= read -r file; do
   clang-format-14 --dry-run --Werror "$ROOT/$file" >/dev/null 2>&1 || unformatted+=("$file")
-done < <(cd "$ROOT" && git ls-files src tools | grep -E '\.(c|cpp|h)$')
+done < <(cd "$ROOT" && git ls-files src tools tests fuzz bench | grep -E '\.(c|cpp|h)$')
 if [ ${#unformatted[@]} -gt 0 ]; then
   echo "FAILED: these files differ from .clang-format (run clang-format-14 -i on them): ${unformatted[*]}" >&2
   exit 1

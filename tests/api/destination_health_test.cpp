@@ -88,12 +88,14 @@ TEST(DestinationHealth, UnderTheLibrarysRuleOnlyTheLibraryTriesOnceASecondAfterE
     const auto back = health.admit(now + 1000, true);
     EXPECT_EQ(health.settle(back, TryResult::Reached, now + 1000), Change::CameBack);
     EXPECT_TRUE(health.admit(now + 1000).go);
-    EXPECT_EQ(wentDownLine("tcp://h:1", "refused", kLibraryTries),
-              "varnex: tcp://h:1 is down (refused); its relays are skipped and kept owed; the library tries it "
-              "again 1 s after each failed try\r\n");
-    EXPECT_EQ(wentDownLine("order pipe", "no receiver", kHostTries),
-              "varnex: order pipe is down (no receiver); its relays are skipped, with one try after each pause "
-              "of 1 s doubling to 60 s\r\n");
+    EXPECT_EQ(
+        wentDownLine("tcp://h:1", "refused", kLibraryTries),
+        "varnex: tcp://h:1 is down (refused); its relays are skipped and kept owed; the library tries it "
+        "again 1 s after each failed try\r\n");
+    EXPECT_EQ(
+        wentDownLine("order pipe", "no receiver", kHostTries),
+        "varnex: order pipe is down (no receiver); its relays are skipped, with one try after each pause "
+        "of 1 s doubling to 60 s\r\n");
 }
 
 TEST(DestinationHealth, TheLogSaysSinceWhenAndWhenItIsTriedNext) {

@@ -45,8 +45,8 @@ TEST(DetachableCall, PassesTheCallThroughAndComesBack) {
     char path[MAX_PATH];
     GetTempPathA(MAX_PATH, path);
     const std::string file = std::string(path) + "varnex_detached_call.txt";
-    UniqueHandle handle(CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE,
-                                    nullptr));
+    UniqueHandle handle(CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     ASSERT_TRUE(handle);
     DWORD written = 0;
     EXPECT_TRUE(call.writeFile(handle.get(), "12345", 5, &written, nullptr));

@@ -28,7 +28,8 @@ void WINAPI waitForRelease(const char *) { WaitForSingleObject(released, 10000);
 void work(void *parameter) {
     auto *w = static_cast<Work *>(parameter);
     HANDLE self = nullptr;
-    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, SYNCHRONIZE, FALSE, 0);
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, SYNCHRONIZE, FALSE,
+                    0);
     w->self.reset(self);
     w->running = true;
     if (w->kind == Work::HoldInCall) w->call.callOrderFunction(waitForRelease, "");
@@ -60,9 +61,8 @@ TEST(LibraryThread, EndsAParkedThreadDetachesAHeldCallAndPinsTheRest) {
         EXPECT_EQ(thread.stop(50, &w->call), c.ending);
         EXPECT_FALSE(thread.started());
         // An ended thread exits before the test lets go; a held one only after its call.
-        EXPECT_EQ(WaitForSingleObject(w->self.get(), c.endsBeforeRelease ? 5000 : 200), c.endsBeforeRelease
-                                                                                      ? WAIT_OBJECT_0
-                                                                                      : WAIT_TIMEOUT);
+        EXPECT_EQ(WaitForSingleObject(w->self.get(), c.endsBeforeRelease ? 5000 : 200),
+                  c.endsBeforeRelease ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
         SetEvent(w->release.get());
         if (c.ending == LibraryThread::Ending::Pinned) continue;  // its work still owns `w`
         EXPECT_EQ(WaitForSingleObject(w->self.get(), 5000), WAIT_OBJECT_0);

@@ -39,7 +39,8 @@ TEST_F(DispatcherTest, FirstWritelogReadsConfigurationBeforeLogging) {
     ASSERT_NE(after, std::string::npos) << output;
     output.erase(after, 7);
     EXPECT_EQ(output, "before\r\n_initial ... start.\r\n_initial ... end.\r\n");
-    EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'), std::vector<std::string>{"hello"});
+    EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'),
+              std::vector<std::string>{"hello"});
 }
 
 TEST_F(DispatcherTest, InitialFirstThenLogTextWithLineBreakIsWrittenUnchanged) {
@@ -60,15 +61,16 @@ TEST_F(DispatcherTest, DailyLogsCarryTheirDateAndOldOnesAreDeleted) {
     GetLocalTime(&now);
     char today[16];
     std::snprintf(today, sizeof today, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
-    for (const char *old : {"VarnexMsg-20000101.txt", "VarnexMsg-19991231.txt", "VarnexMsg.txt", "Other-20000101.txt"})
+    for (const char *old :
+         {"VarnexMsg-20000101.txt", "VarnexMsg-19991231.txt", "VarnexMsg.txt", "Other-20000101.txt"})
         writeFile(folder.file(old), "old\r\n");
     HostResult run = runHost(folder, "writelog|hello\nprocess|today|ABC|1|2\n");
     ASSERT_EQ(run.exitCode, 0u) << run.output;
     const std::string todays = "VarnexMsg-" + std::string(today) + ".txt";
     EXPECT_EQ(unstampedLines(readFile(folder.file(todays)), '\t'),
               (std::vector<std::string>{"hello", "ABC: 1,2", "ABC qty=\t1"}));
-    EXPECT_EQ(entriesOf(folder.path()),
-              (std::set<std::string>{todays, "VarnexMsg.txt", "Other-20000101.txt", "ABC.txt", "script.txt"}));
+    EXPECT_EQ(entriesOf(folder.path()), (std::set<std::string>{todays, "VarnexMsg.txt", "Other-20000101.txt",
+                                                               "ABC.txt", "script.txt"}));
 }
 
 TEST_F(DispatcherTest, SwitchesAreOnOnlyForTrueOrLowerCaseTrue) {

@@ -121,7 +121,8 @@ Timings timingsOf(const std::string &output) {
         std::string at;
         fields >> symbol >> quantity >> ms >> at;
         if (at.compare(0, 3, "at=") == 0)
-            timings.returnedAt[symbol][std::atoi(quantity.c_str())] = std::strtoull(at.c_str() + 3, nullptr, 10);
+            timings.returnedAt[symbol][std::atoi(quantity.c_str())] =
+                std::strtoull(at.c_str() + 3, nullptr, 10);
         timings.longest[symbol] = std::max(timings.longest[symbol], ms);
         ++timings.count[symbol];
         timings.total += ms;

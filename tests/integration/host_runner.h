@@ -60,7 +60,7 @@ std::vector<std::string> ordersIn(const std::string &output);
 struct Timings {
     std::map<std::string, unsigned long> longest;
     std::map<std::string, int> count;
-    unsigned long total = 0;  // all of them together
+    unsigned long total = 0;                                              // all of them together
     std::map<std::string, std::map<int, unsigned long long>> returnedAt;  // by symbol, then quantity
 };
 Timings timingsOf(const std::string &output);

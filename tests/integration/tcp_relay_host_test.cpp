@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "integration/host_runner.h"
 #include "common/tcp_socket.h"
+#include "integration/host_runner.h"
 #include "support/order_server.h"
 
 using namespace varnex_test;

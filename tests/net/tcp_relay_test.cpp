@@ -100,9 +100,11 @@ TEST_F(RelayTest, SilentServerIsBoundedByAckTimeout) {
         Sleep(100);
         SetEvent(stop);
     });
-    const RelayOutcome stopped = relayOrder({"127.0.0.1", server.port(), 120000}, "XYZ", "Order,3,101.5", stop);
-    EXPECT_EQ(stopped.log, std::vector<std::string>{head(server.port()) +
-                                                    "acknowledgement wait stopped: the library is unloading\n"});
+    const RelayOutcome stopped =
+        relayOrder({"127.0.0.1", server.port(), 120000}, "XYZ", "Order,3,101.5", stop);
+    EXPECT_EQ(stopped.log,
+              std::vector<std::string>{head(server.port()) +
+                                       "acknowledgement wait stopped: the library is unloading\n"});
     EXPECT_FALSE(stopped.reached);
     setter.join();
     // Already set, it ends the relay at its first wait.

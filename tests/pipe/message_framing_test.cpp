@@ -1,6 +1,7 @@
+#include "pipe/message_framing.h"
+
 #include <gtest/gtest.h>
 
-#include "pipe/message_framing.h"
 #include "pipe/pipe_texts.h"
 
 using namespace varnex;
@@ -8,7 +9,9 @@ using Messages = std::vector<std::string>;
 
 namespace {
 
-Messages feed(MessageFramer &framer, const std::string &bytes) { return framer.feed(bytes.data(), bytes.size()); }
+Messages feed(MessageFramer &framer, const std::string &bytes) {
+    return framer.feed(bytes.data(), bytes.size());
+}
 
 TEST(MessageFramer, EveryMessageOfOneReadIsDeliveredInOrder) {
     MessageFramer framer;

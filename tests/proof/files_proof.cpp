@@ -488,7 +488,8 @@ TEST_F(FilesProof, AReaderPollingWithFopenSeesThePositionsSoonAfterTheCalls) {
                 ++reads;
                 int quantity = 0, price = 0;
                 // "yyyy/mm/dd hh:mm:ss Q Q\r\n"
-                if (got < 24 || std::sscanf(std::string(buffer, got).c_str() + 20, "%d %d", &quantity, &price) != 2 ||
+                if (got < 24 ||
+                    std::sscanf(std::string(buffer, got).c_str() + 20, "%d %d", &quantity, &price) != 2 ||
                     quantity != price || buffer[got - 1] != '\n')
                     ++torn;
                 else
@@ -520,11 +521,11 @@ TEST_F(FilesProof, AReaderPollingWithFopenSeesThePositionsSoonAfterTheCalls) {
     // The 99th percentile: the smallest delay that at least 99 % of them do not pass.
     const long long p99 = delays.empty() ? -1 : delays[(delays.size() * 99 + 99) / 100 - 1];
     recordFigures("signal file polled with fopen",
-                  std::to_string(kChanges) + " changes 50 ms apart, read every 5 ms (" + std::to_string(reads) +
-                      " reads, " + std::to_string(torn) + " torn): " + std::to_string(missed) +
-                      " positions never seen (goal at most 1 %), seen " +
-                      std::to_string(delays.empty() ? -1 : delays.back()) + " ms at most after the call returned, p99 " +
-                      std::to_string(p99) + " ms (goal 20 ms)");
+                  std::to_string(kChanges) + " changes 50 ms apart, read every 5 ms (" +
+                      std::to_string(reads) + " reads, " + std::to_string(torn) + " torn): " +
+                      std::to_string(missed) + " positions never seen (goal at most 1 %), seen " +
+                      std::to_string(delays.empty() ? -1 : delays.back()) +
+                      " ms at most after the call returned, p99 " + std::to_string(p99) + " ms (goal 20 ms)");
     EXPECT_EQ(torn, 0);
     EXPECT_EQ(delays.size(), size_t(kChanges));
     // The last position is what the file holds in the end.

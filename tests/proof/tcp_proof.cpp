@@ -318,7 +318,8 @@ TEST_P(DownServerProof, TheHostPaysTheFirstFailureOnlyAndTheLibraryDeliversEvery
         std::map<int, int> last;
         for (const std::string &order : server.acknowledged()) {
             int quantity = 0;
-            if (std::sscanf(order.c_str(), "Order,%d,", &quantity) == 1) last[quantity / kStep] = quantity % kStep;
+            if (std::sscanf(order.c_str(), "Order,%d,", &quantity) == 1)
+                last[quantity / kStep] = quantity % kStep;
         }
         int at = 0;
         for (int s = 0; s < kSymbols; ++s) at += last.count(s) && last[s] == kRounds;
@@ -334,7 +335,8 @@ TEST_P(DownServerProof, TheHostPaysTheFirstFailureOnlyAndTheLibraryDeliversEvery
     EXPECT_EQ(result.exitCode, 0u);
 
     unsigned long held = 0;
-    for (size_t at = result.output.find("SPREAD "); at != std::string::npos; at = result.output.find("SPREAD ", at + 1))
+    for (size_t at = result.output.find("SPREAD "); at != std::string::npos;
+         at = result.output.find("SPREAD ", at + 1))
         held += std::strtoul(result.output.c_str() + result.output.find("total=", at) + 6, nullptr, 10);
     const std::string log = readFile(folder.file("VarnexMsg.txt"));
     size_t sentAgain = 0;

@@ -122,7 +122,8 @@ bool isStamp(const std::string &text) {
     static const char shape[] = "dddd/dd/dd dd:dd:dd";
     if (text.size() != sizeof shape - 1) return false;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (shape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != shape[i]) return false;
+        if (shape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != shape[i])
+            return false;
     }
     return true;
 }

@@ -1,15 +1,14 @@
 // The renderer against the Windows C runtime's own "%g", called through
 // msvcrt.dll explicitly so that no printf replacement can stand in for it.
-#include <windows.h>
+#include "text/number_text.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
-
-#include "text/number_text.h"
 
 using varnex::toText;
 
@@ -82,12 +81,12 @@ TEST(NumberText, NonFiniteAsTheRuntimeWritesThem) {
 }
 
 TEST(NumberText, MatchesRuntimeOnSpecialValues) {
-    expectSameAsRuntime({0.0, -0.0, std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::min(),
-                         std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(),
-                         std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-                         fromBits(0x7FF8000000000000ull), fromBits(0xFFF8000000000000ull),
-                         fromBits(0x7FF8000000000001ull), fromBits(0xFFF8000000000001ull),
-                         fromBits(0x7FF0000000000001ull), fromBits(0xFFF0000000000001ull)});
+    expectSameAsRuntime(
+        {0.0, -0.0, std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::min(),
+         std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(),
+         std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+         fromBits(0x7FF8000000000000ull), fromBits(0xFFF8000000000000ull), fromBits(0x7FF8000000000001ull),
+         fromBits(0xFFF8000000000001ull), fromBits(0x7FF0000000000001ull), fromBits(0xFFF0000000000001ull)});
 }
 
 TEST(NumberText, MatchesRuntimeOnRandomBitPatterns) {

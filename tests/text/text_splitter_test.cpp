@@ -1,8 +1,8 @@
+#include "text/text_splitter.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
-
-#include "text/text_splitter.h"
 
 using varnex::TextSplitter;
 

@@ -69,9 +69,7 @@ TEST(SocketLayer, CopiesOnManyThreadsKeepTheShareCountExact) {
 TEST(SocketLayer, LastCopyClosesTheHandleAndCloseIsSeenByAllCopies) {
     Pair pair;
     ASSERT_TRUE(pair.server);
-    {
-        TcpSocket copy(pair.client);
-    }
+    { TcpSocket copy(pair.client); }
     pair.client.sendBytes("X");  // still open after the copy went
     SocketSelector arrived(*pair.server, 2000u);
     EXPECT_EQ(pair.server->receiveAvailable(), "X");

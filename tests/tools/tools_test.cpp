@@ -386,9 +386,11 @@ TEST_F(ToolsTest, StatusShowsADownServerWithItsOwedPositionsUntilTheyAreDelivere
         ids += (s ? ",O" : "O") + std::to_string(s);
         sections += "[SC-O" + std::to_string(s) + "]\r\nserverPort=" + std::to_string(server.port()) + "\r\n";
     }
-    writeIni(endpointIni(folder, "signalMode=False\r\n", "[SocketClient]\r\nclientID=" + ids + "\r\n" + sections));
-    HostProcess host(folder, "status.txt",
-                     "spread|1|1|5|O|5|1000\necho|SENT\nwaitfile|" + folder.file("done") + "|60000\nunload|0\n");
+    writeIni(
+        endpointIni(folder, "signalMode=False\r\n", "[SocketClient]\r\nclientID=" + ids + "\r\n" + sections));
+    HostProcess host(
+        folder, "status.txt",
+        "spread|1|1|5|O|5|1000\necho|SENT\nwaitfile|" + folder.file("done") + "|60000\nunload|0\n");
     ASSERT_TRUE(host.waitForOutput("SENT", 20000));
     const std::string label = "tcp://127.0.0.1:" + std::to_string(server.port());
     auto server5 = [&](const varnex::StatusReport &r, const char *state, size_t owed) {
@@ -396,7 +398,9 @@ TEST_F(ToolsTest, StatusShowsADownServerWithItsOwedPositionsUntilTheyAreDelivere
             if (d.label == label) return d.state == state && d.owedCount == owed && d.owed.size() == owed;
         return false;
     };
-    EXPECT_GE(waitForStatus(folder, [&](const varnex::StatusReport &r) { return server5(r, "down", 5); }, 5000), 0);
+    EXPECT_GE(waitForStatus(
+                  folder, [&](const varnex::StatusReport &r) { return server5(r, "down", 5); }, 5000),
+              0);
     // A closing backslash would quote away the quote after it.
     const std::string where = folder.path().substr(0, folder.path().size() - 1);
     const ToolResult down = runTool(kStatus, {where});
@@ -408,13 +412,15 @@ TEST_F(ToolsTest, StatusShowsADownServerWithItsOwedPositionsUntilTheyAreDelivere
     EXPECT_EQ(linesWith(down.output, "since ").size(), 6u) << down.output;  // the server, then each symbol
 
     server.back();
-    const long long clearedMs =
-        waitForStatus(folder, [&](const varnex::StatusReport &r) { return server5(r, "up", 0) && r.clear(); }, 10000);
-    std::printf("[ figures  ] status: server back, the status showed it up with nothing owed after %lld ms\n", clearedMs);
+    const long long clearedMs = waitForStatus(
+        folder, [&](const varnex::StatusReport &r) { return server5(r, "up", 0) && r.clear(); }, 10000);
+    std::printf("[ figures  ] status: server back, the status showed it up with nothing owed after %lld ms\n",
+                clearedMs);
     EXPECT_GE(clearedMs, 0);
     const ToolResult up = runTool(kStatus, {where});
     EXPECT_EQ(up.exitCode, 0u) << up.output;
-    EXPECT_NE(up.output.find("1 running process: 0 destinations down or busy, 0 positions owed"), std::string::npos)
+    EXPECT_NE(up.output.find("1 running process: 0 destinations down or busy, 0 positions owed"),
+              std::string::npos)
         << up.output;
     EXPECT_EQ(server.acknowledged().size(), 5u);
 
