@@ -127,6 +127,12 @@ void SignalDispatcher::keepStatus() noexcept {
 
 void SignalDispatcher::atProcessExit() noexcept {
     if (statusFile && lastStatusClear) statusFile->remove();
+    // The files lane may have been ended between writing a signal file's new
+    // copy and moving it into place: the copy is not left in the folder.
+    // driverName is a prefix: the files are in the folder it ends in.
+    const std::string folder = driverName.substr(0, driverName.find_last_of("\\/") + 1);
+    if (const DWORD lane = lanes[kFilesLane].thread.id())
+        DeleteFileA(rewriteTempPath(folder, GetCurrentProcessId(), lane).c_str());
 }
 
 void SignalDispatcher::endStatus() noexcept {

@@ -66,7 +66,8 @@ public:
     bool prepareUnload() noexcept;
     // At a process exit: a status file whose last report owed nothing is
     // removed; one that listed owed positions stays, for varnex-status to
-    // show as gone with what it still owed.
+    // show as gone with what it still owed. A signal file's new copy that
+    // the ended files lane left half-way is removed.
     void atProcessExit() noexcept;
 
 private:

@@ -57,6 +57,8 @@ public:
     bool waitParked(DWORD limitMs) const noexcept;
     bool started() const { return control_ != nullptr; }
     bool isCurrent() const { return control_ && GetCurrentThreadId() == id_; }
+    // Its thread id; 0 before the start.
+    DWORD id() const { return id_; }
     // For CancelSynchronousIo; the owner keeps it.
     HANDLE handle() const { return thread_.get(); }
 

@@ -63,8 +63,7 @@ DWORD rewriteLine(const std::string &path, char separator, const char *text) {
     const std::string line = stampedLine(separator, text);
     // Process and thread make the name unique on the machine; ".tmp" keeps it
     // out of a reader's "*.txt".
-    const std::string temp = folderOf(path) + "~varnex." + std::to_string(GetCurrentProcessId()) + "." +
-                             std::to_string(GetCurrentThreadId()) + ".tmp";
+    const std::string temp = rewriteTempPath(folderOf(path), GetCurrentProcessId(), GetCurrentThreadId());
     SetLastError(ERROR_SUCCESS);
     if (!writeNewFile(temp, line)) {
         const DWORD error = lastErrorOr(ERROR_WRITE_FAULT);
@@ -88,6 +87,10 @@ DWORD rewriteLine(const std::string &path, char separator, const char *text) {
 }
 
 }  // namespace
+
+std::string rewriteTempPath(const std::string &folder, unsigned long processId, unsigned long threadId) {
+    return folder + "~varnex." + std::to_string(processId) + "." + std::to_string(threadId) + ".tmp";
+}
 
 LocalTime localNow() {
     // GetLocalTime rather than the C runtime's localtime: the same local

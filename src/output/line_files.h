@@ -16,6 +16,9 @@ namespace varnex {
 
 // The system's local time now.
 LocalTime localNow();
+// The new copy a thread writes before it replaces a signal file: unique on
+// the machine per process and thread, and no reader's "*.txt".
+std::string rewriteTempPath(const std::string &folder, unsigned long processId, unsigned long threadId);
 // The local time `ms` milliseconds ago.
 LocalTime localTimeAgo(uint64_t ms);
 

@@ -220,9 +220,12 @@ TEST_P(PipeDownProof, AReceiverThatIsDownHoldsTheHostOnlyInTheFirstTries) {
         "8 symbols x 5 relays, each on a thread of its own: host held " + n(timings.total) +
             " ms in all, longest _process " + n(longest) + " ms; " + n(tried) + " tries failed, " +
             n(skipped) + " skipped at once, " + n(reached) + " reached");
+    // The library's own tries of the receiver, while its claim is there, come
+    // after their resend line; each has its OK line too.
+    const size_t byLibrary = countOf(log, " resend: pipe\r\n");
     EXPECT_EQ(relays, 40u);
-    EXPECT_EQ(countOf(log, ", OK:"), 40u + holders);
-    EXPECT_EQ(reached + tried + skipped, 40u);
+    EXPECT_EQ(countOf(log, ", OK:"), 40u + holders + byLibrary);
+    EXPECT_EQ(reached + tried + skipped, 40u + byLibrary);
     // The first relay of each thread may try; after that, the library's tries alone.
     EXPECT_LE(tried, 16u);
     if (heldElsewhere) {
