@@ -221,11 +221,14 @@ TEST_P(PipeDownProof, AReceiverThatIsDownHoldsTheHostOnlyInTheFirstTries) {
             " ms in all, longest _process " + n(longest) + " ms; " + n(tried) + " tries failed, " +
             n(skipped) + " skipped at once, " + n(reached) + " reached");
     // The library's own tries of the receiver, while its claim is there, come
-    // after their resend line; each has its OK line too.
+    // after their resend line; the last may still be waiting on the receiver
+    // when the host ends, and then has no OK line.
     const size_t byLibrary = countOf(log, " resend: pipe\r\n");
     EXPECT_EQ(relays, 40u);
-    EXPECT_EQ(countOf(log, ", OK:"), 40u + holders + byLibrary);
-    EXPECT_EQ(reached + tried + skipped, 40u + byLibrary);
+    EXPECT_GE(countOf(log, ", OK:"), 40u + holders);
+    EXPECT_LE(countOf(log, ", OK:"), 40u + holders + byLibrary);
+    EXPECT_GE(reached + tried + skipped, 40u);
+    EXPECT_LE(reached + tried + skipped, 40u + byLibrary);
     // The first relay of each thread may try; after that, the library's tries alone.
     EXPECT_LE(tried, 16u);
     if (heldElsewhere) {
@@ -432,13 +435,15 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
              "[SocketClient]\r\nclientID=R,L\r\n[SC-R]\r\nserverPort=" + n(closedPort()) +
              "\r\n[SC-L]\r\nserverPort=" + n(live.port()) + "\r\n");
     // More cycles than one host run may take by default.
+    // The last order may meet the receiver still busy with another sender's
+    // try; the library then delivers it, within a second, while it is loaded.
     HostProcess sendingHost(
         folder, "sending.txt",
         "unload|0\nrepeat|3\nload\nprocess|today|R|#|1\nunload|0\nend\ncounts|before\n"
         "repeat|" +
             n(kSendingCycles) +
             "\nload\nprocess|today|R|#|1\nunload|0\nend\ncounts|after\nload\nprocess|today|L|"
-            "1|1\nunload|0\n");
+            "1|1\nsleep|3000\nunload|0\n");
     const bool cycled = sendingHost.waitForOutput("COUNTS after", 600000);
     HostResult sending = sendingHost.finish();
     ASSERT_TRUE(cycled);
