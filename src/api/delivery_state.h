@@ -27,6 +27,12 @@ public:
     bool has(Destination d) const { return (bits_ & bit(d)) != 0; }
     bool empty() const { return bits_ == 0; }
     bool operator==(const Destinations &other) const { return bits_ == other.bits_; }
+    // Those of this set that are also in `kinds`.
+    Destinations within(Destinations kinds) const {
+        Destinations both;
+        both.bits_ = bits_ & kinds.bits_;
+        return both;
+    }
 
 private:
     static unsigned bit(Destination d) { return 1u << static_cast<int>(d); }

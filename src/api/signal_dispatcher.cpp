@@ -259,10 +259,7 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
     if (log.on()) log.add(signalLogText(symbol, quantityText, priceText));
     const bool unchanged = checkPosition(state, symbol, quantity, log);
     if (unchanged && !resendMode) return;
-    if (!unchanged) {
-        state.price = price;
-        state.changedAtMs = GetTickCount64();
-    }
+    if (!unchanged) state.price = price;
     const TcpRoute *route = state.route;
     const SignalCall call{symbol, quantityText, priceText};
     PipeStep pipe(call, pipeRelay, pipeHealth);
@@ -274,6 +271,7 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
     const uint64_t now = GetTickCount64();
     Destinations due = owed;
     if (!unchanged) {
+        state.changedAtMs = now;
         // A symbol that owes no destination anything never needs its delivery state.
         if (!owed.empty()) state.delivery.positionChanged();
         // A changed position runs the TCP step for every symbol, which logs
@@ -327,15 +325,6 @@ Destinations SignalDispatcher::deliverable(const TcpRoute *route) const {
 
 namespace {
 
-Destinations among(Destinations d, Destinations kinds) {
-    Destinations both;
-    for (int i = 0; i < kDestinationCount; ++i) {
-        const auto kind = static_cast<Destination>(i);
-        if (d.has(kind) && kinds.has(kind)) both.add(kind);
-    }
-    return both;
-}
-
 // A receiver holds its claim for as long as it serves; looking costs no pipe.
 bool receiverRegistered() noexcept {
     try {
@@ -356,7 +345,7 @@ void SignalDispatcher::queueOwed(SymbolEntry &entry) noexcept {
     const Destinations lacking = state.delivery.lacking(deliverable(state.route));
     for (const LaneIndex index : {kFilesLane, kPeersLane}) {
         Lane &lane = lanes[index];
-        if (state.owing[index] || among(lacking, lane.kinds).empty()) continue;
+        if (state.owing[index] || lacking.within(lane.kinds).empty()) continue;
         if (!startLane(lane)) continue;  // no thread: the host's next signal tries again
         try {
             ExclusiveLock guard(owingLock);
@@ -448,7 +437,7 @@ bool SignalDispatcher::retryOwedFiles(SymbolEntry &entry) {
     if (!state.turn.tryLock()) return true;
     TakenTicket turn(state.turn);
     const Destinations due =
-        state.quantity ? among(state.delivery.lacking(deliverable(state.route)), lanes[kFilesLane].kinds)
+        state.quantity ? state.delivery.lacking(deliverable(state.route)).within(lanes[kFilesLane].kinds)
                        : Destinations();
     if (!due.empty()) {
         const std::string quantityText = toText(*state.quantity), priceText = toText(state.price);
@@ -476,7 +465,7 @@ bool SignalDispatcher::retryOwedFiles(SymbolEntry &entry) {
 bool SignalDispatcher::choosePeer(SymbolEntry &entry, const Round &round, PeerTry &chosen) {
     SymbolState &state = entry.second;
     const Destinations due =
-        state.quantity ? among(state.delivery.lacking(deliverable(state.route)), lanes[kPeersLane].kinds)
+        state.quantity ? state.delivery.lacking(deliverable(state.route)).within(lanes[kPeersLane].kinds)
                        : Destinations();
     if (due.empty()) {
         unlist(kPeersLane, entry);
