@@ -6,8 +6,8 @@
 #include <map>
 
 #include "api/signal_dispatcher.h"
+#include "common/clock.h"
 #include "config/varnex_config.h"
-#include "output/line_files.h"
 
 namespace varnex {
 

@@ -29,7 +29,7 @@
 //   is logged, one line per symbol and destination.
 // - The library's own threads (the receiving reader, the console writer
 //   and the name look-ups) cannot be joined: an ending thread needs the
-//   loader lock. Each is owned by a LibraryThread (common/library_thread.h),
+//   loader lock. Each is owned by a LibraryThread (lifetime/library_thread.h),
 //   which has it park, once its work is done, at its only alertable wait,
 //   and ends it there with two APCs, SetEvent and ExitThread, so that Wine
 //   frees its stack too. A thread held in a call it cannot leave (the host's
@@ -67,8 +67,8 @@
 #include <memory>
 
 #include "api/signal_dispatcher.h"
-#include "common/console.h"
-#include "common/runtime.h"
+#include "console/console.h"
+#include "lifetime/runtime.h"
 #include "net/name_lookup.h"
 
 namespace varnex {

@@ -1,7 +1,7 @@
 #include "api/shared_health.h"
 
+#include "common/clock.h"
 #include "common/locks.h"
-#include "output/line_files.h"
 
 namespace varnex {
 

@@ -16,13 +16,13 @@
 
 #include "api/delivery_state.h"
 #include "api/destination_steps.h"
+#include "api/floating_point.h"
 #include "api/log_batch.h"
 #include "api/shared_health.h"
-#include "common/floating_point.h"
 #include "common/handles.h"
-#include "common/library_thread.h"
 #include "common/locks.h"
 #include "common/relay_outcome.h"
+#include "lifetime/library_thread.h"
 #include "net/tcp_relay.h"
 #include "net/winsock_startup.h"
 #include "output/append_files.h"
@@ -244,7 +244,7 @@ private:
 // concurrent first callers wait for that one creation. Null only when the
 // dispatcher could not be created, and then the next call tries again.
 // From before the creation until the export returns, the host thread's
-// floating-point state is set aside (common/floating_point.h).
+// floating-point state is set aside (api/floating_point.h).
 class DispatcherCall {
 public:
     DispatcherCall() noexcept;

@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "common/detached_call.h"
 #include "common/handles.h"
-#include "common/library_thread.h"
 #include "common/locks.h"
+#include "lifetime/detached_call.h"
+#include "lifetime/library_thread.h"
 #include "net/socket_errors.h"
 #include "net/winsock_startup.h"
 
@@ -37,7 +37,7 @@ bool firstAddress(const hostent *entry, uint32_t &address) {
 // running wait for that one, so a silent resolver costs one thread per name,
 // not per call. The thread parks when its look-up is done, and is ended by
 // the caller that starts the next look-up, or at the unload. A look-up still
-// inside the resolver then is detached from it (common/library_thread.h):
+// inside the resolver then is detached from it (lifetime/library_thread.h):
 // the unload does not wait for the resolver, and its thread ends when the
 // resolver returns, touching nothing of this module.
 struct LookupTask {

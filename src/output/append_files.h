@@ -29,6 +29,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "common/clock.h"
 #include "output/append_guard.h"
 #include "output/file_names.h"
 #include "output/line_files.h"

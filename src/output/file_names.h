@@ -1,5 +1,5 @@
-// Where the output files go and what one line holds on disk. Pure text work
-// (no Win32 types), so it is unit-tested without a disk and fuzzed natively.
+// Where the output files go. Pure text work (no Win32 types), so it is
+// unit-tested without a disk and fuzzed natively.
 #ifndef VARNEX_OUTPUT_FILE_NAMES_H
 #define VARNEX_OUTPUT_FILE_NAMES_H
 
@@ -72,24 +72,6 @@ inline bool exceedsMaxPath(const std::string &path) { return path.size() + 1 > k
 // stand. The system no longer normalises such a path, so `absolute` must be
 // normalised already (GetFullPathNameW).
 std::wstring extendedLengthPath(const std::wstring &absolute);
-
-// Local time fields, month and day from 1.
-struct LocalTime {
-    int year, month, day, hour, minute, second;
-};
-
-// "YYYY/MM/DD HH:MM:SS", 24-hour, ASCII digits whatever the host's locale.
-std::string stampText(const LocalTime &time);
-
-// The bytes of one line as the C runtime's text mode wrote them: stamp,
-// separator, text and a line end, with every "\n" (those inside the text
-// too) written as CR LF.
-std::string outputLine(const char *stamp, char separator, const char *text);
-// Appends to `out` one line per text as outputLine makes it, all with the
-// stamp of `time`. A caller that keeps `out` between calls builds its lines
-// without allocating once its capacity has grown to them.
-void appendOutputLines(std::string &out, const LocalTime &time, char separator, const std::string *texts,
-                       size_t count);
 
 }  // namespace varnex
 

@@ -1,29 +1,20 @@
-// The local clock of every stamp, and the signal file's rewrite: opened,
-// written and replaced per line, shared so that users may open, copy, rename
-// and delete it while the host runs, and other processes that load the
-// library may write the same files at the same time. Appends (the log, the
-// debug files) go through files kept open (append_files.h). Paths may be of
-// any length the configuration allows (see path_access.h).
+// The signal file's rewrite: opened, written and replaced per line, shared
+// so that users may open, copy, rename and delete it while the host runs,
+// and other processes that load the library may write the same files at the
+// same time. Appends (the log, the debug files) go through files kept open
+// (append_files.h). Paths may be of any length the configuration allows (see
+// path_access.h).
 #ifndef VARNEX_OUTPUT_LINE_FILES_H
 #define VARNEX_OUTPUT_LINE_FILES_H
 
 #include <cstdint>
 #include <string>
 
-#include "output/file_names.h"
-
 namespace varnex {
 
-// The system's local time now.
-LocalTime localNow();
 // The new copy a thread writes before it replaces a signal file: unique on
 // the machine per process and thread, and no reader's "*.txt".
 std::string rewriteTempPath(const std::string &folder, unsigned long processId, unsigned long threadId);
-// The local time `ms` milliseconds ago.
-LocalTime localTimeAgo(uint64_t ms);
-
-// Local time as "YYYY/MM/DD HH:MM:SS" into an 80-byte buffer.
-void makeTimestamp(char *buffer);
 
 // What a write of stamped lines to a file came to.
 struct FileWrite {

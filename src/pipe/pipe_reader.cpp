@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
-#include "common/detached_call.h"
 #include "common/handles.h"
-#include "common/library_thread.h"
 #include "common/locks.h"
+#include "lifetime/detached_call.h"
+#include "lifetime/library_thread.h"
 #include "pipe/message_framing.h"
 #include "pipe/pipe_io.h"
 #include "pipe/pipe_names.h"
@@ -300,7 +300,7 @@ DWORD serve(PipeReaderTask &task) noexcept {
 }
 
 // The reader's thread: the host's callback is behind it for good when it
-// returns, and its thread parks (common/library_thread.h).
+// returns, and its thread parks (lifetime/library_thread.h).
 void readerWork(void *parameter) {
     auto *task = static_cast<PipeReaderTask *>(parameter);
     task->result = serve(*task);

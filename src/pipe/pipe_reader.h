@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "common/library_thread.h"
+#include "lifetime/library_thread.h"
 #include "varnex.h"
 
 namespace varnex {
@@ -39,7 +39,7 @@ public:
     // Closes the pipes and ends the thread. A thread still inside the host's
     // callback after kStopLimitMs (or this very call, made from the
     // callback) is left to return from it, and ends there, outside this
-    // module (common/library_thread.h).
+    // module (lifetime/library_thread.h).
     void stop() noexcept;
     DWORD result() const;
 

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/clock.h"
 #include "output/append_files.h"
 #include "output/append_guard.h"
 #include "output/file_names.h"
@@ -234,8 +235,7 @@ TEST(FileNames, StampIsFixedWidthAsciiTwentyFourHour) {
 }
 
 TEST(LineFiles, TimestampHasTheFixedShape) {
-    char stamp[80];
-    makeTimestamp(stamp);
+    const std::string stamp = stampText(localNow());
     EXPECT_TRUE(varnex_test::isStamp(stamp)) << stamp;
 }
 

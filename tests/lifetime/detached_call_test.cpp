@@ -1,4 +1,4 @@
-#include "common/detached_call.h"
+#include "lifetime/detached_call.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

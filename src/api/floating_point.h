@@ -6,8 +6,8 @@
 // denormal) raises in its process, and the arithmetic does not depend on the
 // host's modes; on the way out the host gets its control words and its
 // exception flags back exactly as they were, flags raised inside dropped.
-#ifndef VARNEX_COMMON_FLOATING_POINT_H
-#define VARNEX_COMMON_FLOATING_POINT_H
+#ifndef VARNEX_API_FLOATING_POINT_H
+#define VARNEX_API_FLOATING_POINT_H
 
 namespace varnex {
 

@@ -6,8 +6,8 @@
 // unload never has to keep the module mapped for a caller stuck in the host,
 // and the next load is a fresh library. What a detached call leaves behind
 // is its thread (until the call returns) and the two pages of the stub.
-#ifndef VARNEX_COMMON_DETACHED_CALL_H
-#define VARNEX_COMMON_DETACHED_CALL_H
+#ifndef VARNEX_LIFETIME_DETACHED_CALL_H
+#define VARNEX_LIFETIME_DETACHED_CALL_H
 
 #include <windows.h>
 
@@ -53,22 +53,6 @@ private:
     void *functionTable_ = nullptr;
     bool detached_ = false;
 };
-
-// Ends a thread of this module that waits alertably at its parking point (its
-// only alertable wait, reached only once it runs no code of the host's): two
-// APCs, both system functions of one pointer-sized argument, run there in
-// order, SetEvent(`signalled`), then ExitThread(`exitCode`), both queued
-// while the thread is suspended. Once `signalled` is seen, the thread is on
-// its way out without a return into this module;
-// its exit, which needs the loader lock an unload holds, may complete after
-// the module is gone. (TerminateThread would do as much, but Wine keeps the
-// stack of a thread ended that way: a megabyte per reload.)
-void queueThreadEnd(HANDLE thread, HANDLE signalled, DWORD exitCode) noexcept;
-
-// The fallback for a thread that is in this module's own code and cannot be
-// waited for: keeps the module mapped until the process ends, whatever
-// FreeLibrary calls follow.
-void keepModuleMapped() noexcept;
 
 }  // namespace varnex
 

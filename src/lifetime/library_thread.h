@@ -19,13 +19,13 @@
 // where the call returns, outside this module. Only a thread that is in
 // neither keeps the module mapped for good (keepModuleMapped), and its work
 // keeps whatever it works on.
-#ifndef VARNEX_COMMON_LIBRARY_THREAD_H
-#define VARNEX_COMMON_LIBRARY_THREAD_H
+#ifndef VARNEX_LIFETIME_LIBRARY_THREAD_H
+#define VARNEX_LIFETIME_LIBRARY_THREAD_H
 
 #include <windows.h>
 
-#include "common/detached_call.h"
 #include "common/handles.h"
+#include "lifetime/detached_call.h"
 
 namespace varnex {
 

@@ -4,12 +4,12 @@
 // the library, started on first use, writes them with WriteFile on the
 // standard handles (not through the C runtime's streams, whose lock every
 // printing thread of the host shares).
-#ifndef VARNEX_COMMON_CONSOLE_H
-#define VARNEX_COMMON_CONSOLE_H
+#ifndef VARNEX_CONSOLE_CONSOLE_H
+#define VARNEX_CONSOLE_CONSOLE_H
 
 #include <string>
 
-#include "common/console_queue.h"
+#include "console/console_queue.h"
 
 namespace varnex {
 

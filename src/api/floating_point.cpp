@@ -1,4 +1,4 @@
-#include "common/floating_point.h"
+#include "api/floating_point.h"
 
 #if defined(_MSC_VER)
 #include <xmmintrin.h>

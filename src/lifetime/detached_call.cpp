@@ -1,4 +1,4 @@
-#include "common/detached_call.h"
+#include "lifetime/detached_call.h"
 
 #include <cstddef>
 #include <cstring>
@@ -206,32 +206,6 @@ BOOL DetachableCall::writeFile(HANDLE file, const void *bytes, DWORD size, DWORD
                                   reinterpret_cast<uintptr_t>(bytes), size,
                                   reinterpret_cast<uintptr_t>(written),
                                   reinterpret_cast<uintptr_t>(overlapped)));
-}
-
-namespace {
-
-template <typename Function>
-PAPCFUNC asApc(Function *function) {
-    return reinterpret_cast<PAPCFUNC>(reinterpret_cast<void (*)()>(function));
-}
-
-}  // namespace
-
-void queueThreadEnd(HANDLE thread, HANDLE signalled, DWORD exitCode) noexcept {
-    // Both are queued while the thread is held: queued one by one, the first
-    // could run alone and its wait return into this module's code, where the
-    // thread would be when the unload, seeing `signalled`, unmaps it. Both
-    // pending, the wait runs them back to back and never returns.
-    const bool held = SuspendThread(thread) != static_cast<DWORD>(-1);
-    QueueUserAPC(asApc(&SetEvent), thread, reinterpret_cast<ULONG_PTR>(signalled));
-    QueueUserAPC(asApc(&ExitThread), thread, exitCode);
-    if (held) ResumeThread(thread);
-}
-
-void keepModuleMapped() noexcept {
-    HMODULE self;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCSTR>(&keepModuleMapped), &self);
 }
 
 bool DetachableCall::detach() noexcept {

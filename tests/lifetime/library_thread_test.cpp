@@ -1,4 +1,4 @@
-#include "common/library_thread.h"
+#include "lifetime/library_thread.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

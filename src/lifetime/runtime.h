@@ -1,7 +1,7 @@
 // What the C++ runtime linked into this library keeps per loaded copy and
 // gives back only when asked.
-#ifndef VARNEX_COMMON_RUNTIME_H
-#define VARNEX_COMMON_RUNTIME_H
+#ifndef VARNEX_LIFETIME_RUNTIME_H
+#define VARNEX_LIFETIME_RUNTIME_H
 
 #if defined(__GLIBCXX__)
 namespace __gnu_cxx {

@@ -1,4 +1,4 @@
-#include "common/console_queue.h"
+#include "console/console_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "common/console.h"
+#include "console/console.h"
 
 #include <windows.h>
 
@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "common/counts.h"
-#include "common/detached_call.h"
 #include "common/handles.h"
-#include "common/library_thread.h"
 #include "common/locks.h"
+#include "lifetime/detached_call.h"
+#include "lifetime/library_thread.h"
 
 namespace varnex {
 

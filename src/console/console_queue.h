@@ -1,8 +1,8 @@
 // The queue between the threads that produce console lines and the one
 // thread that writes them. Pure (no Win32 types), so its bound and its
 // account of dropped lines are unit-tested without a console.
-#ifndef VARNEX_COMMON_CONSOLE_QUEUE_H
-#define VARNEX_COMMON_CONSOLE_QUEUE_H
+#ifndef VARNEX_CONSOLE_CONSOLE_QUEUE_H
+#define VARNEX_CONSOLE_CONSOLE_QUEUE_H
 
 #include <cstddef>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "common/library_thread.h"
+#include "lifetime/library_thread.h"
 
 #include <initializer_list>
 #include <new>
@@ -16,6 +16,39 @@ constexpr DWORD kEndLimitMs = 2000;
 // its call is looked at again, and how often.
 constexpr DWORD kSettleLimitMs = 100;
 constexpr DWORD kSettleEveryMs = 5;
+
+template <typename Function>
+PAPCFUNC asApc(Function *function) {
+    return reinterpret_cast<PAPCFUNC>(reinterpret_cast<void (*)()>(function));
+}
+
+// Ends a thread of this module that waits alertably at its parking point (its
+// only alertable wait, reached only once it runs no code of the host's): two
+// APCs, both system functions of one pointer-sized argument, run there in
+// order, SetEvent(`signalled`), then ExitThread(`exitCode`). Once
+// `signalled` is seen, the thread is on its way out without a return into
+// this module; its exit, which needs the loader lock an unload holds, may
+// complete after the module is gone. (TerminateThread would do as much, but
+// Wine keeps the stack of a thread ended that way: a megabyte per reload.)
+void queueThreadEnd(HANDLE thread, HANDLE signalled, DWORD exitCode) noexcept {
+    // Both are queued while the thread is held: queued one by one, the first
+    // could run alone and its wait return into this module's code, where the
+    // thread would be when the unload, seeing `signalled`, unmaps it. Both
+    // pending, the wait runs them back to back and never returns.
+    const bool held = SuspendThread(thread) != static_cast<DWORD>(-1);
+    QueueUserAPC(asApc(&SetEvent), thread, reinterpret_cast<ULONG_PTR>(signalled));
+    QueueUserAPC(asApc(&ExitThread), thread, exitCode);
+    if (held) ResumeThread(thread);
+}
+
+// The fallback for a thread that is in this module's own code and cannot be
+// waited for: keeps the module mapped until the process ends, whatever
+// FreeLibrary calls follow.
+void keepModuleMapped() noexcept {
+    HMODULE self;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&keepModuleMapped), &self);
+}
 
 }  // namespace
 
