@@ -42,7 +42,8 @@
 //     pipe to the host first (a sender's write completes only when the
 //     reader takes it, so nothing reported "OK:true" is left behind), and
 //     releases its pipes and the session's receiver claim, which a detached
-//     reader's owner releases for it. It is given PipeReader::kStopLimitMs.
+//     reader's task, freed at the stop, releases for it. It is given
+//     PipeReader::kStopLimitMs.
 //   - The console writer writes what is queued for up to
 //     kConsoleFlushLimitMs; a writer still held then is in a WriteFile on a
 //     handle nobody drains, so the rest of the queue is dropped and the

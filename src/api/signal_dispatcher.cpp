@@ -1,6 +1,8 @@
 #include "api/signal_dispatcher.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -360,24 +362,30 @@ void SignalDispatcher::queueOwed(SymbolEntry &entry) noexcept {
     }
 }
 
+// A lane's thread works on the dispatcher, which owns the lane: its task
+// only points at it and owns nothing. So the dispatcher's own fate at the
+// unload is its owner's, not the task's: releaseDispatcher leaves a
+// dispatcher whose lane was pinned, whose thread still reads it.
+struct SignalDispatcher::LaneTask final : LibraryThread::Task {
+    LaneTask(SignalDispatcher &d, LaneIndex i) : dispatcher(d), index(i) {}
+    SignalDispatcher &dispatcher;
+    const LaneIndex index;
+
+    void run() noexcept override { dispatcher.deliverOwed(index); }
+};
+
 bool SignalDispatcher::startLane(Lane &lane) noexcept {
     ExclusiveLock guard(startLock);
     if (lane.thread.started()) return true;
     if (!deliveryStop) return false;
     lane.wake.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!lane.wake) return false;
-    if (!lane.thread.start(&lane == &lanes[kFilesLane] ? filesLaneWork : peersLaneWork, this)) return false;
+    std::unique_ptr<LaneTask> task(
+        new (std::nothrow) LaneTask(*this, &lane == &lanes[kFilesLane] ? kFilesLane : kPeersLane));
+    if (!task || !lane.thread.start(std::move(task))) return false;
     // Confirmed, so that an unload right after finds it where it can be ended.
     lane.thread.confirmStarted(1000);
     return true;
-}
-
-void SignalDispatcher::filesLaneWork(void *dispatcher) {
-    static_cast<SignalDispatcher *>(dispatcher)->deliverOwed(kFilesLane);
-}
-
-void SignalDispatcher::peersLaneWork(void *dispatcher) {
-    static_cast<SignalDispatcher *>(dispatcher)->deliverOwed(kPeersLane);
 }
 
 void SignalDispatcher::deliverOwed(LaneIndex index) noexcept {

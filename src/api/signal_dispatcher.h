@@ -123,8 +123,7 @@ private:
     // Under the symbol's turn, after its pipeline: hands over owed positions.
     void queueOwed(SymbolEntry &entry) noexcept;
     bool startLane(Lane &lane) noexcept;
-    static void filesLaneWork(void *dispatcher);
-    static void peersLaneWork(void *dispatcher);
+    struct LaneTask;  // what a lane's thread runs
     void deliverOwed(LaneIndex index) noexcept;
     void unlist(LaneIndex index, SymbolEntry &entry);
     // What one round of the peers lane found out.

@@ -27,10 +27,10 @@ constexpr DWORD kCancelEveryMs = 10;
 
 enum Phase : int { kRunning, kFinishing, kAbandoned };
 
-// Owned by whoever stops the writer; the thread works on it through a plain
-// pointer, so a parked thread holds nothing of its own, and a writer left
-// running (module pinned) keeps a task that stays valid.
-struct ConsoleWriterTask {
+// The writer thread's task, owned by its LibraryThread, so a parked thread
+// holds nothing of its own, and a writer left running (module pinned) keeps
+// a task that stays valid.
+struct ConsoleWriterTask final : LibraryThread::Task {
     // Guards `queue`; held for queue operations only, never across a write.
     SRWLOCK lock = SRWLOCK_INIT;
     ConsoleQueue queue;
@@ -39,14 +39,22 @@ struct ConsoleWriterTask {
     // Every write goes through it, so that a write no cancel ends can be
     // left to finish on its own while the library is unloaded.
     DetachableCall call;
+
+    void run() noexcept override;
+};
+
+// What the library holds of its writer; freed at the stop, which leaves the
+// task to a writer that still reads it.
+struct ConsoleWriter {
     LibraryThread thread;
+    ConsoleWriterTask *task = nullptr;  // owned by `thread`
 };
 
 // Guards `writer`: the start on first use, the queueing of lines (shared)
 // and the stop at unload. A plain pointer: a static owner would end the
 // writer in a static destructor after the unload.
 SRWLOCK ownerLock = SRWLOCK_INIT;
-ConsoleWriterTask *writer = nullptr;
+ConsoleWriter *writer = nullptr;
 
 HANDLE standardHandle(ConsoleStream stream) {
     return GetStdHandle(stream == ConsoleStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
@@ -87,15 +95,18 @@ void serve(ConsoleWriterTask &task) noexcept {
     }
 }
 
-void writerWork(void *task) { serve(*static_cast<ConsoleWriterTask *>(task)); }
+void ConsoleWriterTask::run() noexcept { serve(*this); }
 
 // Under ownerLock, held exclusively. Leaves `writer` null when no thread
 // could be had; the next line tries again.
 void startWriter() {
+    auto started = std::make_unique<ConsoleWriter>();
     auto task = std::make_unique<ConsoleWriterTask>();
     task->wake.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    if (!task->wake || !task->thread.start(writerWork, task.get())) return;
-    writer = task.release();
+    ConsoleWriterTask *const running = task.get();
+    if (!task->wake || !started->thread.start(std::move(task))) return;
+    started->task = running;
+    writer = started.release();
 }
 
 void enqueue(ConsoleWriterTask &task, ConsoleStream stream, const std::string &text) {
@@ -114,7 +125,7 @@ void writeConsole(ConsoleStream stream, const std::string &text) noexcept {
         {
             SharedLock owner(ownerLock);
             if (writer) {
-                enqueue(*writer, stream, text);
+                enqueue(*writer->task, stream, text);
                 return;
             }
         }
@@ -125,7 +136,7 @@ void writeConsole(ConsoleStream stream, const std::string &text) noexcept {
                 startWriter();
                 if (writer) started = &writer->thread;
             }
-            if (writer) enqueue(*writer, stream, text);
+            if (writer) enqueue(*writer->task, stream, text);
         }
         // The caller that started the writer waits for it to run, so that an
         // unload right after finds it where it can be stopped; with no lock
@@ -139,23 +150,26 @@ void writeConsole(ConsoleStream stream, const std::string &text) noexcept {
 
 void stopConsoleWriter() noexcept {
     ExclusiveLock owner(ownerLock);
-    ConsoleWriterTask *task = std::exchange(writer, nullptr);
-    if (!task) return;
-    task->phase = kFinishing;
-    SetEvent(task->wake.get());
-    if (!task->thread.waitParked(kConsoleFlushLimitMs)) {
+    const std::unique_ptr<ConsoleWriter> ending(std::exchange(writer, nullptr));
+    if (!ending) return;
+    ConsoleWriterTask &task = *ending->task;
+    LibraryThread &thread = ending->thread;
+    task.phase = kFinishing;
+    SetEvent(task.wake.get());
+    if (!thread.waitParked(kConsoleFlushLimitMs)) {
         // Held in a write: the rest is dropped, and the write cancelled.
-        task->phase = kAbandoned;
+        task.phase = kAbandoned;
         const ULONGLONG deadline = GetTickCount64() + kCancelLimitMs;
         do {
-            CancelSynchronousIo(task->thread.handle());
-        } while (!task->thread.waitParked(kCancelEveryMs) && GetTickCount64() < deadline);
+            CancelSynchronousIo(thread.handle());
+        } while (!thread.waitParked(kCancelEveryMs) && GetTickCount64() < deadline);
     }
     // A write that no cancel ends is detached: the writer's thread ends when
-    // it returns, without coming back into this module. A writer neither
-    // parked nor in a write runs code of this module and reads its task, so
-    // both stay for good.
-    if (task->thread.stop(0, &task->call) != LibraryThread::Ending::Pinned) delete task;
+    // it returns, without coming back into this module, and its task goes
+    // (the write was handed a line that the thread's own frames hold). A
+    // writer neither parked nor in a write runs code of this module and
+    // reads its task, which stays for good.
+    thread.stop(0, &task.call);
 }
 
 }  // namespace varnex

@@ -1,7 +1,9 @@
 #include "lifetime/library_thread.h"
 
 #include <initializer_list>
+#include <memory>
 #include <new>
+#include <utility>
 
 #include "common/handles.h"
 
@@ -55,8 +57,7 @@ void keepModuleMapped() noexcept {
 // Shared by the owner and the thread; freed by the owner once the thread
 // touches it no more, leaked with the module when the thread is pinned.
 struct LibraryThread::Control {
-    LibraryThread::Work work = nullptr;
-    void *context = nullptr;
+    std::unique_ptr<LibraryThread::Task> task;
     UniqueHandle started;
     UniqueHandle parked;
     UniqueHandle ending;  // set by the first ending APC
@@ -67,11 +68,11 @@ namespace {
 DWORD WINAPI threadMain(LPVOID parameter) {
     auto *control = static_cast<LibraryThread::Control *>(parameter);
     SetEvent(control->started.get());
-    control->work(control->context);
+    control->task->run();
     SetEvent(control->parked.get());
     // The parking point: the work's objects are gone and nothing of the
-    // control is touched any more. The only alertable wait of the thread,
-    // so the ending APCs run here and nowhere else.
+    // control or the task is touched any more. The only alertable wait of
+    // the thread, so the ending APCs run here and nowhere else.
     for (;;) SleepEx(INFINITE, TRUE);
 }
 
@@ -81,25 +82,25 @@ LibraryThread::~LibraryThread() {
     if (control_) stop(0, nullptr);
 }
 
-bool LibraryThread::start(Work work, void *context) noexcept {
-    if (control_ || !work) return false;
+bool LibraryThread::start(std::unique_ptr<Task> task) noexcept {
+    if (control_ || !task) return false;
     auto *control = new (std::nothrow) Control;
     if (!control) return false;
-    control->work = work;
-    control->context = context;
+    control->task = std::move(task);
+    // The owner reports why; freeing the task must not hide it.
+    const auto fail = [control] {
+        const DWORD error = GetLastError();
+        delete control;
+        SetLastError(error);
+        return false;
+    };
     for (UniqueHandle *event : {&control->started, &control->parked, &control->ending}) {
         event->reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        if (!*event) {
-            delete control;
-            return false;
-        }
+        if (!*event) return fail();
     }
     DWORD id = 0;
     const HANDLE thread = CreateThread(nullptr, 0, threadMain, control, 0, &id);
-    if (!holdsHandle(thread)) {
-        delete control;
-        return false;
-    }
+    if (!holdsHandle(thread)) return fail();
     control_ = control;
     thread_.reset(thread);
     id_ = id;
@@ -136,6 +137,17 @@ LibraryThread::Ending LibraryThread::stop(DWORD limitMs, DetachableCall *call) n
         if (isCurrent() || GetTickCount64() >= settleBy) break;
         waitMs = kSettleEveryMs;
     }
+    // What becomes of the task (and of the control beside it):
+    // - Ended: the thread is gone, so is what it worked on.
+    // - Detached: the thread ends where its call returns, in the stub, and
+    //   never comes back to its work. Only the callee may still read
+    //   something, what the work handed it: the task lets go of that first,
+    //   then is freed, so that its handles, a receiver's pipes and claim
+    //   among them, go with the unload rather than with the call's return.
+    // - Pinned: the thread runs this module's code and reads its task, now
+    //   or later; freed under it, the task would crash the host. The task
+    //   stays, with the control and the module, until the process ends.
+    if (ending == Ending::Detached) control_->task->leaveToDetachedCall();
     if (ending == Ending::Pinned) keepModuleMapped();
     if (ending != Ending::Pinned) delete control_;
     thread_.reset();

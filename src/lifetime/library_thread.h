@@ -19,10 +19,16 @@
 // where the call returns, outside this module. Only a thread that is in
 // neither keeps the module mapped for good (keepModuleMapped), and its work
 // keeps whatever it works on.
+//
+// What the thread works on, its Task, is handed over at the start, and its
+// fate after each ending is decided in stop(), the one place that knows how
+// the thread ended.
 #ifndef VARNEX_LIFETIME_LIBRARY_THREAD_H
 #define VARNEX_LIFETIME_LIBRARY_THREAD_H
 
 #include <windows.h>
+
+#include <memory>
 
 #include "common/handles.h"
 #include "lifetime/detached_call.h"
@@ -31,13 +37,24 @@ namespace varnex {
 
 class LibraryThread {
 public:
-    // The thread's work; it must not throw. When it returns, the thread parks.
-    using Work = void (*)(void *context);
+    // What a thread works on. Its owner may keep a plain pointer to it until
+    // stop(), which frees it or leaves it to the thread.
+    class Task {
+    public:
+        virtual ~Task() = default;
+        // The thread's work; it must not throw. When it returns, the thread parks.
+        virtual void run() noexcept = 0;
+        // At a Detached ending, just before the task is freed: lets go of,
+        // without freeing, what the work handed to its DetachableCall and the
+        // callee may still read. What lies on the thread's stack needs
+        // nothing: a detached thread's stack stays until it ends.
+        virtual void leaveToDetachedCall() noexcept {}
+    };
 
     enum class Ending {
-        Ended,     // parked and ended, or never started
-        Detached,  // left inside its DetachableCall: it ends where that call returns
-        Pinned,  // still in this module's code: the module stays mapped, and the work's context must stay too
+        Ended,     // parked and ended, or never started: its task is freed
+        Detached,  // left inside its DetachableCall: it ends where that call returns; its task is freed
+        Pinned,    // still in this module's code: the module stays mapped, and its task stays too
     };
 
     LibraryThread() = default;
@@ -46,9 +63,10 @@ public:
     LibraryThread(const LibraryThread &) = delete;
     LibraryThread &operator=(const LibraryThread &) = delete;
 
-    // Creates the thread; false when it could not be had (nothing is left
-    // then). At most once in the owner's life.
-    bool start(Work work, void *context) noexcept;
+    // Creates the thread, which runs `task`; false when it could not be had
+    // (the task is freed then, nothing is left, and GetLastError still says
+    // why). At most once in the owner's life.
+    bool start(std::unique_ptr<Task> task) noexcept;
     // Waits up to `limitMs` for the new thread to run. An owner that may be
     // stopped right after the start confirms it first, so that the stop finds
     // the thread where it can be ended rather than not yet begun.
@@ -66,7 +84,7 @@ public:
     // on the thread itself) and ends it there; else detaches `call`, the
     // work's call that may not return, if it is under way; else, after
     // looking again for a little while, pins the module. Afterwards the
-    // owner holds no thread.
+    // owner holds no thread, and its pointer to the task is not to be used.
     Ending stop(DWORD limitMs, DetachableCall *call) noexcept;
 
     struct Control;  // what the thread itself reads

@@ -40,21 +40,39 @@ bool firstAddress(const hostent *entry, uint32_t &address) {
 // inside the resolver then is detached from it (lifetime/library_thread.h):
 // the unload does not wait for the resolver, and its thread ends when the
 // resolver returns, touching nothing of this module.
-struct LookupTask {
-    explicit LookupTask(const std::string &h) : host(h) {}
-    const std::string host;
-    // The name as the resolver reads it: its own copy, which a look-up
-    // detached at the unload leaves to the resolver.
-    std::unique_ptr<char[]> name;
+//
+// What a look-up found, shared by the callers waiting for the name and by
+// the thread's task: unlike the task, it is read after the thread has been
+// ended, by a caller that waited for it while another caller ended the
+// thread.
+struct LookupResult {
     UniqueHandle done;
-    // Set by the starter once it has seen the thread run; until then no
-    // other caller ends the thread.
-    std::atomic<bool> confirmed{false};
     bool found = false;  // written before `done` is set
     uint32_t address = 0;
     int error = 0;
+};
+
+// The look-up thread's task, owned by its LibraryThread; a pinned thread
+// keeps its share of the result with it.
+struct LookupTask final : LibraryThread::Task {
+    std::shared_ptr<LookupResult> result;
+    // The name as the resolver reads it: its own copy, which a look-up
+    // detached at the unload leaves to the resolver.
+    std::unique_ptr<char[]> name;
     DetachableCall call;
+
+    void run() noexcept override;
+    void leaveToDetachedCall() noexcept override { static_cast<void>(name.release()); }
+};
+
+// A look-up's thread, held by the table until it is ended, and by its
+// starter until it is confirmed.
+struct LookupThread {
     LibraryThread thread;
+    LookupTask *task = nullptr;  // owned by `thread`
+    // Set by the starter once it has seen the thread run; until then no
+    // other caller ends the thread.
+    std::atomic<bool> confirmed{false};
 };
 
 // Guards `lookups`; held for table operations and the creation of a
@@ -62,53 +80,56 @@ struct LookupTask {
 // thread.
 SRWLOCK lookupsLock = SRWLOCK_INIT;
 struct Lookups {
-    std::map<std::string, std::shared_ptr<LookupTask>> running;  // by host, not yet done
-    std::vector<std::shared_ptr<LookupTask>> threads;            // every look-up whose thread is owned
+    std::map<std::string, std::shared_ptr<LookupResult>> running;  // by host, not yet done
+    std::vector<std::shared_ptr<LookupThread>> threads;            // every look-up whose thread is owned
 };
 // Made with the first look-up and freed at the unload. A plain pointer: a
 // function-local static would make the runtime create a guard semaphore at
 // each load, which no unload gives back.
 Lookups *lookups = nullptr;
 
-void lookupWork(void *parameter) {
-    auto *task = static_cast<LookupTask *>(parameter);
+void LookupTask::run() noexcept {
     using Resolve = hostent *(WSAAPI *)(const char *);
     const Resolve resolve = &gethostbyname;
-    const char *name = task->name.get();
     const hostent *entry =
-        task->call.ready()
-            ? reinterpret_cast<const hostent *>(task->call.call(
-                  reinterpret_cast<DetachableCall::Target>(resolve), reinterpret_cast<uintptr_t>(name)))
-            : resolve(name);
-    task->found = firstAddress(entry, task->address);
-    if (!task->found) task->error = WSAGetLastError();
+        call.ready()
+            ? reinterpret_cast<const hostent *>(call.call(reinterpret_cast<DetachableCall::Target>(resolve),
+                                                          reinterpret_cast<uintptr_t>(name.get())))
+            : resolve(name.get());
+    result->found = firstAddress(entry, result->address);
+    if (!result->found) result->error = WSAGetLastError();
     releaseSockets();  // the unit its starter took for it
-    SetEvent(task->done.get());
+    SetEvent(result->done.get());
 }
 
-// Starts `task`'s thread; false when no thread could be had.
-bool startLookup(LookupTask &task) {
-    const size_t size = task.host.size() + 1;
-    task.name.reset(new (std::nothrow) char[size]);
-    if (!task.name) {
+// Starts a thread that looks `host` up; null, with the reason in
+// GetLastError, when no thread could be had.
+std::shared_ptr<LookupThread> startLookup(const std::string &host) {
+    auto task = std::make_unique<LookupTask>();
+    task->result = std::make_shared<LookupResult>();
+    auto lookup = std::make_shared<LookupThread>();
+    const size_t size = host.size() + 1;
+    task->name.reset(new (std::nothrow) char[size]);
+    if (!task->name) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return false;
+        return nullptr;
     }
-    std::memcpy(task.name.get(), task.host.c_str(), size);
-    task.done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::memcpy(task->name.get(), host.c_str(), size);
+    task->result->done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     // The caller holds a unit, so acquiring one here only counts.
-    if (!task.done || !acquireSockets()) return false;
-    if (!task.thread.start(lookupWork, &task)) {
+    if (!task->result->done || !acquireSockets()) return nullptr;
+    lookup->task = task.get();
+    if (!lookup->thread.start(std::move(task))) {
         releaseSockets();
-        return false;
+        return nullptr;
     }
-    return true;
+    return lookup;
 }
 
 // Ends the threads of look-ups that are done; run by the caller that starts
 // a new one, so that at most the threads of running look-ups stay.
 void endFinishedLookups() {
-    std::vector<std::shared_ptr<LookupTask>> finished;
+    std::vector<std::shared_ptr<LookupThread>> finished;
     {
         ExclusiveLock guard(lookupsLock);
         if (!lookups) return;
@@ -122,56 +143,56 @@ void endFinishedLookups() {
             }
         }
     }
-    for (const auto &task : finished) task->thread.stop(0, nullptr);
+    for (const auto &lookup : finished) lookup->thread.stop(0, nullptr);
 }
 
 FoundAddress lookUpWithin(const std::string &host, int32_t limitMs, HANDLE stop) {
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limitMs);
     endFinishedLookups();
-    std::shared_ptr<LookupTask> task;
-    bool started = false;
+    std::shared_ptr<LookupResult> result;
+    std::shared_ptr<LookupThread> started;
     {
         ExclusiveLock guard(lookupsLock);
         if (!lookups) lookups = new Lookups();
-        std::shared_ptr<LookupTask> &running = lookups->running[host];
+        std::shared_ptr<LookupResult> &running = lookups->running[host];
         if (running && WaitForSingleObject(running->done.get(), 0) == WAIT_OBJECT_0) running.reset();
         if (!running) {
-            auto fresh = std::make_shared<LookupTask>(host);
             lookups->threads.reserve(lookups->threads.size() + 1);
-            if (!startLookup(*fresh)) {
+            std::shared_ptr<LookupThread> fresh = startLookup(host);
+            if (!fresh) {
                 const int error = static_cast<int>(GetLastError());
                 lookups->running.erase(host);
                 return {0, {ConnectFailure::Lookup, lookupFailedText(host, error)}};
             }
+            running = fresh->task->result;
             lookups->threads.push_back(fresh);
-            running = fresh;
-            started = true;
+            started = std::move(fresh);
         }
-        task = running;
+        result = running;
     }
     if (started) {
         // Seen running, with no lock held, so that an unload right after
         // finds it in the resolver or parked, where it can be let go; within
         // the caller's own limit.
-        task->thread.confirmStarted(static_cast<DWORD>(limitMs) < kLookupStartLimitMs
-                                        ? static_cast<DWORD>(limitMs)
-                                        : kLookupStartLimitMs);
-        task->confirmed = true;
+        started->thread.confirmStarted(static_cast<DWORD>(limitMs) < kLookupStartLimitMs
+                                           ? static_cast<DWORD>(limitMs)
+                                           : kLookupStartLimitMs);
+        started->confirmed = true;
     }
     const ULONGLONG now = GetTickCount64();
     const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-    const HANDLE waits[] = {task->done.get(), stop};
+    const HANDLE waits[] = {result->done.get(), stop};
     const DWORD woke = WaitForMultipleObjects(stop ? 2 : 1, waits, FALSE, left);
     if (woke == WAIT_OBJECT_0 + 1) return {0, {ConnectFailure::Stopped, stoppedText(NetStep::Lookup, host)}};
     const bool done = woke == WAIT_OBJECT_0;
     if (done) {
         ExclusiveLock guard(lookupsLock);
         const auto running = lookups->running.find(host);
-        if (running != lookups->running.end() && running->second == task) lookups->running.erase(running);
+        if (running != lookups->running.end() && running->second == result) lookups->running.erase(running);
     }
     if (!done) return {0, {ConnectFailure::Lookup, timedOutText(NetStep::Lookup, limitMs, host)}};
-    if (!task->found) return {0, {ConnectFailure::Lookup, lookupFailedText(host, task->error)}};
-    return {task->address, {}};
+    if (!result->found) return {0, {ConnectFailure::Lookup, lookupFailedText(host, result->error)}};
+    return {result->address, {}};
 }
 
 }  // namespace
@@ -194,21 +215,10 @@ void endNameLookups() noexcept {
         ending = std::exchange(lookups, nullptr);
     }
     if (!ending) return;
-    for (const auto &task : ending->threads) {
-        // One in the resolver is let go at once; one about to enter it or
-        // just out of it is given a moment.
-        switch (task->thread.stop(0, &task->call)) {
-            case LibraryThread::Ending::Ended:
-                break;
-            case LibraryThread::Ending::Detached:
-                static_cast<void>(task->name.release());
-                break;
-            case LibraryThread::Ending::Pinned:
-                // Its work still reads the task.
-                new (std::nothrow) std::shared_ptr<LookupTask>(task);
-                break;
-        }
-    }
+    // One in the resolver is let go at once (the name stays the
+    // resolver's); one about to enter it or just out of it is given a
+    // moment; one pinned keeps its task and the result it writes.
+    for (const auto &lookup : ending->threads) lookup->thread.stop(0, &lookup->task->call);
     delete ending;
 }
 

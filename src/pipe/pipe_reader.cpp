@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "common/handles.h"
@@ -27,11 +30,12 @@ constexpr ULONGLONG kDrainLimitMs = 1500;
 
 }  // namespace
 
-// Owned by the PipeReader; the thread works on it through a plain pointer, so
-// a parked thread holds nothing of its own. The task owns the
-// pipe pair, which it keeps from the start to the end of the receiver, and
-// the claim that makes it the one receiver of the session.
-struct PipeReaderTask {
+// The reader thread's task, owned by its LibraryThread, so a parked thread
+// holds nothing of its own. The task owns the pipe pair, which it keeps from
+// the start to the end of the receiver, and the claim that makes it the one
+// receiver of the session: a reader detached in the host's order function
+// lets them go as its task is freed, a pinned one as it ends.
+struct PipeReaderTask final : LibraryThread::Task {
     std::string inPath;
     std::string outPath;
     std::string stopWord;
@@ -57,7 +61,9 @@ struct PipeReaderTask {
     // does not return in time can be left to end on its own at the unload.
     DetachableCall call;
 
-    ~PipeReaderTask() { release(); }
+    ~PipeReaderTask() override { release(); }
+
+    void run() noexcept override;
 
     bool createEvents() {
         for (UniqueHandle *event : {&outConnected, &ioDone, &stopEvent}) {
@@ -299,17 +305,16 @@ DWORD serve(PipeReaderTask &task) noexcept {
     }
 }
 
+}  // namespace
+
 // The reader's thread: the host's callback is behind it for good when it
 // returns, and its thread parks (lifetime/library_thread.h).
-void readerWork(void *parameter) {
-    auto *task = static_cast<PipeReaderTask *>(parameter);
-    task->result = serve(*task);
+void PipeReaderTask::run() noexcept {
+    result = serve(*this);
     // The receiver has ended (the stop word, or the order to stop): another
     // may take over at once.
-    task->release();
+    release();
 }
-
-}  // namespace
 
 PipeReader::PipeReader() = default;
 
@@ -324,8 +329,9 @@ bool PipeReader::start(const std::string &inPath, const std::string &outPath, st
     task->stopWord = std::move(stopWord);
     task->callback = callback;
     if (!task->createEvents() || !task->claimAndCreatePipes()) return false;
-    if (!thread_.start(readerWork, task.get())) return false;
-    task_ = std::move(task);
+    PipeReaderTask *const started = task.get();
+    if (!thread_.start(std::move(task))) return false;
+    task_ = started;
     // Returns once the thread runs, so an unload right after the
     // registration finds it where it can be stopped.
     thread_.confirmStarted(kStopLimitMs);
@@ -351,24 +357,14 @@ void PipeReader::stop() noexcept {
     if (!task_) return;
     task_->stopping = true;
     SetEvent(task_->stopEvent.get());
-    switch (thread_.stop(kStopLimitMs, &task_->call)) {
-        case LibraryThread::Ending::Ended:
-            task_.reset();
-            break;
-        case LibraryThread::Ending::Detached:
-            // Still inside the host's order function (or this is that very
-            // call): when the function returns, the thread ends there, and
-            // never touches its task again. So the pipes and the claim go
-            // now, and the module may go too.
-            task_->release();
-            task_.reset();
-            break;
-        case LibraryThread::Ending::Pinned:
-            // It runs this module's code: the reader keeps its task, and
-            // releases the pipes and the claim itself as it ends.
-            static_cast<void>(task_.release());
-            break;
-    }
+    // Still inside the host's order function (or this is that very call),
+    // the thread is detached, and its task freed: the pipes and the claim go
+    // now, and the module may go too. The function was handed a message
+    // that the thread's own frames hold, nothing of the task. A pinned
+    // reader keeps its task, and releases the pipes and the claim itself as
+    // it ends.
+    thread_.stop(kStopLimitMs, &task_->call);
+    task_ = nullptr;
 }
 
 DWORD PipeReader::result() const { return task_ ? task_->result.load() : DWORD(kReaderNoTask); }

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 
 #include "lifetime/library_thread.h"
@@ -33,7 +32,7 @@ public:
     // reader starts at most once in its life.
     bool start(const std::string &inPath, const std::string &outPath, std::string stopWord,
                OrderCallback callback);
-    bool started() const { return static_cast<bool>(task_); }
+    bool started() const { return task_ != nullptr; }
     // Writes to the "_OUT" pipe, bounded by `limitMs`.
     bool send(const std::string &bytes, DWORD limitMs);
     // Closes the pipes and ends the thread. A thread still inside the host's
@@ -44,7 +43,7 @@ public:
     DWORD result() const;
 
 private:
-    std::unique_ptr<PipeReaderTask> task_;
+    PipeReaderTask *task_ = nullptr;  // owned by thread_ from the start to the stop
     LibraryThread thread_;
 };
 
