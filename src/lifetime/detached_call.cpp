@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 namespace varnex {
@@ -18,65 +19,151 @@ namespace {
 
 constexpr SIZE_T kPage = 4096;
 
+// The stub's machine code, one emitter per instruction, named after its
+// assembly, so that the stub below reads as a listing. A field relative to
+// rip, or a jump's, is the last of its instruction, so the end of the field
+// is the end of the instruction, where the processor counts from.
 class Code {
 public:
+    size_t size() const { return code_.size(); }
+    const std::vector<unsigned char> &data() const { return code_; }
+    // Points the 32-bit field at `hole` (from jnzRel32) at `targetOffset`.
+    void relative(size_t hole, uintptr_t targetOffset) {
+        const auto rel = static_cast<uint32_t>(targetOffset - (hole + 4));
+        std::memcpy(&code_[hole], &rel, 4);
+    }
+
+    // Either bitness.
+    void xorEaxEax() { bytes({0x31, 0xC0}); }
+    void xorEcxEcx() { bytes({0x31, 0xC9}); }
+    void movEaxImm32(uint32_t value) {
+        bytes({0xB8});
+        u32(value);
+    }
+    // jnz to a place not yet known: returns the field to point there.
+    size_t jnzRel32() {
+        bytes({0x0F, 0x85});
+        return hole();
+    }
+    void int3() { bytes({0xCC}); }
+
+#if defined(_M_X64) || defined(__x86_64__)
+    void pushRbp() { bytes({0x55}); }
+    void popRbp() { bytes({0x5D}); }
+    void movRbpRsp() { bytes({0x48, 0x89, 0xE5}); }
+    void movRspRbp() { bytes({0x48, 0x89, 0xEC}); }
+    void subRspImm8(int8_t value) { bytes({0x48, 0x83, 0xEC, imm8(value)}); }
+    void andRspImm8(int8_t value) { bytes({0x48, 0x83, 0xE4, imm8(value)}); }
+    void movR10dImm32(uint32_t value) {
+        bytes({0x41, 0xBA});
+        u32(value);
+    }
+    void xorR10dR10d() { bytes({0x45, 0x31, 0xD2}); }
+    // mov r10, [rbp+disp]
+    void movR10RbpDisp8(int8_t disp) { bytes({0x4C, 0x8B, 0x55, imm8(disp)}); }
+    // mov [rsp+disp], r10
+    void movRspDisp8R10(int8_t disp) { bytes({0x4C, 0x89, 0x54, 0x24, imm8(disp)}); }
+    void movR11Rax() { bytes({0x49, 0x89, 0xC3}); }
+    void movRaxR11() { bytes({0x4C, 0x89, 0xD8}); }
+    void ret() { bytes({0xC3}); }
+    // lock cmpxchg [rip+slot], r10d; `slotOffset` is from the stub's start.
+    void lockCmpxchgRipRelativeR10d(uintptr_t slotOffset) {
+        bytes({0xF0, 0x44, 0x0F, 0xB1, 0x15});
+        relative(hole(), slotOffset);
+    }
+    // call [rip+slot]
+    void callIndirectRipRelative(uintptr_t slotOffset) {
+        bytes({0xFF, 0x15});
+        relative(hole(), slotOffset);
+    }
+#else
+    void pushEbp() { bytes({0x55}); }
+    void popEbp() { bytes({0x5D}); }
+    void movEbpEsp() { bytes({0x89, 0xE5}); }
+    void movEspEbp() { bytes({0x89, 0xEC}); }
+    void movEcxImm32(uint32_t value) {
+        bytes({0xB9});
+        u32(value);
+    }
+    void movEdxEax() { bytes({0x89, 0xC2}); }
+    void movEaxEdx() { bytes({0x89, 0xD0}); }
+    // push dword [ebp+disp]
+    void pushEbpDisp8(int8_t disp) { bytes({0xFF, 0x75, imm8(disp)}); }
+    void pushImm8(int8_t value) { bytes({0x6A, imm8(value)}); }
+    // ret n: pops the caller's arguments too, as __stdcall does.
+    void retImm16(uint16_t popped) {
+        bytes({0xC2, static_cast<unsigned char>(popped), static_cast<unsigned char>(popped >> 8)});
+    }
+    // lock cmpxchg [slot], ecx
+    void lockCmpxchgAbsoluteEcx(uint32_t slotAt) {
+        bytes({0xF0, 0x0F, 0xB1, 0x0D});
+        u32(slotAt);
+    }
+    // call [slot]
+    void callIndirectAbsolute(uint32_t slotAt) {
+        bytes({0xFF, 0x15});
+        u32(slotAt);
+    }
+#endif
+
+private:
+    static unsigned char imm8(int8_t value) { return static_cast<unsigned char>(value); }
     void bytes(std::initializer_list<unsigned char> list) { code_.insert(code_.end(), list); }
     void u32(uint32_t value) {
         for (int i = 0; i < 4; ++i) code_.push_back(static_cast<unsigned char>(value >> (8 * i)));
     }
-    size_t size() const { return code_.size(); }
-    // A 32-bit field to patch later, relative to the end of the field.
+    // A 32-bit field to point later, relative to the end of the field.
     size_t hole() {
         const size_t at = code_.size();
         u32(0);
         return at;
     }
-    void relative(size_t hole, uintptr_t targetOffset) {
-        const auto rel = static_cast<uint32_t>(targetOffset - (hole + 4));
-        std::memcpy(&code_[hole], &rel, 4);
-    }
-    const std::vector<unsigned char> &data() const { return code_; }
 
-private:
     std::vector<unsigned char> code_;
 };
 
 #if defined(_M_X64) || defined(__x86_64__)
 // rcx, rdx, r8, r9 pass through; the fifth argument is copied; a frame on
 // rbp restores rsp. Slots are reached relative to rip: the data page follows.
-// Each instruction a line, its bytes beside its assembly.
-// clang-format off
 std::vector<unsigned char> stubCode(uintptr_t stubAt, uintptr_t slotsAt, size_t &prologSize) {
     const uintptr_t target = slotsAt + offsetof(StubSlots, target) - stubAt;
     const uintptr_t exitThread = slotsAt + offsetof(StubSlots, exitThread) - stubAt;
     const uintptr_t state = slotsAt + offsetof(StubSlots, state) - stubAt;
     Code c;
-    c.bytes({0x55, 0x48, 0x89, 0xE5});  // push rbp; mov rbp, rsp
+    c.pushRbp();
+    c.movRbpRsp();
     prologSize = c.size();
-    c.bytes({0x31, 0xC0, 0x41, 0xBA, 1, 0, 0, 0});  // xor eax, eax; mov r10d, 1
-    c.bytes({0xF0, 0x44, 0x0F, 0xB1, 0x15});        // lock cmpxchg [rip+state], r10d
-    c.relative(c.hole(), state);
-    c.bytes({0x0F, 0x85});  // jnz gone
-    const size_t gone1 = c.hole();
-    c.bytes({0x48, 0x83, 0xEC, 0x30});              // sub rsp, 48
-    c.bytes({0x4C, 0x8B, 0x55, 0x30});              // mov r10, [rbp+48]: the fifth argument
-    c.bytes({0x4C, 0x89, 0x54, 0x24, 0x20});        // mov [rsp+32], r10
-    c.bytes({0xFF, 0x15});                          // call [rip+target]
-    c.relative(c.hole(), target);
-    c.bytes({0x49, 0x89, 0xC3});                    // mov r11, rax
-    c.bytes({0xB8, 1, 0, 0, 0, 0x45, 0x31, 0xD2});  // mov eax, 1; xor r10d, r10d
-    c.bytes({0xF0, 0x44, 0x0F, 0xB1, 0x15});        // lock cmpxchg [rip+state], r10d
-    c.relative(c.hole(), state);
-    c.bytes({0x0F, 0x85});  // jnz gone
-    const size_t gone2 = c.hole();
-    c.bytes({0x4C, 0x89, 0xD8, 0x48, 0x89, 0xEC, 0x5D, 0xC3});  // mov rax, r11; mov rsp, rbp; pop rbp; ret
+    // No call under way (0) becomes one (1); else the stub was detached.
+    c.xorEaxEax();
+    c.movR10dImm32(1);
+    c.lockCmpxchgRipRelativeR10d(state);
+    const size_t gone1 = c.jnzRel32();
+    // The callee's shadow space and its fifth argument, copied from the
+    // caller's frame; rsp stays 16-byte aligned.
+    c.subRspImm8(48);
+    c.movR10RbpDisp8(48);
+    c.movRspDisp8R10(32);
+    c.callIndirectRipRelative(target);
+    c.movR11Rax();  // the result, kept aside while the state changes
+    // The call is over (1 becomes 0), unless it was detached meanwhile.
+    c.movEaxImm32(1);
+    c.xorR10dR10d();
+    c.lockCmpxchgRipRelativeR10d(state);
+    const size_t gone2 = c.jnzRel32();
+    c.movRaxR11();
+    c.movRspRbp();
+    c.popRbp();
+    c.ret();
+    // Detached: the thread ends here, whatever its stack holds; ExitThread(0)
+    // on an aligned stack with its shadow space.
     const size_t gone = c.size();
     c.relative(gone1, gone);
     c.relative(gone2, gone);
-    c.bytes({0x48, 0x83, 0xE4, 0xF0, 0x48, 0x83, 0xEC, 0x20, 0x31, 0xC9});  // and rsp, -16; sub rsp, 32; xor ecx, ecx
-    c.bytes({0xFF, 0x15});                                                  // call [rip+exitThread]
-    c.relative(c.hole(), exitThread);
-    c.bytes({0xCC});
+    c.andRspImm8(-16);
+    c.subRspImm8(32);
+    c.xorEcxEcx();
+    c.callIndirectRipRelative(exitThread);
+    c.int3();
     return c.data();
 }
 #else
@@ -87,31 +174,37 @@ std::vector<unsigned char> stubCode(uintptr_t, uintptr_t slotsAt, size_t &prolog
     const auto exitThread = static_cast<uint32_t>(slotsAt + offsetof(StubSlots, exitThread));
     const auto state = static_cast<uint32_t>(slotsAt + offsetof(StubSlots, state));
     Code c;
-    c.bytes({0x55, 0x89, 0xE5});  // push ebp; mov ebp, esp
+    c.pushEbp();
+    c.movEbpEsp();
     prologSize = c.size();
-    c.bytes({0x31, 0xC0, 0xB9, 1, 0, 0, 0});  // xor eax, eax; mov ecx, 1
-    c.bytes({0xF0, 0x0F, 0xB1, 0x0D});        // lock cmpxchg [state], ecx
-    c.u32(state);
-    c.bytes({0x0F, 0x85});  // jnz gone
-    const size_t gone1 = c.hole();
-    c.bytes({0xFF, 0x75, 0x18, 0xFF, 0x75, 0x14, 0xFF, 0x75, 0x10, 0xFF, 0x75, 0x0C, 0xFF, 0x75, 0x08});
-    c.bytes({0xFF, 0x15});  // call [target]
-    c.u32(target);
-    c.bytes({0x89, 0xC2, 0xB8, 1, 0, 0, 0, 0x31, 0xC9});  // mov edx, eax; mov eax, 1; xor ecx, ecx
-    c.bytes({0xF0, 0x0F, 0xB1, 0x0D});                    // lock cmpxchg [state], ecx
-    c.u32(state);
-    c.bytes({0x0F, 0x85});  // jnz gone
-    const size_t gone2 = c.hole();
-    c.bytes({0x89, 0xD0, 0x89, 0xEC, 0x5D, 0xC2, 0x14, 0x00});  // mov eax, edx; mov esp, ebp; pop ebp; ret 20
+    // No call under way (0) becomes one (1); else the stub was detached.
+    c.xorEaxEax();
+    c.movEcxImm32(1);
+    c.lockCmpxchgAbsoluteEcx(state);
+    const size_t gone1 = c.jnzRel32();
+    // The five arguments again, last first: [ebp+24] down to [ebp+8].
+    for (int8_t disp = 0x18; disp >= 0x08; disp -= 4) c.pushEbpDisp8(disp);
+    c.callIndirectAbsolute(target);
+    // The call is over (1 becomes 0), unless it was detached meanwhile; the
+    // result waits in edx.
+    c.movEdxEax();
+    c.movEaxImm32(1);
+    c.xorEcxEcx();
+    c.lockCmpxchgAbsoluteEcx(state);
+    const size_t gone2 = c.jnzRel32();
+    c.movEaxEdx();
+    c.movEspEbp();
+    c.popEbp();
+    c.retImm16(20);
+    // Detached: the thread ends here, ExitThread(0).
     const size_t gone = c.size();
     c.relative(gone1, gone);
     c.relative(gone2, gone);
-    c.bytes({0x6A, 0x00, 0xFF, 0x15});  // push 0; call [exitThread]
-    c.u32(exitThread);
-    c.bytes({0xCC});
+    c.pushImm8(0);
+    c.callIndirectAbsolute(exitThread);
+    c.int3();
     return c.data();
 }
-// clang-format on
 #endif
 
 }  // namespace
