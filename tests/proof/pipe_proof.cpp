@@ -447,6 +447,11 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
     const bool cycled = sendingHost.waitForOutput("COUNTS after", 600000);
     HostResult sending = sendingHost.finish();
     ASSERT_TRUE(cycled);
+    // Each unload ends its delivery lanes and then logs the refused
+    // server's position as still owed; one that cannot end them keeps the
+    // library loaded for good and logs nothing.
+    EXPECT_EQ(countOf(readFile(folder.file("VarnexMsg.txt")), " still owed to tcp://"),
+              size_t(kSendingCycles) + 3);
     ASSERT_TRUE(receiver->waitForOutput("ORDER L,1,1\r\n", 60000))
         << "the sender's last output: "
         << sending.output.substr(sending.output.size() - std::min<size_t>(sending.output.size(), 600));
