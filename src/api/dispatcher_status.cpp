@@ -47,12 +47,17 @@ std::string configurationPath() {
 
 }  // namespace
 
+StatusReport SignalDispatcher::describeProcess() {
+    StatusReport facts;
+    facts.pid = GetCurrentProcessId();
+    facts.process = processPath();
+    facts.loaded = stampText(localNow());
+    facts.config = configurationPath();
+    return facts;
+}
+
 StatusReport SignalDispatcher::currentStatus(bool unloaded) {
-    StatusReport report;
-    report.pid = GetCurrentProcessId();
-    report.process = processPath();
-    report.loaded = loadedStamp;
-    report.config = configurationPath();
+    StatusReport report = processFacts;
     report.ended = unloaded;
     const uint64_t now = GetTickCount64();
     if (varnexMode) report.destinations.push_back(healthReport("order pipe", pipeHealth, now));

@@ -23,10 +23,14 @@
 //   the session's table of append guards is unmapped: closing waits for
 //   nothing. No thread of the host is inside an append then (an unload
 //   during a call is the host's fault), so no guard word is held.
-// - The delivery thread is told to stop and ended where it parks (it stops
-//   between two symbols; it holds a symbol's turn for one file try or one
-//   pipe send, at most the send's 2 s bound), then every position still owed
-//   is logged, one line per symbol and destination.
+// - The two delivery lanes are told to stop and ended where they park (a
+//   lane stops between two symbols; it holds a symbol's turn for one file
+//   try or one pipe send, at most the send's 2 s bound; a TCP exchange ends
+//   at the stop), then every position still owed is logged, one line per
+//   symbol and destination. So nothing a lane calls may need the loader
+//   lock: the process's path for the status is read at the first call. A
+//   lane that cannot be ended keeps its dispatcher for good; its pipe
+//   connection is let go, so the receiver serves the next load.
 // - The library's own threads (the receiving reader, the console writer
 //   and the name look-ups) cannot be joined: an ending thread needs the
 //   loader lock. Each is owned by a LibraryThread (lifetime/library_thread.h),

@@ -66,7 +66,7 @@ bool SignalDispatcher::readConfiguration() noexcept {
 void SignalDispatcher::takeConfiguration(const VarnexConfig &config) {
     resendMode = config.resendMode.on;
     statusMode = config.statusMode.on;
-    loadedStamp = stampText(localNow());
+    processFacts = describeProcess();
     // While positions are kept owed, the delivery threads alone try a
     // destination that is down; without, the host's relays find out.
     const RetryRule rule = resendMode ? kLibraryTries : kHostTries;
@@ -591,6 +591,10 @@ bool SignalDispatcher::prepareUnload() noexcept {
     if (ended) {
         logStillOwed();
         endStatus();
+    } else {
+        // This dispatcher stays for good, with the lane held somewhere: its
+        // connection must not keep the receiver from the next load's relays.
+        pipeRelay.retire();
     }
     socketsStarted.leaveStarted();
     return ended;

@@ -158,6 +158,7 @@ private:
     // at most every kStatusMs when it changed, and once more at the unload,
     // marked unloaded, while positions are still owed (else removed).
     static constexpr DWORD kStatusMs = 1000;
+    static StatusReport describeProcess();
     StatusReport currentStatus(bool unloaded);
     // Adds the positions the listed symbols still owe to each destination.
     void addOwed(StatusReport &report, uint64_t now);
@@ -200,7 +201,11 @@ private:
     bool resendMode;
     bool statusMode = false;
     std::string pipeBaseName;
-    std::string loadedStamp;  // when the configuration was read
+    // The status's account of this process and load, taken once with the
+    // configuration on the host's thread: the peers lane may not ask for the
+    // process's path, since GetModuleFileName takes the loader lock, which
+    // an unload holds while it waits for the lane to end.
+    StatusReport processFacts;
     std::unique_ptr<StatusFile> statusFile;
     // The peers lane's: the last report written, and when the next may be.
     // Whether that report was clear is read at a process exit, when the lane

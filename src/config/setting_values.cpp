@@ -3,6 +3,7 @@
 #include <cstring>
 #include <set>
 
+#include "text/ascii_case.h"
 #include "text/text_splitter.h"
 
 namespace varnex {
@@ -42,22 +43,12 @@ int32_t effectiveAckTimeout(int64_t written) {
     return written > kLongestAckTimeoutMs ? kLongestAckTimeoutMs : static_cast<int32_t>(written);
 }
 
-namespace {
-
-std::string lowerCase(std::string text) {
-    for (char &c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-}  // namespace
-
 LogRotation logRotationOf(const std::string &text) {
-    return lowerCase(text) == "daily" ? LogRotation::Daily : LogRotation::Single;
+    return asciiLower(text) == "daily" ? LogRotation::Daily : LogRotation::Single;
 }
 
 bool isKnownLogRotation(const std::string &text) {
-    const std::string word = lowerCase(text);
+    const std::string word = asciiLower(text);
     return word.empty() || word == "daily" || word == "off" || word == "none" || word == "single" ||
            word == "no";
 }

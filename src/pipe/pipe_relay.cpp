@@ -13,6 +13,13 @@ void PipeRelay::close() noexcept {
     channel_.close();
 }
 
+void PipeRelay::retire() noexcept {
+    retired_ = true;
+    // Not waited for: a send under way closes it as it ends.
+    DeadlineGuard guard(lock_, 0);
+    if (guard) channel_.close();
+}
+
 PipeRelay::Attempt PipeRelay::attempt(const std::string &message, ULONGLONG deadline) {
     Attempt result;
     // Every sender keeps to the send bound, however many queue for the
@@ -20,6 +27,11 @@ PipeRelay::Attempt PipeRelay::attempt(const std::string &message, ULONGLONG dead
     DeadlineGuard guard(lock_, deadline);
     if (!guard) {
         result.noTurn = true;
+        return result;
+    }
+    if (retired_) {
+        channel_.close();
+        result.openError = ERROR_PIPE_NOT_CONNECTED;
         return result;
     }
     // The connection of an earlier relay is kept and used as long as it
@@ -76,6 +88,8 @@ RelayOutcome PipeRelay::relay(const std::string &message) {
         }
         busyWaiter_ = false;
     }
+    // Retired while this send was on the connection: it goes as the send ends.
+    if (retired_) close();
     RelayOutcome outcome;
     outcome.reached = tried.reached;
     outcome.log.push_back(callbackResultText(message, tried.reached));

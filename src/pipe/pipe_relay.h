@@ -38,6 +38,12 @@ public:
     RelayOutcome relay(const std::string &message);
 
     void close() noexcept;
+    // For a library whose unload could not end a thread that may still
+    // relay: the receiver serves one sender at a time, so a connection kept
+    // by a library that is never freed would hold it from every other sender
+    // for good. The connection goes now unless a send is on it, else as
+    // that send ends; every later relay fails without opening one.
+    void retire() noexcept;
 
 private:
     struct Attempt {
@@ -55,6 +61,7 @@ private:
 
     // When the receiver last took an order (GetTickCount64).
     std::atomic<ULONGLONG> lastTakenMs_{0};
+    std::atomic<bool> retired_{false};
     // Set while one relay waits for a busy receiver.
     std::atomic<bool> busyWaiter_{false};
     // Guards channel_ for one open-and-send; several symbols relay at once.

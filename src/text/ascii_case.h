@@ -15,6 +15,12 @@ inline std::string asciiUpper(std::string text) {
     return text;
 }
 
+inline std::string asciiLower(std::string text) {
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 }  // namespace varnex
 
 #endif

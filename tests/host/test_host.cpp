@@ -398,7 +398,438 @@ std::string numbered(const std::string &line, int round) {
     return out;
 }
 
+using Fields = std::vector<std::string>;
+
 int runLine(const std::string &line);
+
+// One function per verb, each given the line's fields (the verb first) once
+// their number is one the verb takes; what it returns is the script's exit
+// code, 0 to go on.
+
+int callInitial(const Fields &) {
+    checked([] { dll.initial(); });
+    return 0;
+}
+
+int callWritelog(const Fields &f) {
+    const std::string text = decode(f[1]);
+    checked([&] { dll.writelog(text.c_str()); });
+    return 0;
+}
+
+int callProcess(const Fields &f) {
+    int year, month, day;
+    dateOf(f[1], year, month, day);
+    const std::string symbol = decode(f[2]);
+    const int quantity = std::stoi(f[3]);
+    const uint64_t bits = priceBits(f[4]);
+    const auto process = reinterpret_cast<RawProcessFn>(dll.process);
+#if defined(_WIN64)
+    checked([&] { process(year, month, day, symbol.c_str(), quantity, bits); });
+#else
+    checked([&] {
+        process(year, month, day, symbol.c_str(), quantity, static_cast<uint32_t>(bits),
+                static_cast<uint32_t>(bits >> 32));
+    });
+#endif
+    return 0;
+}
+
+int unmaskFp(const Fields &) {
+    _clearfp();
+    _controlfp(_EM_DENORMAL | _EM_UNDERFLOW | _EM_INEXACT, _MCW_EM);
+    return 0;
+}
+
+int printFpCheck(const Fields &) {
+    std::printf("FPCHECK calls=%ld changed=%ld\n", fpCalls.load(), fpChanged.load());
+    std::fflush(stdout);
+    return 0;
+}
+
+int raceFirstCalls(const Fields &f) {
+    const std::string text = decode(f[2]);
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < std::stoi(f[1]); ++t)
+        threads.emplace_back([&] {
+            WaitForSingleObject(go, INFINITE);
+            dll.writelog(text.c_str());
+        });
+    Sleep(50);
+    SetEvent(go);
+    for (auto &thread : threads) thread.join();
+    CloseHandle(go);
+    return 0;
+}
+
+int burstSignals(const Fields &f) {
+    const int perThread = std::stoi(f[2]);
+    const std::string prefix = f[3];
+    int year, month, day;
+    dateOf("today", year, month, day);
+    runThreads(std::stoi(f[1]), [&](int t) {
+        const std::string symbol = prefix + std::to_string(t);
+        for (int i = 1; i <= perThread; ++i) dll.process(year, month, day, symbol.c_str(), i, 0.5 * i);
+    });
+    return 0;
+}
+
+// Reports what the runtime now prints for 1.5, so a test can tell that the
+// locale really took effect.
+int setLocale(const Fields &f) {
+    const char *name = std::setlocale(LC_ALL, f[1].c_str());
+    using SnprintfFn = int(__cdecl *)(char *, size_t, const char *, ...);
+    auto msvcrtSnprintf =
+        reinterpret_cast<SnprintfFn>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "_snprintf"));
+    char sample[32] = {};
+    msvcrtSnprintf(sample, sizeof sample - 1, "%g", 1.5);
+    std::printf("locale %s prints %s\n", name ? name : "(refused)", sample);
+    std::fflush(stdout);
+    return 0;
+}
+
+int registerPrinter(const Fields &) {
+    checked([] { dll.registerOrderFunc(printOrder); });
+    return 0;
+}
+
+int registerNull(const Fields &) {
+    dll.registerOrderFunc(nullptr);
+    return 0;
+}
+
+int waitOrders(const Fields &f) {
+    const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
+    while (ordersReceived < std::stol(f[1]) && GetTickCount64() < deadline) Sleep(5);
+    return 0;
+}
+
+int callWithNullTexts(const Fields &) {
+    int year, month, day;
+    dateOf("today", year, month, day);
+    checked([] { dll.writelog(nullptr); });
+    checked([&] { dll.process(year, month, day, nullptr, 1, 2.0); });
+    return 0;
+}
+
+int unloadVarnex(const Fields &f) {
+    FreeLibrary(varnexModule);
+    Sleep(std::stoul(f[1]));
+    return 0;
+}
+
+int printMapped(const Fields &) {
+    std::printf("MAPPED %d\n", GetModuleHandleA("Varnex.dll") ? 1 : 0);
+    std::fflush(stdout);
+    return 0;
+}
+
+int waitFile(const Fields &f) {
+    const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
+    while (GetFileAttributesA(f[1].c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < deadline)
+        Sleep(5);
+    return 0;
+}
+
+int sendSignals(const Fields &f) {
+    int year, month, day;
+    dateOf("today", year, month, day);
+    for (int i = 1; i <= std::stoi(f[1]); ++i) dll.process(year, month, day, f[2].c_str(), i, i + 0.25);
+    return 0;
+}
+
+int processFileSymbol(const Fields &f) {
+    std::ifstream in(f[1], std::ios::binary);
+    std::ostringstream symbol;
+    symbol << in.rdbuf();
+    int year, month, day;
+    dateOf("today", year, month, day);
+    dll.process(year, month, day, symbol.str().c_str(), std::stoi(f[2]), priceOf(f[3]));
+    return 0;
+}
+
+int mixLogsAndSignals(const Fields &f) {
+    int year, month, day;
+    dateOf("today", year, month, day);
+    const std::string symbol = decode(f[3]);
+    const int step = std::stoi(f[4]);
+    const double price = priceOf(f[5]);
+    for (int i = 1; i <= std::stoi(f[1]); ++i) {
+        dll.writelog((f[2] + " " + std::to_string(i)).c_str());
+        dll.process(year, month, day, symbol.c_str(), i * step, price);
+    }
+    return 0;
+}
+
+int sendTimed(const Fields &f) {
+    int year, month, day;
+    dateOf("today", year, month, day);
+    ULONGLONG longest = 0;
+    for (int i = 1; i <= std::stoi(f[1]); ++i) {
+        const ULONGLONG start = GetTickCount64();
+        dll.process(year, month, day, f[2].c_str(), i, i + 0.25);
+        const ULONGLONG took = GetTickCount64() - start;
+        if (took > longest) longest = took;
+    }
+    std::FILE *out = f.size() == 4 ? std::fopen(f[3].c_str(), "wb") : stdout;
+    if (out) std::fprintf(out, "SENT max=%llu\n", longest);
+    if (out && out != stdout) std::fclose(out);
+    std::fflush(stdout);
+    return 0;
+}
+
+int resetOrders(const Fields &) {
+    ordersReceived = 0;
+    return 0;
+}
+
+int reloadVarnex(const Fields &) { return loadVarnex() ? 0 : 2; }
+
+int printCounts(const Fields &f) {
+    std::printf("COUNTS %s handles=%lu threads=%lu semaphores=%lu tls=%lu memory=%llu heap=%llu\n",
+                f[1].c_str(), handleCount(), threadCount(), semaphoreCount(), lowestFreeTls(),
+                pagefileUsage(), heapBytes());
+    std::fflush(stdout);
+    return 0;
+}
+
+int registerSlow(const Fields &f) {
+    slowOrderMs = std::stoul(f[1]);
+    dll.registerOrderFunc(printSlowOrder);
+    return 0;
+}
+
+int registerHang(const Fields &) {
+    dll.registerOrderFunc(printOrderAndHang);
+    return 0;
+}
+
+int registerUntil(const Fields &f) {
+    long tries = 0;
+    for (; GetFileAttributesA(f[1].c_str()) == INVALID_FILE_ATTRIBUTES; ++tries) {
+        dll.registerOrderFunc(printOrder);
+        Sleep(10);
+    }
+    std::printf("REGISTERED %ld\n", tries);
+    std::fflush(stdout);
+    return 0;
+}
+
+int registerStorm(const Fields &f) {
+    const int perThread = std::stoi(f[2]);
+    runThreads(std::stoi(f[1]), [&](int) {
+        for (int i = 0; i < perThread; ++i) dll.registerOrderFunc(printOrder);
+    });
+    return 0;
+}
+
+int printCpu(const Fields &f) {
+    const double before = cpuMs();
+    Sleep(std::stoul(f[1]));
+    std::printf("CPU %.1f ms\n", cpuMs() - before);
+    std::fflush(stdout);
+    return 0;
+}
+
+int echoText(const Fields &f) {
+    std::printf("%s\n", f[1].c_str());
+    std::fflush(stdout);
+    return 0;
+}
+
+// The spawned line is the rest of this one as it was written: the fields
+// joined again by the bars they were split at.
+int spawnLine(const Fields &f) {
+    std::string rest = f[1];
+    for (size_t i = 2; i < f.size(); ++i) rest += "|" + f[i];
+    std::lock_guard<std::mutex> lock(spawnedMutex);
+    spawned.emplace_back([rest] { runLine(rest); });
+    return 0;
+}
+
+int joinSpawned(const Fields &) {
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(spawnedMutex);
+        threads.swap(spawned);
+    }
+    for (auto &thread : threads) thread.join();
+    return 0;
+}
+
+int timedProcess(const Fields &f) {
+    int year, month, day;
+    dateOf("today", year, month, day);
+    const ULONGLONG start = GetTickCount64();
+    dll.process(year, month, day, f[1].c_str(), std::stoi(f[2]), priceOf(f[3]));
+    const ULONGLONG end = GetTickCount64();
+    std::printf("TIMED %s %s %llu at=%llu\n", f[1].c_str(), f[2].c_str(), end - start, end);
+    std::fflush(stdout);
+    return 0;
+}
+
+int timedSend(const Fields &f) {
+    for (int i = 1; i <= std::stoi(f[1]); ++i)
+        runLine("timed|" + f[2] + "|" + std::to_string(i) + "|" + std::to_string(i) + ".25");
+    return 0;
+}
+
+int threadMix(const Fields &f) {
+    const int threadCount = std::stoi(f[1]), count = std::stoi(f[2]), shared = std::stoi(f[3]);
+    const ULONGLONG gap = f.size() == 5 ? std::stoull(f[4]) : 0;
+    int year, month, day;
+    dateOf("today", year, month, day);
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ULONGLONG start = 0;
+    std::vector<std::vector<std::string>> entries(threadCount);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount; ++t)
+        threads.emplace_back([&, t] {
+            WaitForSingleObject(go, INFINITE);
+            const std::string own = "OWN" + std::to_string(t);
+            for (int i = 0; i < count; ++i) {
+                const ULONGLONG due = start + (static_cast<ULONGLONG>(i) * threadCount + t) * gap;
+                while (GetTickCount64() < due) Sleep(1);
+                if (gap == 0 && i % 2 == 0) {
+                    dll.process(year, month, day, own.c_str(), (i / 2) / 2, 100 + t);
+                } else {
+                    const int s = gap == 0 ? (i / 2) % shared : i % shared;
+                    const std::string symbol = "SH" + std::to_string(s);
+                    const ULONGLONG entered = GetTickCount64();
+                    dll.process(year, month, day, symbol.c_str(), t * 1000000 + i, 200 + s);
+                    if (gap)
+                        entries[t].push_back("ENTRY " + symbol + " " + std::to_string(t * 1000000 + i) + " " +
+                                             std::to_string(entered - start));
+                }
+            }
+        });
+    Sleep(50);
+    start = GetTickCount64();
+    SetEvent(go);
+    for (auto &thread : threads) thread.join();
+    CloseHandle(go);
+    for (const auto &lines : entries)
+        for (const std::string &entry : lines) std::printf("%s\n", entry.c_str());
+    std::fflush(stdout);
+    return 0;
+}
+
+int fillStdout(const Fields &f) {
+    const std::string chunk(999, 'f');
+    const std::string chunkLine = chunk + "\n";
+    DWORD written = 0;
+    for (unsigned long sent = 0; sent < std::stoul(f[1]); sent += 1000)
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), chunkLine.data(), 1000, &written, nullptr);
+    return 0;
+}
+
+int sleepFor(const Fields &f) {
+    Sleep(std::stoul(f[1]));
+    return 0;
+}
+
+int printMemoryLine(const Fields &f) {
+    printMemory(f[1]);
+    std::fflush(stdout);
+    return 0;
+}
+
+int spreadSignals(const Fields &f) {
+    const int symbols = std::stoi(f[3]), changing = std::stoi(f[5]);
+    const int step = f.size() >= 7 ? std::stoi(f[6]) : 0;
+    std::vector<std::string> names;
+    for (int s = 0; s < symbols; ++s) names.push_back(f[4] + std::to_string(s));
+    int year, month, day;
+    dateOf("today", year, month, day);
+    ULONGLONG longest = 0, total = 0;
+    for (int r = std::stoi(f[1]); r <= std::stoi(f[2]); ++r) {
+        for (int s = 0; s < symbols; ++s) {
+            const ULONGLONG start = GetTickCount64();
+            dll.process(year, month, day, names[s].c_str(), s * step + (s < changing ? r : 1), r + 0.5);
+            longest = std::max(longest, GetTickCount64() - start);
+            total += GetTickCount64() - start;
+        }
+        if (f.size() == 8) printMemory(f[7] + std::to_string(r));
+    }
+    std::printf("SPREAD max=%llu total=%llu\n", longest, total);
+    std::fflush(stdout);
+    return 0;
+}
+
+int countFiles(const Fields &f) {
+    countedPrefix = f[1];
+    varnex_test::redirectImport(varnexModule, "CreateFileA", reinterpret_cast<void *>(&countingCreateFileA),
+                                reinterpret_cast<void **>(&realCreateFileA));
+    varnex_test::redirectImport(varnexModule, "CreateFileW", reinterpret_cast<void *>(&countingCreateFileW),
+                                reinterpret_cast<void **>(&realCreateFileW));
+    return 0;
+}
+
+int printFiles(const Fields &f) {
+    std::printf("FILES %s %ld\n", f[1].c_str(), filesOpened.exchange(0));
+    std::fflush(stdout);
+    return 0;
+}
+
+int touchFile(const Fields &f) {
+    CloseHandle(CreateFileA(f[1].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    return 0;
+}
+
+// The number of fields a verb takes counts the verb itself; a line with
+// another number is refused as an unknown verb is. repeat and end are not
+// here: they span lines, so runLines reads them.
+struct Verb {
+    const char *name;
+    size_t minFields, maxFields;
+    int (*run)(const Fields &);
+};
+
+constexpr size_t kAnyFields = SIZE_MAX;
+
+const Verb kVerbs[] = {
+    {"initial", 1, kAnyFields, callInitial},
+    {"writelog", 2, 2, callWritelog},
+    {"process", 5, 5, callProcess},
+    {"fpunmask", 1, kAnyFields, unmaskFp},
+    {"fpcheck", 1, kAnyFields, printFpCheck},
+    {"race", 3, 3, raceFirstCalls},
+    {"burst", 4, 4, burstSignals},
+    {"setlocale", 2, 2, setLocale},
+    {"register", 1, kAnyFields, registerPrinter},
+    {"registernull", 1, kAnyFields, registerNull},
+    {"waitorders", 3, 3, waitOrders},
+    {"nullcalls", 1, kAnyFields, callWithNullTexts},
+    {"unload", 2, 2, unloadVarnex},
+    {"mapped", 1, kAnyFields, printMapped},
+    {"waitfile", 3, 3, waitFile},
+    {"send", 3, 3, sendSignals},
+    {"processfile", 4, 4, processFileSymbol},
+    {"mixed", 6, 6, mixLogsAndSignals},
+    {"sendtimed", 3, 4, sendTimed},
+    {"resetorders", 1, kAnyFields, resetOrders},
+    {"load", 1, kAnyFields, reloadVarnex},
+    {"counts", 2, 2, printCounts},
+    {"registerslow", 2, 2, registerSlow},
+    {"registerhang", 1, kAnyFields, registerHang},
+    {"registeruntil", 2, 2, registerUntil},
+    {"registerstorm", 3, 3, registerStorm},
+    {"cpu", 2, 2, printCpu},
+    {"echo", 2, 2, echoText},
+    {"spawn", 2, kAnyFields, spawnLine},
+    {"join", 1, kAnyFields, joinSpawned},
+    {"timed", 4, 4, timedProcess},
+    {"timedsend", 3, 3, timedSend},
+    {"threadmix", 4, 5, threadMix},
+    {"fill", 2, 2, fillStdout},
+    {"sleep", 2, 2, sleepFor},
+    {"memory", 2, 2, printMemoryLine},
+    {"spread", 6, 8, spreadSignals},
+    {"countfiles", 2, 2, countFiles},
+    {"files", 2, 2, printFiles},
+    {"touch", 2, 2, touchFile},
+};
 
 int runLines(const std::vector<std::string> &lines) {
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -419,272 +850,11 @@ int runLines(const std::vector<std::string> &lines) {
 }
 
 int runLine(const std::string &line) {
-    {
-        const std::vector<std::string> f = split(line);
-        const std::string &cmd = f[0];
-        if (cmd == "initial") {
-            checked([] { dll.initial(); });
-        } else if (cmd == "writelog" && f.size() == 2) {
-            const std::string text = decode(f[1]);
-            checked([&] { dll.writelog(text.c_str()); });
-        } else if (cmd == "process" && f.size() == 5) {
-            int year, month, day;
-            dateOf(f[1], year, month, day);
-            const std::string symbol = decode(f[2]);
-            const int quantity = std::stoi(f[3]);
-            const uint64_t bits = priceBits(f[4]);
-            const auto process = reinterpret_cast<RawProcessFn>(dll.process);
-#if defined(_WIN64)
-            checked([&] { process(year, month, day, symbol.c_str(), quantity, bits); });
-#else
-            checked([&] {
-                process(year, month, day, symbol.c_str(), quantity, static_cast<uint32_t>(bits),
-                        static_cast<uint32_t>(bits >> 32));
-            });
-#endif
-        } else if (cmd == "fpunmask") {
-            _clearfp();
-            _controlfp(_EM_DENORMAL | _EM_UNDERFLOW | _EM_INEXACT, _MCW_EM);
-        } else if (cmd == "fpcheck") {
-            std::printf("FPCHECK calls=%ld changed=%ld\n", fpCalls.load(), fpChanged.load());
-            std::fflush(stdout);
-        } else if (cmd == "race" && f.size() == 3) {
-            const std::string text = decode(f[2]);
-            HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-            std::vector<std::thread> threads;
-            for (int t = 0; t < std::stoi(f[1]); ++t)
-                threads.emplace_back([&] {
-                    WaitForSingleObject(go, INFINITE);
-                    dll.writelog(text.c_str());
-                });
-            Sleep(50);
-            SetEvent(go);
-            for (auto &thread : threads) thread.join();
-            CloseHandle(go);
-        } else if (cmd == "burst" && f.size() == 4) {
-            const int perThread = std::stoi(f[2]);
-            const std::string prefix = f[3];
-            int year, month, day;
-            dateOf("today", year, month, day);
-            runThreads(std::stoi(f[1]), [&](int t) {
-                const std::string symbol = prefix + std::to_string(t);
-                for (int i = 1; i <= perThread; ++i)
-                    dll.process(year, month, day, symbol.c_str(), i, 0.5 * i);
-            });
-        } else if (cmd == "setlocale" && f.size() == 2) {
-            // Reports what the runtime now prints for 1.5, so a test can tell
-            // that the locale really took effect.
-            const char *name = std::setlocale(LC_ALL, f[1].c_str());
-            using SnprintfFn = int(__cdecl *)(char *, size_t, const char *, ...);
-            auto msvcrtSnprintf =
-                reinterpret_cast<SnprintfFn>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "_snprintf"));
-            char sample[32] = {};
-            msvcrtSnprintf(sample, sizeof sample - 1, "%g", 1.5);
-            std::printf("locale %s prints %s\n", name ? name : "(refused)", sample);
-            std::fflush(stdout);
-        } else if (cmd == "register") {
-            checked([] { dll.registerOrderFunc(printOrder); });
-        } else if (cmd == "registernull") {
-            dll.registerOrderFunc(nullptr);
-        } else if (cmd == "waitorders" && f.size() == 3) {
-            const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
-            while (ordersReceived < std::stol(f[1]) && GetTickCount64() < deadline) Sleep(5);
-        } else if (cmd == "nullcalls") {
-            int year, month, day;
-            dateOf("today", year, month, day);
-            checked([] { dll.writelog(nullptr); });
-            checked([&] { dll.process(year, month, day, nullptr, 1, 2.0); });
-        } else if (cmd == "unload" && f.size() == 2) {
-            FreeLibrary(varnexModule);
-            Sleep(std::stoul(f[1]));
-        } else if (cmd == "mapped") {
-            std::printf("MAPPED %d\n", GetModuleHandleA("Varnex.dll") ? 1 : 0);
-            std::fflush(stdout);
-        } else if (cmd == "waitfile" && f.size() == 3) {
-            const ULONGLONG deadline = GetTickCount64() + std::stoul(f[2]);
-            while (GetFileAttributesA(f[1].c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < deadline)
-                Sleep(5);
-        } else if (cmd == "send" && f.size() == 3) {
-            int year, month, day;
-            dateOf("today", year, month, day);
-            for (int i = 1; i <= std::stoi(f[1]); ++i)
-                dll.process(year, month, day, f[2].c_str(), i, i + 0.25);
-        } else if (cmd == "processfile" && f.size() == 4) {
-            std::ifstream in(f[1], std::ios::binary);
-            std::ostringstream symbol;
-            symbol << in.rdbuf();
-            int year, month, day;
-            dateOf("today", year, month, day);
-            dll.process(year, month, day, symbol.str().c_str(), std::stoi(f[2]), priceOf(f[3]));
-        } else if (cmd == "mixed" && f.size() == 6) {
-            int year, month, day;
-            dateOf("today", year, month, day);
-            const std::string symbol = decode(f[3]);
-            const int step = std::stoi(f[4]);
-            const double price = priceOf(f[5]);
-            for (int i = 1; i <= std::stoi(f[1]); ++i) {
-                dll.writelog((f[2] + " " + std::to_string(i)).c_str());
-                dll.process(year, month, day, symbol.c_str(), i * step, price);
-            }
-        } else if (cmd == "sendtimed" && (f.size() == 3 || f.size() == 4)) {
-            int year, month, day;
-            dateOf("today", year, month, day);
-            ULONGLONG longest = 0;
-            for (int i = 1; i <= std::stoi(f[1]); ++i) {
-                const ULONGLONG start = GetTickCount64();
-                dll.process(year, month, day, f[2].c_str(), i, i + 0.25);
-                const ULONGLONG took = GetTickCount64() - start;
-                if (took > longest) longest = took;
-            }
-            std::FILE *out = f.size() == 4 ? std::fopen(f[3].c_str(), "wb") : stdout;
-            if (out) std::fprintf(out, "SENT max=%llu\n", longest);
-            if (out && out != stdout) std::fclose(out);
-            std::fflush(stdout);
-        } else if (cmd == "resetorders") {
-            ordersReceived = 0;
-        } else if (cmd == "load") {
-            if (!loadVarnex()) return 2;
-        } else if (cmd == "counts" && f.size() == 2) {
-            std::printf("COUNTS %s handles=%lu threads=%lu semaphores=%lu tls=%lu memory=%llu heap=%llu\n",
-                        f[1].c_str(), handleCount(), threadCount(), semaphoreCount(), lowestFreeTls(),
-                        pagefileUsage(), heapBytes());
-            std::fflush(stdout);
-        } else if (cmd == "registerslow" && f.size() == 2) {
-            slowOrderMs = std::stoul(f[1]);
-            dll.registerOrderFunc(printSlowOrder);
-        } else if (cmd == "registerhang") {
-            dll.registerOrderFunc(printOrderAndHang);
-        } else if (cmd == "registeruntil" && f.size() == 2) {
-            long tries = 0;
-            for (; GetFileAttributesA(f[1].c_str()) == INVALID_FILE_ATTRIBUTES; ++tries) {
-                dll.registerOrderFunc(printOrder);
-                Sleep(10);
-            }
-            std::printf("REGISTERED %ld\n", tries);
-            std::fflush(stdout);
-        } else if (cmd == "registerstorm" && f.size() == 3) {
-            const int perThread = std::stoi(f[2]);
-            runThreads(std::stoi(f[1]), [&](int) {
-                for (int i = 0; i < perThread; ++i) dll.registerOrderFunc(printOrder);
-            });
-        } else if (cmd == "cpu" && f.size() == 2) {
-            const double before = cpuMs();
-            Sleep(std::stoul(f[1]));
-            std::printf("CPU %.1f ms\n", cpuMs() - before);
-            std::fflush(stdout);
-        } else if (cmd == "echo" && f.size() == 2) {
-            std::printf("%s\n", f[1].c_str());
-            std::fflush(stdout);
-        } else if (cmd == "spawn" && f.size() >= 2) {
-            const std::string rest = line.substr(line.find('|') + 1);
-            std::lock_guard<std::mutex> lock(spawnedMutex);
-            spawned.emplace_back([rest] { runLine(rest); });
-        } else if (cmd == "join") {
-            std::vector<std::thread> threads;
-            {
-                std::lock_guard<std::mutex> lock(spawnedMutex);
-                threads.swap(spawned);
-            }
-            for (auto &thread : threads) thread.join();
-        } else if (cmd == "timed" && f.size() == 4) {
-            int year, month, day;
-            dateOf("today", year, month, day);
-            const ULONGLONG start = GetTickCount64();
-            dll.process(year, month, day, f[1].c_str(), std::stoi(f[2]), priceOf(f[3]));
-            const ULONGLONG end = GetTickCount64();
-            std::printf("TIMED %s %s %llu at=%llu\n", f[1].c_str(), f[2].c_str(), end - start, end);
-            std::fflush(stdout);
-        } else if (cmd == "timedsend" && f.size() == 3) {
-            for (int i = 1; i <= std::stoi(f[1]); ++i)
-                runLine("timed|" + f[2] + "|" + std::to_string(i) + "|" + std::to_string(i) + ".25");
-        } else if (cmd == "threadmix" && (f.size() == 4 || f.size() == 5)) {
-            const int threadCount = std::stoi(f[1]), count = std::stoi(f[2]), shared = std::stoi(f[3]);
-            const ULONGLONG gap = f.size() == 5 ? std::stoull(f[4]) : 0;
-            int year, month, day;
-            dateOf("today", year, month, day);
-            HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-            ULONGLONG start = 0;
-            std::vector<std::vector<std::string>> entries(threadCount);
-            std::vector<std::thread> threads;
-            for (int t = 0; t < threadCount; ++t)
-                threads.emplace_back([&, t] {
-                    WaitForSingleObject(go, INFINITE);
-                    const std::string own = "OWN" + std::to_string(t);
-                    for (int i = 0; i < count; ++i) {
-                        const ULONGLONG due = start + (static_cast<ULONGLONG>(i) * threadCount + t) * gap;
-                        while (GetTickCount64() < due) Sleep(1);
-                        if (gap == 0 && i % 2 == 0) {
-                            dll.process(year, month, day, own.c_str(), (i / 2) / 2, 100 + t);
-                        } else {
-                            const int s = gap == 0 ? (i / 2) % shared : i % shared;
-                            const std::string symbol = "SH" + std::to_string(s);
-                            const ULONGLONG entered = GetTickCount64();
-                            dll.process(year, month, day, symbol.c_str(), t * 1000000 + i, 200 + s);
-                            if (gap)
-                                entries[t].push_back("ENTRY " + symbol + " " +
-                                                     std::to_string(t * 1000000 + i) + " " +
-                                                     std::to_string(entered - start));
-                        }
-                    }
-                });
-            Sleep(50);
-            start = GetTickCount64();
-            SetEvent(go);
-            for (auto &thread : threads) thread.join();
-            CloseHandle(go);
-            for (const auto &lines : entries)
-                for (const std::string &entry : lines) std::printf("%s\n", entry.c_str());
-            std::fflush(stdout);
-        } else if (cmd == "fill" && f.size() == 2) {
-            const std::string chunk(999, 'f');
-            const std::string chunkLine = chunk + "\n";
-            DWORD written = 0;
-            for (unsigned long sent = 0; sent < std::stoul(f[1]); sent += 1000)
-                WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), chunkLine.data(), 1000, &written, nullptr);
-        } else if (cmd == "sleep" && f.size() == 2) {
-            Sleep(std::stoul(f[1]));
-        } else if (cmd == "memory" && f.size() == 2) {
-            printMemory(f[1]);
-            std::fflush(stdout);
-        } else if (cmd == "spread" && f.size() >= 6 && f.size() <= 8) {
-            const int symbols = std::stoi(f[3]), changing = std::stoi(f[5]);
-            const int step = f.size() >= 7 ? std::stoi(f[6]) : 0;
-            std::vector<std::string> names;
-            for (int s = 0; s < symbols; ++s) names.push_back(f[4] + std::to_string(s));
-            int year, month, day;
-            dateOf("today", year, month, day);
-            ULONGLONG longest = 0, total = 0;
-            for (int r = std::stoi(f[1]); r <= std::stoi(f[2]); ++r) {
-                for (int s = 0; s < symbols; ++s) {
-                    const ULONGLONG start = GetTickCount64();
-                    dll.process(year, month, day, names[s].c_str(), s * step + (s < changing ? r : 1),
-                                r + 0.5);
-                    longest = std::max(longest, GetTickCount64() - start);
-                    total += GetTickCount64() - start;
-                }
-                if (f.size() == 8) printMemory(f[7] + std::to_string(r));
-            }
-            std::printf("SPREAD max=%llu total=%llu\n", longest, total);
-            std::fflush(stdout);
-        } else if (cmd == "countfiles" && f.size() == 2) {
-            countedPrefix = f[1];
-            varnex_test::redirectImport(varnexModule, "CreateFileA",
-                                        reinterpret_cast<void *>(&countingCreateFileA),
-                                        reinterpret_cast<void **>(&realCreateFileA));
-            varnex_test::redirectImport(varnexModule, "CreateFileW",
-                                        reinterpret_cast<void *>(&countingCreateFileW),
-                                        reinterpret_cast<void **>(&realCreateFileW));
-        } else if (cmd == "files" && f.size() == 2) {
-            std::printf("FILES %s %ld\n", f[1].c_str(), filesOpened.exchange(0));
-            std::fflush(stdout);
-        } else if (cmd == "touch" && f.size() == 2) {
-            CloseHandle(CreateFileA(f[1].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        } else {
-            std::fprintf(stderr, "test_host: bad command: %s\n", line.c_str());
-            return 2;
-        }
-    }
-    return 0;
+    const Fields f = split(line);
+    for (const Verb &verb : kVerbs)
+        if (f[0] == verb.name && f.size() >= verb.minFields && f.size() <= verb.maxFields) return verb.run(f);
+    std::fprintf(stderr, "test_host: bad command: %s\n", line.c_str());
+    return 2;
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ TEST_F(DispatcherTest, WithoutIniSignalFilesGoToDriveCAndTheLogIsOff) {
     DeleteFileA(signal.c_str());
     DeleteFileA("C:\\VarnexMsg.txt");
     HostResult run = runHost(folder, "writelog|dropped\nprocess|today|" + symbol + "|3|10.5\n");
-    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_TRUE(exitedCleanly(run));
     EXPECT_EQ(unstampedLines(readFile(signal), ' '), std::vector<std::string>{"3 10.5"});
     EXPECT_FALSE(fileExists("C:\\VarnexMsg.txt"));
     EXPECT_FALSE(fileExists("C:\\" + symbol + "_debug.txt"));
@@ -29,11 +29,11 @@ TEST_F(DispatcherTest, WithoutIniSignalFilesGoToDriveCAndTheLogIsOff) {
 }
 
 TEST_F(DispatcherTest, FirstWritelogReadsConfigurationBeforeLogging) {
-    writeIni(settingIni(folder, "logMode=True\r\n"));
     // The console lines go out on the library's own thread, so the host's
     // "after" may come first; the unload lets the writer finish them.
-    HostResult run = runHost(folder, "echo|before\nwritelog|hello\necho|after\ninitial\ninitial\nunload|0\n");
-    EXPECT_EQ(run.exitCode, 0u);
+    HostResult run = runConfigured(folder, "logMode=True\r\n",
+                                   "echo|before\nwritelog|hello\necho|after\ninitial\ninitial\nunload|0\n");
+    EXPECT_TRUE(exitedCleanly(run));
     std::string output = run.output;
     const size_t after = output.find("after\r\n");
     ASSERT_NE(after, std::string::npos) << output;
@@ -44,8 +44,8 @@ TEST_F(DispatcherTest, FirstWritelogReadsConfigurationBeforeLogging) {
 }
 
 TEST_F(DispatcherTest, InitialFirstThenLogTextWithLineBreakIsWrittenUnchanged) {
-    writeIni(settingIni(folder, "logMode=true\r\nlogFile=Trace.log\r\n"));
-    HostResult run = runHost(folder, "initial\nwritelog|a\\nb\\tc\nunload|0\n");
+    HostResult run = runConfigured(folder, "logMode=true\r\nlogFile=Trace.log\r\n",
+                                   "initial\nwritelog|a\\nb\\tc\nunload|0\n");
     EXPECT_EQ(countOf(run.output, "_initial ... start."), 1u);
     const std::string log = readFile(folder.file("Trace.log"));
     ASSERT_EQ(log.size(), 19u + 1 + 6 + 2) << log;
@@ -56,7 +56,6 @@ TEST_F(DispatcherTest, InitialFirstThenLogTextWithLineBreakIsWrittenUnchanged) {
 // logRotate=daily: the log of today is named by today's date, and the first
 // line deletes the daily logs past logKeepDays, nothing else.
 TEST_F(DispatcherTest, DailyLogsCarryTheirDateAndOldOnesAreDeleted) {
-    writeIni(settingIni(folder, "logMode=True\r\nlogRotate=daily\r\nlogKeepDays=3\r\nstatusMode=False\r\n"));
     SYSTEMTIME now;
     GetLocalTime(&now);
     char today[16];
@@ -64,8 +63,10 @@ TEST_F(DispatcherTest, DailyLogsCarryTheirDateAndOldOnesAreDeleted) {
     for (const char *old :
          {"VarnexMsg-20000101.txt", "VarnexMsg-19991231.txt", "VarnexMsg.txt", "Other-20000101.txt"})
         writeFile(folder.file(old), "old\r\n");
-    HostResult run = runHost(folder, "writelog|hello\nprocess|today|ABC|1|2\n");
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    HostResult run =
+        runConfigured(folder, "logMode=True\r\nlogRotate=daily\r\nlogKeepDays=3\r\nstatusMode=False\r\n",
+                      "writelog|hello\nprocess|today|ABC|1|2\n");
+    ASSERT_TRUE(exitedCleanly(run));
     const std::string todays = "VarnexMsg-" + std::string(today) + ".txt";
     EXPECT_EQ(unstampedLines(readFile(folder.file(todays)), '\t'),
               (std::vector<std::string>{"hello", "ABC: 1,2", "ABC qty=\t1"}));
@@ -77,12 +78,13 @@ TEST_F(DispatcherTest, SwitchesAreOnOnlyForTrueOrLowerCaseTrue) {
     for (const char *value : {"1", "TRUE", "yes", "", "True ;on"}) {
         SCOPED_TRACE(value);
         TempFolder run;
-        writeIni(settingIni(run, std::string("logMode=") + value + "\r\nsignalMode=" + value + "\r\n"));
         // The host must have loaded the library and called it, or the files'
         // absence would prove nothing. The console lines go out on the
         // library's own thread: the unload lets the writer finish them.
-        const HostResult ran = runHost(run, "writelog|x\nprocess|today|ABC|1|2\nunload|0\n");
-        ASSERT_EQ(ran.exitCode, 0u) << ran.output;
+        const HostResult ran =
+            runConfigured(run, std::string("logMode=") + value + "\r\nsignalMode=" + value + "\r\n",
+                          "writelog|x\nprocess|today|ABC|1|2\nunload|0\n");
+        ASSERT_TRUE(exitedCleanly(ran));
         ASSERT_EQ(countOf(ran.output, "_initial ... end."), 1u) << ran.output;
         EXPECT_FALSE(fileExists(run.file("VarnexMsg.txt")));
         EXPECT_FALSE(fileExists(run.file("ABC.txt")));
@@ -99,31 +101,28 @@ TEST_F(DispatcherTest, DriverNameIsAPlainPrefix) {
 TEST_F(DispatcherTest, MissingDriverFolderSkipsLinesQuietly) {
     writeIni("[Setting]\r\ndriverName=" + folder.path() + "nosuch\\\r\nlogMode=True\r\n");
     HostResult run = runHost(folder, "writelog|x\nprocess|today|ABC|1|2\necho|still here\n");
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_NE(run.output.find("still here"), std::string::npos);
+    EXPECT_TRUE(exitedCleanly(run));
+    EXPECT_TRUE(printed(run, "still here"));
 }
 
 TEST_F(DispatcherTest, NullTextsFromTheHostAreIgnored) {
-    writeIni(settingIni(folder, "logMode=True\r\n"));
-    HostResult run = runHost(folder, "nullcalls\nwritelog|after\necho|alive\n");
-    EXPECT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_NE(run.output.find("alive"), std::string::npos);
+    HostResult run = runConfigured(folder, "logMode=True\r\n", "nullcalls\nwritelog|after\necho|alive\n");
+    EXPECT_TRUE(exitedCleanly(run));
+    EXPECT_TRUE(printed(run, "alive"));
     EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'),
               std::vector<std::string>{"after"});
 }
 
 TEST_F(DispatcherTest, HostWithoutConsoleStillLogs) {
-    writeIni(settingIni(folder, "logMode=True\r\n"));
-    HostResult run = runHost(folder, "initial\nwritelog|quiet host\n", false);
-    EXPECT_EQ(run.exitCode, 0u);
+    HostResult run = runConfigured(folder, "logMode=True\r\n", "initial\nwritelog|quiet host\n", false);
+    EXPECT_TRUE(exitedCleanly(run));
     EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'),
               std::vector<std::string>{"quiet host"});
 }
 
 TEST_F(DispatcherTest, ConcurrentFirstCallsConfigureOnce) {
-    writeIni(settingIni(folder, "logMode=True\r\n"));
-    HostResult run = runHost(folder, "race|8|from a racing thread\nunload|0\n");
-    EXPECT_EQ(run.exitCode, 0u);
+    HostResult run = runConfigured(folder, "logMode=True\r\n", "race|8|from a racing thread\nunload|0\n");
+    EXPECT_TRUE(exitedCleanly(run));
     EXPECT_EQ(countOf(run.output, "_initial ... start."), 1u) << run.output;
     EXPECT_EQ(countOf(run.output, "_initial ... end."), 1u);
     EXPECT_EQ(unstampedLines(readFile(folder.file("VarnexMsg.txt")), '\t'),
@@ -131,9 +130,9 @@ TEST_F(DispatcherTest, ConcurrentFirstCallsConfigureOnce) {
 }
 
 TEST_F(DispatcherTest, DebugSwitchWithoutSignalSwitchWritesNoDebugFile) {
-    writeIni(settingIni(folder, "signalMode=False\r\nsignalDebugMode=True\r\n"));
-    const HostResult ran = runHost(folder, "process|today|ABC|1|2\nprocess|today||1|2\nunload|0\n");
-    ASSERT_EQ(ran.exitCode, 0u) << ran.output;
+    const HostResult ran = runConfigured(folder, "signalMode=False\r\nsignalDebugMode=True\r\n",
+                                         "process|today|ABC|1|2\nprocess|today||1|2\nunload|0\n");
+    ASSERT_TRUE(exitedCleanly(ran));
     ASSERT_EQ(countOf(ran.output, "_initial ... end."), 1u) << ran.output;
     EXPECT_FALSE(fileExists(folder.file("ABC.txt")));
     EXPECT_FALSE(fileExists(folder.file("ABC_debug.txt")));

@@ -149,4 +149,22 @@ std::string settingIni(const TempFolder &folder, const std::string &extraLines) 
     return "[Setting]\r\ndriverName=" + folder.path() + "\r\n" + extraLines;
 }
 
+HostResult runConfigured(const TempFolder &folder, const std::string &extraLines, const std::string &script,
+                         bool withConsole) {
+    writeIni(settingIni(folder, extraLines));
+    return runHost(folder, script, withConsole);
+}
+
+::testing::AssertionResult exitedCleanly(const HostResult &run) {
+    if (run.exitCode == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the host exited with " << run.exitCode << "; its output:\n"
+                                         << run.output;
+}
+
+::testing::AssertionResult printed(const HostResult &run, const std::string &text) {
+    if (run.output.find(text) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the host did not print \"" << text << "\"; its output:\n"
+                                         << run.output;
+}
+
 }  // namespace varnex_test

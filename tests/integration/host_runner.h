@@ -52,8 +52,6 @@ private:
 // The orders a host printed as "ORDER <text>" lines, in the order it printed them.
 std::vector<std::string> ordersIn(const std::string &output);
 
-// The handle and thread counts of a host's "COUNTS <label> handles=H threads=T"
-// line; {-1, -1} when it printed none.
 // The host's "TIMED SYMBOL QTY MS at=TICK" lines: the longest time per
 // symbol, how many, the time of all of them, and when each call returned
 // (GetTickCount64, which every process of the machine shares).
@@ -68,6 +66,8 @@ Timings timingsOf(const std::string &output);
 // A loopback port that nothing listens on (bound once, then let go).
 int closedPort();
 
+// The handle and thread counts of a host's "COUNTS <label> handles=H threads=T"
+// line; {-1, -1} when it printed none.
 std::pair<long, long> countsIn(const std::string &output, const std::string &label);
 // One figure ("semaphores", "tls", "memory", ...) of the host's "COUNTS LABEL" line; -1 when absent.
 long long countIn(const std::string &output, const std::string &label, const std::string &figure);
@@ -88,6 +88,17 @@ protected:
 
 // [Setting] section text with driverName pointing into `folder`, plus extra lines.
 std::string settingIni(const TempFolder &folder, const std::string &extraLines);
+
+// Writes Varnex.ini as settingIni(folder, extraLines) and runs the host on
+// `script` in `folder`, as most host tests begin.
+HostResult runConfigured(const TempFolder &folder, const std::string &extraLines, const std::string &script,
+                         bool withConsole = true);
+
+// For EXPECT_TRUE or ASSERT_TRUE: the host exited with code 0. A failure
+// shows the code and the host's output.
+::testing::AssertionResult exitedCleanly(const HostResult &run);
+// For EXPECT_TRUE or ASSERT_TRUE: the host's output holds `text`. A failure shows the output.
+::testing::AssertionResult printed(const HostResult &run, const std::string &text);
 
 }  // namespace varnex_test
 

@@ -14,12 +14,12 @@ namespace {
 using PipeRelayHostTest = HostTest;
 
 TEST_F(PipeRelayHostTest, RegisteredHostReceivesItsOwnChangedPositions) {
-    writeIni(settingIni(folder, "logMode=True\r\nvarnexMode=True\r\nsignalMode=False\r\n"));
-    HostResult run = runHost(folder,
-                             "register\nregister\nregisternull\n"
-                             "process|today|ABC|1|12.5\nprocess|today|ABC|1|13\nprocess|today|ABC|2|13\n"
-                             "waitorders|2|5000\n");
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    HostResult run =
+        runConfigured(folder, "logMode=True\r\nvarnexMode=True\r\nsignalMode=False\r\n",
+                      "register\nregister\nregisternull\n"
+                      "process|today|ABC|1|12.5\nprocess|today|ABC|1|13\nprocess|today|ABC|2|13\n"
+                      "waitorders|2|5000\n");
+    ASSERT_TRUE(exitedCleanly(run));
     EXPECT_EQ(ordersIn(run.output), (Lines{"ABC,1,12.5", "ABC,2,13"}));
     const Lines lines = unstampedLines(log(folder), '\t');
     ASSERT_EQ(lines.size(), 13u);
@@ -39,9 +39,9 @@ TEST_F(PipeRelayHostTest, RegisteredHostReceivesItsOwnChangedPositions) {
 
 // The unload names what is still owed, once per symbol and destination.
 TEST_F(PipeRelayHostTest, WithoutReceiverTheRelayReportsFalseAtOnceAndTheUnloadSaysWhatIsOwed) {
-    writeIni(settingIni(folder, "logMode=True\r\nvarnexMode=True\r\n"));
-    HostResult run = runHost(folder, "process|today|ABC|1|2\nunload|0\n");
-    EXPECT_EQ(run.exitCode, 0u);
+    HostResult run =
+        runConfigured(folder, "logMode=True\r\nvarnexMode=True\r\n", "process|today|ABC|1|2\nunload|0\n");
+    EXPECT_TRUE(exitedCleanly(run));
     EXPECT_EQ(unstampedLines(log(folder), '\t'),
               (Lines{"ABC: 1,2", "ABC qty=\t1", "0. checkSignal: ABC,1,2",
                      "1. callBackOrderFunc: ABC,1,2, OK:false",
@@ -57,10 +57,10 @@ TEST_F(PipeRelayHostTest, ABurstFromAnotherProcessArrivesOnceInOrderAndANewSende
                          "register\necho|READY\nwaitorders|" + std::to_string(kBurst + 3) + "|120000\n");
     ASSERT_TRUE(receiver.waitForOutput("READY", 20000));
     HostResult first = runHost(folder, "send|" + std::to_string(kBurst) + "|SYM\n");
-    EXPECT_EQ(first.exitCode, 0u);
+    EXPECT_TRUE(exitedCleanly(first));
     // A second sending process after the first has gone, then "QUIT".
     HostResult second = runHost(folder, "send|2|NEW\nprocess|today|QUIT|0|0\n");
-    EXPECT_EQ(second.exitCode, 0u);
+    EXPECT_TRUE(exitedCleanly(second));
     HostResult got = receiver.finish();
     const Lines orders = ordersIn(got.output);
     ASSERT_EQ(orders.size(), size_t(kBurst + 3)) << got.output.substr(0, 500);
@@ -86,7 +86,7 @@ TEST_F(PipeRelayHostTest, ASenderPicksUpTheFreshPipesOfARestartedReceiver) {
     ASSERT_TRUE(second.waitForOutput("READY", 20000));
     writeFile(go, "");
     EXPECT_EQ(ordersIn(second.finish().output), Lines{"R,2,2"});
-    EXPECT_EQ(sender.finish().exitCode, 0u);
+    EXPECT_TRUE(exitedCleanly(sender.finish()));
     const Lines lines = unstampedLines(readFile(senderFolder.file("VarnexMsg.txt")), '\t');
     ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[3], "1. callBackOrderFunc: R,1,1, OK:true");
@@ -102,13 +102,13 @@ TEST_F(PipeRelayHostTest, AReloadedLibraryIsFreshOnTheSendingAndOnTheReceivingSi
                          "waitorders|4|20000\n");
     ASSERT_TRUE(receiver.waitForOutput("READY", 20000));
     TempFolder senderFolder;
-    writeIni(settingIni(senderFolder, "logMode=True\r\nvarnexMode=True\r\nsignalMode=False\r\n"));
     // The same quantity after the reload is relayed again: the position book starts empty.
-    HostResult sender = runHost(
-        senderFolder, "process|today|R|1|1\nunload|0\nload\nprocess|today|R|1|1\nprocess|today|R|2|2\n");
-    EXPECT_EQ(sender.exitCode, 0u);
+    HostResult sender =
+        runConfigured(senderFolder, "logMode=True\r\nvarnexMode=True\r\nsignalMode=False\r\n",
+                      "process|today|R|1|1\nunload|0\nload\nprocess|today|R|1|1\nprocess|today|R|2|2\n");
+    EXPECT_TRUE(exitedCleanly(sender));
     ASSERT_TRUE(receiver.waitForOutput("AGAIN", 20000));
-    EXPECT_EQ(runHost(senderFolder, "process|today|S|1|1\n").exitCode, 0u);
+    EXPECT_TRUE(exitedCleanly(runHost(senderFolder, "process|today|S|1|1\n")));
     EXPECT_EQ(ordersIn(receiver.finish().output), (Lines{"R,1,1", "R,1,1", "R,2,2", "S,1,1"}));
     const Lines lines = unstampedLines(readFile(senderFolder.file("VarnexMsg.txt")), '\t');
     EXPECT_EQ(countOf(readFile(senderFolder.file("VarnexMsg.txt")), "OK:true"), 4u);
@@ -116,23 +116,21 @@ TEST_F(PipeRelayHostTest, AReloadedLibraryIsFreshOnTheSendingAndOnTheReceivingSi
 }
 
 TEST_F(PipeRelayHostTest, AnUnloadWhileTheOrderFunctionIsBusyLeavesTheHostRunningAndReceiving) {
-    writeIni(settingIni(folder, "varnexMode=True\r\nsignalMode=False\r\n"));
     // The order function is still busy when the library is unloaded, and
     // returns after that (while the host still runs); a reloaded library registers and receives again.
-    HostResult run =
-        runHost(folder,
-                "registerslow|3000\nprocess|today|A|1|1\nwaitorders|1|5000\nunload|0\necho|unloaded\n"
-                "load\nregisterslow|0\nprocess|today|B|1|1\nwaitorders|2|10000\nunload|1500\necho|alive\n");
-    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    HostResult run = runConfigured(
+        folder, "varnexMode=True\r\nsignalMode=False\r\n",
+        "registerslow|3000\nprocess|today|A|1|1\nwaitorders|1|5000\nunload|0\necho|unloaded\n"
+        "load\nregisterslow|0\nprocess|today|B|1|1\nwaitorders|2|10000\nunload|1500\necho|alive\n");
+    EXPECT_TRUE(exitedCleanly(run));
     EXPECT_EQ(ordersIn(run.output), (Lines{"A,1,1", "B,1,1"}));
-    EXPECT_NE(run.output.find("alive"), std::string::npos);
+    EXPECT_TRUE(printed(run, "alive"));
 }
 
 TEST_F(PipeRelayHostTest, FreeLibraryWithARunningReaderDoesNotCrashTheHost) {
-    writeIni(settingIni(folder, "logMode=True\r\n"));
-    HostResult run = runHost(folder, "register\nunload|300\necho|alive\n");
-    EXPECT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_NE(run.output.find("alive"), std::string::npos);
+    HostResult run = runConfigured(folder, "logMode=True\r\n", "register\nunload|300\necho|alive\n");
+    EXPECT_TRUE(exitedCleanly(run));
+    EXPECT_TRUE(printed(run, "alive"));
 }
 
 }  // namespace

@@ -15,18 +15,18 @@ using PipelineTest = HostTest;
 
 TEST_F(PipelineTest, OnlyChangedPositionsOfTodayReachTheSignalFiles) {
     // Without the status file, whose rewrites would be counted too.
-    writeIni(settingIni(folder, "logMode=True\r\nsignalDebugMode=True\r\nstatusMode=False\r\n"));
-    HostResult run = runHost(folder, "countfiles|" + folder.path() +
-                                         "\nprocess|yesterday|ABC|1|1\n"
-                                         "process|month0|ABC|1|1\n"
-                                         "process|today|ABC|0|12.5\n"
-                                         "process|today|ABC|0|13\n"
-                                         "process|today|ABC|-2|1234567\n"
-                                         "process|today|XYZ|-2|0.00001234\nfiles|all\n");
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    HostResult run = runConfigured(folder, "logMode=True\r\nsignalDebugMode=True\r\nstatusMode=False\r\n",
+                                   "countfiles|" + folder.path() +
+                                       "\nprocess|yesterday|ABC|1|1\n"
+                                       "process|month0|ABC|1|1\n"
+                                       "process|today|ABC|0|12.5\n"
+                                       "process|today|ABC|0|13\n"
+                                       "process|today|ABC|-2|1234567\n"
+                                       "process|today|XYZ|-2|0.00001234\nfiles|all\n");
+    ASSERT_TRUE(exitedCleanly(run));
     // The log and each symbol's debug file are opened once and kept open;
     // each of the three changed positions makes the signal file's new copy.
-    EXPECT_NE(run.output.find("FILES all 6\r\n"), std::string::npos) << run.output;
+    EXPECT_TRUE(printed(run, "FILES all 6\r\n"));
     EXPECT_EQ(
         unstampedLines(log(), '\t'),
         (Lines{"ABC: 0,12.5", "ABC qty=\t0", "ABC: 0,13", "ABC qty=\t0 preQty=\t0", "ABC: -2,1.23457e+006",
@@ -38,14 +38,13 @@ TEST_F(PipelineTest, OnlyChangedPositionsOfTodayReachTheSignalFiles) {
 }
 
 TEST_F(PipelineTest, SymbolsAreTrackedByteForByteAndTheEmptySymbolHasItsOwnFiles) {
-    writeIni(settingIni(folder, "logMode=True\r\nsignalDebugMode=True\r\nsignalFile=Empty.sig\r\n"));
-    runHost(folder,
-            "process|today|ABC|1|3\n"
-            "process|today|abc|1|3\n"
-            "process|today||2|3050\n"
-            "process|today||2|3051\n"
-            "process|today|MIN|-2147483648|1\n"
-            "process|today|MIN|2147483647|1\n");
+    runConfigured(folder, "logMode=True\r\nsignalDebugMode=True\r\nsignalFile=Empty.sig\r\n",
+                  "process|today|ABC|1|3\n"
+                  "process|today|abc|1|3\n"
+                  "process|today||2|3050\n"
+                  "process|today||2|3051\n"
+                  "process|today|MIN|-2147483648|1\n"
+                  "process|today|MIN|2147483647|1\n");
     EXPECT_EQ(unstampedLines(log(), '\t'),
               (Lines{"ABC: 1,3", "ABC qty=\t1", "abc: 1,3", "abc qty=\t1", ": 2,3050", " qty=\t2", ": 2,3051",
                      " qty=\t2 preQty=\t2", "MIN: -2147483648,1", "MIN qty=\t-2147483648",
@@ -56,26 +55,24 @@ TEST_F(PipelineTest, SymbolsAreTrackedByteForByteAndTheEmptySymbolHasItsOwnFiles
 }
 
 TEST_F(PipelineTest, WithSignalFilesOffOnlyTheLogShowsSignals) {
-    writeIni(settingIni(folder, "logMode=True\r\nsignalMode=False\r\n"));
-    runHost(folder, "process|today|ABC|1|2\n");
+    runConfigured(folder, "logMode=True\r\nsignalMode=False\r\n", "process|today|ABC|1|2\n");
     EXPECT_EQ(unstampedLines(log(), '\t'), (Lines{"ABC: 1,2", "ABC qty=\t1"}));
     EXPECT_FALSE(fileExists(folder.file("ABC.txt")));
 }
 
 TEST_F(PipelineTest, GermanHostLocaleKeepsTheFullStop) {
-    writeIni(settingIni(folder, "logMode=True\r\n"));
     HostResult run =
-        runHost(folder, "setlocale|German\nprocess|today|DAX|1000|12345.678\nprocess|today|INF|1|inf\n");
-    EXPECT_NE(run.output.find(" prints 1,5"), std::string::npos) << run.output;
+        runConfigured(folder, "logMode=True\r\n",
+                      "setlocale|German\nprocess|today|DAX|1000|12345.678\nprocess|today|INF|1|inf\n");
+    EXPECT_TRUE(printed(run, " prints 1,5"));
     EXPECT_EQ(unstampedLines(log(), '\t'),
               (Lines{"DAX: 1000,12345.7", "DAX qty=\t1000", "INF: 1,1.#INF", "INF qty=\t1"}));
     EXPECT_EQ(unstampedLines(readFile(folder.file("DAX.txt")), ' '), Lines{"1000 12345.7"});
 }
 
 TEST_F(PipelineTest, ConcurrentHostThreadsKeepEachSymbolsLinesInOrder) {
-    writeIni(settingIni(folder, "logMode=True\r\n"));
-    HostResult run = runHost(folder, "burst|4|150|T\n");
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    HostResult run = runConfigured(folder, "logMode=True\r\n", "burst|4|150|T\n");
+    ASSERT_TRUE(exitedCleanly(run));
     const Lines lines = unstampedLines(log(), '\t');
     ASSERT_EQ(lines.size(), 4u * 150 * 2);
     // Lines of different symbols may interleave; each symbol's alternate

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "pipe/pipe_relay.h"
+
 using namespace varnex;
 
 // Allocations above this size (0: none) fail on every thread but the one
@@ -212,3 +214,24 @@ TEST_F(PipeChannelTest, DestroyingTheServerEndsAWaitingReader) {
 }
 
 }  // namespace
+
+TEST_F(PipeChannelTest, ARetiredRelayLetsTheReceiverGoAndSendsNoMore) {
+    PipeChannel server;
+    configure(server);
+    ASSERT_TRUE(server.open(true, "QUIT", collect));
+    PipeRelay relay(name);
+    ASSERT_TRUE(relay.relay("kept connected").reached);
+    relay.retire();
+    EXPECT_FALSE(relay.relay("after retiring").reached);
+    // The receiver serves one sender at a time: another gets it only once
+    // the retired relay's connection is gone.
+    PipeChannel next;
+    configure(next);
+    bool opened = false;
+    for (const ULONGLONG until = GetTickCount64() + 2000;
+         !(opened = next.open(false, "QUIT", nullptr)) && GetTickCount64() < until;)
+        Sleep(10);
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(next.send("next sender"));
+    EXPECT_EQ(waitFor(2), (std::vector<std::string>{"kept connected", "next sender"}));
+}

@@ -411,7 +411,9 @@ TEST_P(ConsoleProof, AConsoleNobodyReadsHoldsNoHostThread) {
     // Read from now on: the host's own fill goes through, and so does what
     // the library's writer still has, the notice of the drops last.
     host.startReading();
-    if (!unloadWhileHeld) EXPECT_TRUE(host.waitForOutput(" console lines dropped\r\n", 60000));
+    if (!unloadWhileHeld) {
+        EXPECT_TRUE(host.waitForOutput(" console lines dropped\r\n", 60000));
+    }
     writeFile(go, "");
     const HostResult result = host.finish();
     EXPECT_EQ(result.exitCode, 0u);

@@ -6,10 +6,12 @@
 
 #include "config/setting_values.h"
 #include "output/file_names.h"
+#include "text/ascii_case.h"
 #include "text/text_splitter.h"
 
 namespace varnex_tools {
 
+using varnex::asciiLower;
 using varnex::EndpointSettings;
 using varnex::SwitchSetting;
 using varnex::VarnexConfig;
@@ -18,13 +20,8 @@ namespace {
 
 constexpr size_t kValueLimit = varnex::SettingsFile::kLongestValue;
 
-std::string lower(std::string text) {
-    for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // Profile files compare section and key names without regard to case.
-bool sameName(const std::string &a, const std::string &b) { return lower(a) == lower(b); }
+bool sameName(const std::string &a, const std::string &b) { return asciiLower(a) == asciiLower(b); }
 
 bool hasBlanks(const std::string &text) {
     return !text.empty() && (std::isspace(static_cast<unsigned char>(text.front())) ||
@@ -66,7 +63,7 @@ void checkSwitch(std::vector<Finding> &out, const char *key, const SwitchSetting
     if (!setting.fromFile || setting.on) return;
     static const char *const meantOn[] = {"1", "true", "yes", "on", "y", "enabled", "enable", "-1"};
     static const char *const meantOff[] = {"false", "0", "no", "off", "n", "disabled", "disable"};
-    const std::string value = lower(setting.text);
+    const std::string value = asciiLower(setting.text);
     for (const char *word : meantOn)
         if (value == word) {
             warn(out,
@@ -91,7 +88,7 @@ void checkKeys(std::vector<Finding> &out, const RawSection &section) {
         size_t best = 3;
         for (const std::string &name : known) {
             if (sameName(name, entry.key)) found = true;
-            const size_t distance = editDistance(lower(name), lower(entry.key));
+            const size_t distance = editDistance(asciiLower(name), asciiLower(entry.key));
             if (distance < best) best = distance, nearest = name;
         }
         if (found) continue;

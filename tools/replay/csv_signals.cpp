@@ -7,8 +7,11 @@
 #include <vector>
 
 #include "common/tool_text.h"
+#include "text/ascii_case.h"
 
 namespace varnex_tools {
+
+using varnex::asciiLower;
 
 namespace {
 
@@ -17,11 +20,6 @@ std::string trimmed(const std::string &text) {
     while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
     while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
     return text.substr(begin, end - begin);
-}
-
-std::string lower(std::string text) {
-    for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 std::vector<std::string> fields(const std::string &line) {
@@ -78,13 +76,13 @@ ParsedLine parseSignalLine(const std::string &rawLine, bool firstLine) {
     const std::string line = trimmed(rawLine);
     if (line.empty() || line[0] == '#') return ParsedLine();
     const std::vector<std::string> f = fields(line);
-    if (firstLine && lower(f[0]) == "date") return ParsedLine();
+    if (firstLine && asciiLower(f[0]) == "date") return ParsedLine();
     if (f.size() != 4)
         return bad("expected 4 fields (date,symbol,quantity,price), found " + std::to_string(f.size()));
     ParsedLine parsed;
     parsed.kind = LineKind::Signal;
     CsvSignal &signal = parsed.signal;
-    if (lower(f[0]) == "today") {
+    if (asciiLower(f[0]) == "today") {
         signal.today = true;
     } else {
         const std::string &d = f[0];
