@@ -42,7 +42,11 @@ std::string folderOf(const std::string &path) {
 }
 
 bool writeNewFile(const std::string &path, const std::string &line) {
-    UniqueHandle file(createFileAt(path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
+    // Delete sharing, so that the copy of a thread the process's exit cut
+    // off while it wrote, its handle still open, can be deleted at the exit
+    // (it goes as the system closes the handle).
+    UniqueHandle file(
+        createFileAt(path, GENERIC_WRITE, FILE_SHARE_DELETE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     return file && writeAll(file.get(), line);
 }
 

@@ -407,9 +407,7 @@ TEST_F(PipeProof, RegistrationStormsWhileSendersComeAndGoKeepOneReceiver) {
 // system's tables and registers nothing). So a 32-bit cycle keeps exactly
 // one semaphore, and any other would be the library's own.
 TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
-    // More sending cycles than a process has TLS slots (1,088), so a slot
-    // kept per load would run them out here, not at a trader's desk.
-    constexpr int kReceivingCycles = 200, kSendingCycles = 2000;
+    constexpr int kReceivingCycles = 200, kSendingCycles = 5000;
     const bool unwinderKeepsSemaphore = sizeof(void *) == 4;
     // Both sides log, and the sending side keeps a debug file: their kept
     // files must go with each unload too.
