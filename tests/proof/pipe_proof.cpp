@@ -470,7 +470,7 @@ TEST_F(PipeProof, LoadUnloadCyclesOnEachSideLeaveNothingBehind) {
     // load and unload). The commit is bound too, where the heaps do not see:
     // a stack or a mapping left per load costs a page (4 KiB) a cycle and
     // more. On the sending side the process's commit grows in steps of a
-    // megabyte or two whatever the cycles (2000 cycles measured +134 to
+    // megabyte or two whatever the cycles (runs measured +134 to
     // +1052 bytes a cycle), so it is bound just under a page a cycle. On the
     // receiving side, which starts and ends its reader thread each cycle, it
     // swings by about 1 MiB from one cycle's end to the next, so that runs
