@@ -49,9 +49,16 @@ ChildProcess::ChildProcess(const std::string &commandLine, const ChildOptions &o
     PROCESS_INFORMATION info = {};
     std::string command = commandLine;
     startMs_ = GetTickCount64();
-    const BOOL ok = CreateProcessA(options.application.empty() ? nullptr : options.application.c_str(),
-                                   &command[0], nullptr, nullptr, TRUE, withConsole ? 0 : DETACHED_PROCESS,
-                                   nullptr, nullptr, &startup, &info);
+    // Wine now and then fails a start with ERROR_INTERNAL_ERROR before the
+    // child runs anything; what is tested is the child, so it is started again.
+    BOOL ok = FALSE;
+    for (int tries = 0; tries < 3 && !ok; ++tries) {
+        command = commandLine;
+        ok = CreateProcessA(options.application.empty() ? nullptr : options.application.c_str(), &command[0],
+                            nullptr, nullptr, TRUE, withConsole ? 0 : DETACHED_PROCESS, nullptr, nullptr,
+                            &startup, &info);
+        if (!ok && GetLastError() != ERROR_INTERNAL_ERROR) break;
+    }
     // Only the child holds these ends now, so this side sees the end of its output.
     outWrite.reset();
     inRead.reset();
