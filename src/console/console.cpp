@@ -25,7 +25,7 @@ constexpr DWORD kStartLimitMs = 2000;
 constexpr DWORD kCancelLimitMs = 1000;
 constexpr DWORD kCancelEveryMs = 10;
 
-enum Phase : int { kRunning, kFinishing, kAbandoned };
+enum class Phase { Running, Finishing, Abandoned };
 
 // The writer thread's task, owned by its LibraryThread, so a parked thread
 // holds nothing of its own, and a writer left running (module pinned) keeps
@@ -35,7 +35,7 @@ struct ConsoleWriterTask final : LibraryThread::Task {
     SRWLOCK lock = SRWLOCK_INIT;
     ConsoleQueue queue;
     UniqueHandle wake;  // auto-reset: lines queued, or the phase changed
-    std::atomic<int> phase{kRunning};
+    std::atomic<Phase> phase{Phase::Running};
     // Every write goes through it, so that a write no cancel ends can be
     // left to finish on its own while the library is unloaded.
     DetachableCall call;
@@ -66,7 +66,7 @@ void writeLine(ConsoleWriterTask &task, const ConsoleLine &line) {
     if (!holdsHandle(handle)) return;
     const char *at = line.text.data();
     size_t left = line.text.size();
-    while (left > 0 && task.phase != kAbandoned) {
+    while (left > 0 && task.phase != Phase::Abandoned) {
         DWORD written = 0;
         if (!task.call.writeFile(handle, at, clampToUint32(left), &written, nullptr) || written == 0) return;
         at += written;
@@ -76,7 +76,7 @@ void writeLine(ConsoleWriterTask &task, const ConsoleLine &line) {
 
 void serve(ConsoleWriterTask &task) noexcept {
     for (;;) {
-        if (task.phase == kAbandoned) return;
+        if (task.phase == Phase::Abandoned) return;
         ConsoleLine line;
         bool have = false;
         try {
@@ -87,7 +87,7 @@ void serve(ConsoleWriterTask &task) noexcept {
         }
         if (have) {
             writeLine(task, line);
-        } else if (task.phase != kRunning) {
+        } else if (task.phase != Phase::Running) {
             return;
         } else {
             WaitForSingleObject(task.wake.get(), INFINITE);
@@ -154,11 +154,11 @@ void stopConsoleWriter() noexcept {
     if (!ending) return;
     ConsoleWriterTask &task = *ending->task;
     LibraryThread &thread = ending->thread;
-    task.phase = kFinishing;
+    task.phase = Phase::Finishing;
     SetEvent(task.wake.get());
     if (!thread.waitParked(kConsoleFlushLimitMs)) {
         // Held in a write: the rest is dropped, and the write cancelled.
-        task.phase = kAbandoned;
+        task.phase = Phase::Abandoned;
         const ULONGLONG deadline = GetTickCount64() + kCancelLimitMs;
         do {
             CancelSynchronousIo(thread.handle());

@@ -61,8 +61,8 @@ public:
     // Client side: the system's error of the last failed send.
     DWORD sendError() const { return sendError_; }
 
-    // Why the reader stopped serving, STILL_ACTIVE while it serves; for tests.
-    DWORD readerResult() const { return reader.result(); }
+    // Why the reader stopped serving; for tests.
+    ReaderExit readerResult() const { return reader.result(); }
 
 private:
     bool openClient();

@@ -59,6 +59,6 @@ void PipeReader::stop() noexcept {
     task_ = nullptr;
 }
 
-DWORD PipeReader::result() const { return task_ ? task_->result.load() : DWORD(kReaderNoTask); }
+ReaderExit PipeReader::result() const { return task_ ? task_->result.load() : ReaderExit::NoTask; }
 
 }  // namespace varnex

@@ -15,8 +15,8 @@ namespace varnex {
 
 struct PipeReaderTask;
 
-// Why a reader stopped serving (STILL_ACTIVE while it serves).
-enum ReaderExit : DWORD { kReaderStopWord = 0, kReaderNoTask = 1, kReaderReadFailed = 2, kReaderStopped = 3 };
+// Why a reader stopped serving.
+enum class ReaderExit { Serving, StopWord, NoTask, ReadFailed, Stopped };
 
 class PipeReader {
 public:
@@ -40,7 +40,7 @@ public:
     // callback) is left to return from it, and ends there, outside this
     // module (lifetime/library_thread.h).
     void stop() noexcept;
-    DWORD result() const;
+    ReaderExit result() const;
 
 private:
     PipeReaderTask *task_ = nullptr;  // owned by thread_ from the start to the stop

@@ -154,27 +154,27 @@ bool drain(PipeReaderTask &task, Delivery &delivery, char *buffer) {
 }
 
 // Serves one sender after another until the stop word or the order to stop.
-DWORD serve(PipeReaderTask &task) noexcept {
+ReaderExit serve(PipeReaderTask &task) noexcept {
     try {
         Delivery delivery(task);
         char buffer[kBufferSize];
         DWORD retryMs = kRetryFirstMs;
         for (;;) {
-            if (task.stopping) return kReaderStopped;
+            if (task.stopping) return ReaderExit::Stopped;
             const Step connected = waitForSender(task);
-            if (connected == Step::Stopped) return kReaderStopped;
+            if (connected == Step::Stopped) return ReaderExit::Stopped;
             if (connected == Step::Ready) {
                 for (;;) {
                     DWORD got = 0;
                     const Step read = readSome(task, buffer, got);
-                    if (got > 0 && delivery.deliver(buffer, got)) return kReaderStopWord;
+                    if (got > 0 && delivery.deliver(buffer, got)) return ReaderExit::StopWord;
                     if (read == Step::Stopped || task.stopping)
-                        return drain(task, delivery, buffer) ? kReaderStopWord : kReaderStopped;
+                        return drain(task, delivery, buffer) ? ReaderExit::StopWord : ReaderExit::Stopped;
                     if (read == Step::Failed) break;
                 }
                 retryMs = kRetryFirstMs;
             } else if (task.pauseUnlessStopped(retryMs)) {
-                return kReaderStopped;
+                return ReaderExit::Stopped;
             } else {
                 retryMs = retryMs * 2 > kRetryLimitMs ? kRetryLimitMs : retryMs * 2;
             }
@@ -182,7 +182,7 @@ DWORD serve(PipeReaderTask &task) noexcept {
             task.disconnect();
         }
     } catch (...) {
-        return kReaderReadFailed;
+        return ReaderExit::ReadFailed;
     }
 }
 

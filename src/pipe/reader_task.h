@@ -15,6 +15,7 @@
 #include "lifetime/library_thread.h"
 #include "pipe/pipe_io.h"
 #include "pipe/pipe_names.h"
+#include "pipe/pipe_reader.h"
 #include "varnex.h"
 
 namespace varnex {
@@ -45,7 +46,7 @@ struct PipeReaderTask final : LibraryThread::Task {
     UniqueHandle ioDone;  // the reader's own overlapped requests
     UniqueHandle stopEvent;
     std::atomic<bool> stopping{false};
-    std::atomic<DWORD> result{STILL_ACTIVE};
+    std::atomic<ReaderExit> result{ReaderExit::Serving};
     // The host's order function is called through it, so that a call that
     // does not return in time can be left to end on its own at the unload.
     DetachableCall call;
