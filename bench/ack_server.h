@@ -15,6 +15,19 @@
 #include <thread>
 #include <vector>
 
+// A socket listening on a free loopback port; `address` gets the port.
+inline SOCKET listenOnLoopback(sockaddr_in &address) {
+    const SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = inet_addr("127.0.0.1");
+    bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    listen(listener, 64);
+    int length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+    return listener;
+}
+
 class AckServer {
 public:
     // One thread accepts and hands each connection to one of `workers`
@@ -23,13 +36,7 @@ public:
     // several threads blocked in accept on one socket take turns, either of
     // which would make the server, not the client, the limit.
     AckServer(DWORD ackDelayMs, int workers) : delayMs_(ackDelayMs) {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        address_.sin_family = AF_INET;
-        address_.sin_addr.s_addr = inet_addr("127.0.0.1");
-        bind(listener_, reinterpret_cast<sockaddr *>(&address_), sizeof address_);
-        listen(listener_, 64);
-        int length = sizeof address_;
-        getsockname(listener_, reinterpret_cast<sockaddr *>(&address_), &length);
+        listener_ = listenOnLoopback(address_);
         for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
         acceptor_ = std::thread([this] { acceptAll(); });
     }

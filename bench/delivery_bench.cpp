@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "ack_server.h"
 #include "bench_report.h"
 
 namespace {
@@ -28,13 +29,7 @@ constexpr int kSymbols = 20, kStep = 1000, kAckTimeoutMs = 500;
 class SwitchServer {
 public:
     SwitchServer() {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        address_.sin_family = AF_INET;
-        address_.sin_addr.s_addr = inet_addr("127.0.0.1");
-        bind(listener_, reinterpret_cast<sockaddr *>(&address_), sizeof address_);
-        listen(listener_, 64);
-        int length = sizeof address_;
-        getsockname(listener_, reinterpret_cast<sockaddr *>(&address_), &length);
+        listener_ = listenOnLoopback(address_);
         thread_ = std::thread([this] { serve(); });
     }
     ~SwitchServer() {

@@ -29,8 +29,8 @@ PipeRelay::Attempt PipeRelay::attempt(const std::string &message, ULONGLONG dead
         result.noTurn = true;
         return result;
     }
+    // The relay lets a retired connection go as it ends.
     if (retired_) {
-        channel_.close();
         result.openError = ERROR_PIPE_NOT_CONNECTED;
         return result;
     }
