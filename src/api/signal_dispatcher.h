@@ -72,8 +72,9 @@ public:
 
 private:
     // What the dispatcher keeps per symbol, all of it guarded by `turn`.
-    // What every signal touches comes first, beside the key in the table's
-    // node: with 100,000 symbols a signal's cost is mostly cache misses.
+    // Beside the key in the table's node, and small: with 100,000 symbols a
+    // signal's cost is mostly cache misses, so what a signal touches is kept
+    // within a few lines and what only a miss needs is made on first need.
     struct SymbolState {
         TicketLock turn;
         // The last quantity the host reported: the symbol's entry in the

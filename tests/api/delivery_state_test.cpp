@@ -67,6 +67,12 @@ TEST(DeliveryState, AMissThatTheDestinationsHealthCoversOrAReachedDestinationEnd
     state.record(Destination::Tcp, false, 0);
     state.record(Destination::Tcp, false, 0, false);
     EXPECT_TRUE(state.dueAt(all(), 0).has(Destination::Tcp));
+    // Each destination keeps its own pause: one that is reached ends only its own.
+    state.record(Destination::SignalFile, false, 0);
+    state.record(Destination::SignalFile, false, 0);
+    state.record(Destination::Pipe, true, 0);
+    EXPECT_FALSE(state.dueAt(all(), 10).has(Destination::SignalFile));
+    EXPECT_TRUE(state.dueAt(all(), 1000).has(Destination::SignalFile));
 }
 
 TEST(DeliveryState, TheResendLineNamesTheDueDestinationsInPipelineOrder) {
