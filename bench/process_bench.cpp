@@ -245,17 +245,20 @@ int main() {
         "FILE_APPEND_DATA) under a shared-memory word taken with InterlockedCompareExchange; the "
         "signal file written to a temporary file (CreateFileA, WriteFile, CloseHandle) and moved "
         "over the target with MoveFileExA. The plain floor above lacks these steps.");
+    // A correct append first makes sure the log was not renamed or deleted
+    // under it, and that check alone costs more than the append: the goal is
+    // against the same steps by hand, the bare append is a figure.
+    reportRow("unchanged-checked", "unchanged signal, log on, against the same append with the rename check",
+              "us", unchanged.spread(), "rename check + 1 guarded append, by hand", checked.spread(),
+              "ratio<=1.10");
     reportRow("unchanged-guarded",
               "unchanged signal, log on, against a kept-open guarded append of its lines", "us",
-              unchanged.spread(), "1 guarded append to a file kept open, by hand", guarded.spread(),
-              "ratio<=1.10");
-    reportRow("unchanged-checked", "unchanged signal, log on, against the same append with the rename check",
-              "us", unchanged.spread(), "rename check + 1 guarded append, by hand", checked.spread(), "-");
+              unchanged.spread(), "1 guarded append to a file kept open, by hand", guarded.spread(), "-");
     reportRow("unchanged-open", "unchanged signal, log on, against a plain write to an open file", "us",
               unchanged.spread(), "1 WriteFile to a file kept open, by hand", open.spread(), "-");
     reportRow("unchanged-per-line", "unchanged signal, log on, against an append opened and locked per line",
               "us", unchanged.spread(), "open, lock, write, unlock, close, by hand", perLine.spread(), "-");
-    reportNote("unchanged-guarded",
+    reportNote("unchanged-checked",
                "An unchanged position with only the log on: the library's two lines (the signal and the "
                "position) against the same two stamped lines in one WriteFile by hand: to a file kept open "
                "under the same cross-process guard (a shared-memory word taken with "
