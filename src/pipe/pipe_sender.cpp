@@ -1,35 +1,14 @@
-#include "pipe/pipe_channel.h"
-
-#include "pipe/pipe_io.h"
+#include "pipe/pipe_sender.h"
 
 namespace varnex {
 
-PipeChannel::PipeChannel() : serverMode(false), hostName("."), basePath(pipeBasePath("", ".")) {}
-
-PipeChannel::~PipeChannel() { close(); }
-
-void PipeChannel::close() noexcept {
+void PipeSender::close() noexcept {
     writeHandle.reset();
     readHandle.reset();
     sendDone.reset();
-    reader.stop();
 }
 
-void PipeChannel::configure(std::string name, std::string host) {
-    pipeName = std::move(name);
-    hostName = std::move(host);
-    basePath = pipeBasePath(pipeName, hostName);
-}
-
-std::string PipeChannel::pipePath(bool in) const { return varnex::pipePath(basePath, in); }
-
-bool PipeChannel::open(bool server, std::string stopWord, OrderCallback callback) {
-    serverMode = server;
-    if (!serverMode) return openClient();
-    return reader.start(pipePath(true), pipePath(false), std::move(stopWord), callback);
-}
-
-DWORD PipeChannel::openOnce() {
+DWORD PipeSender::openOnce() {
     UniqueHandle newRead(CreateFileA(pipePath(false).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!newRead) return GetLastError();
@@ -41,12 +20,12 @@ DWORD PipeChannel::openOnce() {
     return ERROR_SUCCESS;
 }
 
-void PipeChannel::disconnect() noexcept {
+void PipeSender::disconnect() noexcept {
     writeHandle.reset();
     readHandle.reset();
 }
 
-bool PipeChannel::openClient() {
+bool PipeSender::open() {
     // While our earlier connection lives, the single instances are ours and
     // opening fails at once; that connection stays in use. Without one, a
     // receiver whose previous sender just went answers "busy" (and then,
@@ -66,9 +45,8 @@ bool PipeChannel::openClient() {
     }
 }
 
-bool PipeChannel::send(std::string text, DWORD limitMs) {
+bool PipeSender::send(std::string text, DWORD limitMs) {
     text.push_back('\0');
-    if (serverMode && reader.started()) return reader.send(text, kSendLimitMs);
     if (!sendDone) sendDone.reset(createEvent());
     SetLastError(ERROR_SUCCESS);
     const WriteResult result = boundedWrite(writeHandle.get(), sendDone.get(), text, limitMs);
