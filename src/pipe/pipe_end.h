@@ -17,9 +17,9 @@ public:
     static constexpr DWORD kSendLimitMs = 2000;
 
     void configure(const std::string &pipeName, const std::string &hostName) {
-        basePath = pipeBasePath(pipeName, hostName);
+        basePath_ = pipeBasePath(pipeName, hostName);
     }
-    std::string pipePath(bool in) const { return varnex::pipePath(basePath, in); }
+    std::string pipePath(bool in) const { return varnex::pipePath(basePath_, in); }
 
 protected:
     // An end is never owned or destroyed as a PipeEnd, so it needs no
@@ -28,7 +28,7 @@ protected:
     ~PipeEnd() = default;
 
 private:
-    std::string basePath = pipeBasePath("", ".");
+    std::string basePath_ = pipeBasePath("", ".");
 };
 
 }  // namespace varnex

@@ -29,13 +29,13 @@ public:
     bool send(std::string text);
     // Closes the pipes and stops the reader; afterwards the receiver holds
     // nothing. Safe under the loader lock and on any thread.
-    void close() noexcept { reader.stop(); }
+    void close() noexcept { reader_.stop(); }
 
     // Why the reader stopped serving; for tests.
-    ReaderExit readerResult() const { return reader.result(); }
+    ReaderExit readerResult() const { return reader_.result(); }
 
 private:
-    PipeReader reader;
+    PipeReader reader_;
 };
 
 }  // namespace varnex

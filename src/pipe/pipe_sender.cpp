@@ -3,9 +3,9 @@
 namespace varnex {
 
 void PipeSender::close() noexcept {
-    writeHandle.reset();
-    readHandle.reset();
-    sendDone.reset();
+    writeHandle_.reset();
+    readHandle_.reset();
+    sendDone_.reset();
 }
 
 DWORD PipeSender::openOnce() {
@@ -15,14 +15,14 @@ DWORD PipeSender::openOnce() {
     UniqueHandle newWrite(CreateFileA(pipePath(true).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
     if (!newWrite) return GetLastError();
-    readHandle = std::move(newRead);
-    writeHandle = std::move(newWrite);
+    readHandle_ = std::move(newRead);
+    writeHandle_ = std::move(newWrite);
     return ERROR_SUCCESS;
 }
 
 void PipeSender::disconnect() noexcept {
-    writeHandle.reset();
-    readHandle.reset();
+    writeHandle_.reset();
+    readHandle_.reset();
 }
 
 bool PipeSender::open() {
@@ -31,7 +31,7 @@ bool PipeSender::open() {
     // receiver whose previous sender just went answers "busy" (and then,
     // briefly, "no such pipe") until its reader has fresh pipes ready; that
     // short wait is bounded.
-    const ULONGLONG deadline = GetTickCount64() + (writeHandle ? 0 : kBusyWaitMs);
+    const ULONGLONG deadline = GetTickCount64() + (writeHandle_ ? 0 : kBusyWaitMs);
     bool sawBusy = false;
     for (;;) {
         const DWORD error = openOnce();
@@ -47,9 +47,9 @@ bool PipeSender::open() {
 
 bool PipeSender::send(std::string text, DWORD limitMs) {
     text.push_back('\0');
-    if (!sendDone) sendDone.reset(createEvent());
+    if (!sendDone_) sendDone_.reset(createEvent());
     SetLastError(ERROR_SUCCESS);
-    const WriteResult result = boundedWrite(writeHandle.get(), sendDone.get(), text, limitMs);
+    const WriteResult result = boundedWrite(writeHandle_.get(), sendDone_.get(), text, limitMs);
     lastWrite_ = result;
     sendError_ = result == WriteResult::Written ? ERROR_SUCCESS : GetLastError();
     if (result == WriteResult::Failed && sendError_ == ERROR_SUCCESS) sendError_ = ERROR_WRITE_FAULT;

@@ -40,7 +40,7 @@ public:
     void close() noexcept;
 
     // Holds an opened pipe pair (which may since have broken).
-    bool isConnected() const { return static_cast<bool>(writeHandle); }
+    bool isConnected() const { return static_cast<bool>(writeHandle_); }
     // How the last send ended.
     WriteResult lastWrite() const { return lastWrite_; }
     // The last send failed because the receiver did not read.
@@ -51,9 +51,9 @@ public:
     DWORD sendError() const { return sendError_; }
 
 private:
-    UniqueHandle writeHandle;
-    UniqueHandle readHandle;
-    UniqueHandle sendDone;  // event for the bounded write
+    UniqueHandle writeHandle_;
+    UniqueHandle readHandle_;
+    UniqueHandle sendDone_;  // event for the bounded write
     WriteResult lastWrite_ = WriteResult::Written;
     DWORD sendError_ = ERROR_SUCCESS;
 };
