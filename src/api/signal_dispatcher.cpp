@@ -108,10 +108,10 @@ void SignalDispatcher::registerOrderFunc(OrderCallback callback) noexcept {
         bool ok;
         {
             ExclusiveLock guard(registerLock);
-            serverChannel.configure(pipeBaseName, ".");
-            ok = serverChannel.open(true, "QUIT", callback);
+            pipeReceiver.configure(pipeBaseName, ".");
+            ok = pipeReceiver.open("QUIT", callback);
         }
-        writeLog(registrationText(reinterpret_cast<uintptr_t>(&serverChannel), ok).c_str());
+        writeLog(registrationText(reinterpret_cast<uintptr_t>(&pipeReceiver), ok).c_str());
     } catch (...) {
     }
 }

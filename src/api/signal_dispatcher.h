@@ -28,7 +28,7 @@
 #include "output/append_files.h"
 #include "output/file_names.h"
 #include "output/log_file.h"
-#include "pipe/pipe_channel.h"
+#include "pipe/pipe_receiver.h"
 #include "pipe/pipe_relay.h"
 #include "status/status_file.h"
 #include "status/status_report.h"
@@ -180,9 +180,9 @@ private:
     const TcpRoute *tcpRoute(const std::string &symbol) const;
     SymbolEntry &symbolEntry(const std::string &symbol);
 
-    PipeRelay pipeRelay;  // owns the client channel
+    PipeRelay pipeRelay;  // owns the sending end
     SharedHealth pipeHealth;
-    PipeChannel serverChannel;
+    PipeReceiver pipeReceiver;
     EndpointTable endpoints;
     // Built with the table and never changed after: read without a lock.
     std::map<std::string, SharedHealth> serverHealth;  // by "host:port"
@@ -240,7 +240,7 @@ private:
     bool deliveryStopping = false;
     UniqueHandle deliveryStop;
     SRWLOCK startLock = SRWLOCK_INIT;
-    // Registrations from several host threads must not open the server channel at once.
+    // Registrations from several host threads must not open the receiver at once.
     SRWLOCK registerLock = SRWLOCK_INIT;
 };
 

@@ -15,9 +15,9 @@ constexpr const char *kAbsent = "\x01\x02varnex-absent\x02\x01";
 }  // namespace
 
 SettingsFile::SettingsFile(const char *name) {
-    std::memset(fileName, 0, sizeof fileName);
+    std::memset(fileName_, 0, sizeof fileName_);
     // Longer names are cut so the buffer always keeps its terminating NUL.
-    std::strncpy(fileName, name, sizeof fileName - 1);
+    std::strncpy(fileName_, name, sizeof fileName_ - 1);
 }
 
 bool SettingsFile::lookUp(const char *section, const char *key, std::string &value) const {
@@ -25,7 +25,7 @@ bool SettingsFile::lookUp(const char *section, const char *key, std::string &val
     // when it is long (a list of a hundred client identifiers).
     value.assign(kLongestValue + 1, '\0');
     const DWORD length = GetPrivateProfileStringA(section, key, kAbsent, &value[0],
-                                                  static_cast<DWORD>(value.size()), fileName);
+                                                  static_cast<DWORD>(value.size()), fileName_);
     value.resize(length);
     if (value != kAbsent) return true;
     value.clear();

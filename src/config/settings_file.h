@@ -23,7 +23,7 @@ public:
     static constexpr size_t kLongestValue = 32767;
 
 private:
-    char fileName[255];
+    char fileName_[255];
 };
 
 }  // namespace varnex

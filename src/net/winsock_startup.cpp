@@ -44,13 +44,13 @@ int32_t socketUsers() noexcept {
 }
 
 bool SocketsStarted::acquire() noexcept {
-    if (!held) held = acquireSockets();
-    return held;
+    if (!held_) held_ = acquireSockets();
+    return held_;
 }
 
 void SocketsStarted::release() noexcept {
-    if (held) releaseSockets();
-    held = false;
+    if (held_) releaseSockets();
+    held_ = false;
 }
 
 }  // namespace varnex

@@ -22,7 +22,7 @@ public:
     SocketsStarted() = default;
     ~SocketsStarted() { release(); }
     // Moved, the unit goes with it.
-    SocketsStarted(SocketsStarted &&other) noexcept : held(other.held) { other.held = false; }
+    SocketsStarted(SocketsStarted &&other) noexcept : held_(other.held_) { other.held_ = false; }
     SocketsStarted(const SocketsStarted &) = delete;
     SocketsStarted &operator=(const SocketsStarted &) = delete;
     // True when a unit is held; a failed start is left for the next socket to report.
@@ -32,10 +32,10 @@ public:
     // DllMain (it may unload the protocol helpers and deadlock on the loader
     // lock), so an unload leaves Windows Sockets started; the process's next
     // start-up only counts up.
-    void leaveStarted() noexcept { held = false; }
+    void leaveStarted() noexcept { held_ = false; }
 
 private:
-    bool held = false;
+    bool held_ = false;
 };
 
 }  // namespace varnex

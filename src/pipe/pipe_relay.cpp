@@ -10,14 +10,14 @@ PipeRelay::~PipeRelay() { close(); }
 
 void PipeRelay::close() noexcept {
     DeadlineGuard guard(lock_, kNoDeadline);
-    channel_.close();
+    sender_.close();
 }
 
 void PipeRelay::retire() noexcept {
     retired_ = true;
     // Not waited for: a send under way closes it as it ends.
     DeadlineGuard guard(lock_, 0);
-    if (guard) channel_.close();
+    if (guard) sender_.close();
 }
 
 PipeRelay::Attempt PipeRelay::attempt(const std::string &message, ULONGLONG deadline) {
@@ -39,13 +39,13 @@ PipeRelay::Attempt PipeRelay::attempt(const std::string &message, ULONGLONG dead
     // with fresh pipes, or it stopped reading and a write given up on may
     // have left part of a message in the pipe, which the receiver drops
     // when its sender goes (kept, it would run into the next message).
-    if (channel_.isConnected()) {
+    if (sender_.isConnected()) {
         if (send(message, deadline, result)) return result;
-        channel_.disconnect();
+        sender_.disconnect();
         // A receiver that stopped reading would not read a new connection either.
         if (result.stalled) return result;
     }
-    result.openError = channel_.openOnce();
+    result.openError = sender_.openOnce();
     if (result.openError == ERROR_SUCCESS) send(message, deadline, result);
     return result;
 }
@@ -53,7 +53,7 @@ PipeRelay::Attempt PipeRelay::attempt(const std::string &message, ULONGLONG dead
 bool PipeRelay::send(const std::string &message, ULONGLONG deadline, Attempt &result) {
     const ULONGLONG now = GetTickCount64();
     const DWORD limitMs = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-    result.reached = channel_.send(message, limitMs);
+    result.reached = sender_.send(message, limitMs);
     if (result.reached) {
         lastTakenMs_ = GetTickCount64();
         return true;
@@ -61,17 +61,17 @@ bool PipeRelay::send(const std::string &message, ULONGLONG deadline, Attempt &re
     // A send whose time went on waiting for its turn, and that the receiver,
     // busy with the orders before it, had no time to take, says nothing
     // against the receiver; the pipes are as they were and stay.
-    if (limitMs < PipeChannel::kSendLimitMs && channel_.lastWrite() == WriteResult::NotTaken) {
+    if (limitMs < PipeSender::kSendLimitMs && sender_.lastWrite() == WriteResult::NotTaken) {
         result.noTurn = true;
         return true;
     }
-    result.stalled = channel_.sendTimedOut();
-    result.sendError = channel_.sendError();
+    result.stalled = sender_.sendTimedOut();
+    result.sendError = sender_.sendError();
     return false;
 }
 
 RelayOutcome PipeRelay::relay(const std::string &message) {
-    const ULONGLONG start = GetTickCount64(), deadline = start + PipeChannel::kSendLimitMs;
+    const ULONGLONG start = GetTickCount64(), deadline = start + PipeSender::kSendLimitMs;
     Attempt tried = attempt(message, deadline);
     // Another sender holds the receiver, or it is taking leave of its
     // previous sender and will offer its pipes again in a moment (they
@@ -80,7 +80,7 @@ RelayOutcome PipeRelay::relay(const std::string &message) {
     // between tries, so other symbols' relays go on meanwhile.
     if (!tried.reached && tried.openError == ERROR_PIPE_BUSY && !busyWaiter_.exchange(true)) {
         // Within the relay's own bound too.
-        const ULONGLONG busyDeadline = std::min(GetTickCount64() + PipeChannel::kBusyWaitMs, deadline);
+        const ULONGLONG busyDeadline = std::min(GetTickCount64() + PipeSender::kBusyWaitMs, deadline);
         while (!tried.reached && !tried.noTurn && GetTickCount64() < busyDeadline &&
                (tried.openError == ERROR_PIPE_BUSY || tried.openError == ERROR_FILE_NOT_FOUND)) {
             Sleep(1);
@@ -98,9 +98,9 @@ RelayOutcome PipeRelay::relay(const std::string &message) {
     // meanwhile it is slow, and still up; if it took nothing for the whole
     // bound, it is not reading, as for the sender ahead that waited on it.
     if (tried.noTurn && lastTakenMs_ >= start) {
-        outcome.reason = receiverSlowText(PipeChannel::kSendLimitMs);
+        outcome.reason = receiverSlowText(PipeSender::kSendLimitMs);
     } else if (tried.stalled || tried.noTurn) {
-        outcome.reason = receiverNotReadingText(PipeChannel::kSendLimitMs);
+        outcome.reason = receiverNotReadingText(PipeSender::kSendLimitMs);
         outcome.down = true;
     } else if (tried.openError == ERROR_PIPE_BUSY) {
         outcome.reason = receiverBusyText(tried.openError);

@@ -1,5 +1,5 @@
 // The sending side of the order pipes: every changed position of this
-// library goes through its one client channel, kept connected between relays.
+// library goes through its one sending end, kept connected between relays.
 #ifndef VARNEX_PIPE_PIPE_RELAY_H
 #define VARNEX_PIPE_PIPE_RELAY_H
 
@@ -10,13 +10,13 @@
 
 #include "common/locks.h"
 #include "common/relay_outcome.h"
-#include "pipe/pipe_channel.h"
+#include "pipe/pipe_sender.h"
 
 namespace varnex {
 
 class PipeRelay {
 public:
-    explicit PipeRelay(const std::string &pipeBaseName) { channel_.configure(pipeBaseName, "."); }
+    explicit PipeRelay(const std::string &pipeBaseName) { sender_.configure(pipeBaseName, "."); }
     ~PipeRelay();
     PipeRelay(const PipeRelay &) = delete;
     PipeRelay &operator=(const PipeRelay &) = delete;
@@ -24,13 +24,13 @@ public:
     // Writes `message` + NUL to the receiver; reached when all of it was
     // written. The log holds the line that reports it, and a line that says
     // why when it was not. The whole relay, the wait for its turn among this
-    // library's senders included, keeps to PipeChannel::kSendLimitMs: a
+    // library's senders included, keeps to PipeSender::kSendLimitMs: a
     // sender whose turn does not come in time, or whose time runs out
     // before the receiver, busy with the orders before it, takes its order,
     // sends nothing and reports a slow receiver (one that took other orders
     // meanwhile) or one not reading (one that took nothing all that time). A receiver that answers
     // "busy" (another sender holds it, or it is between two senders) is
-    // waited for once, at most PipeChannel::kBusyWaitMs, by one relay at a
+    // waited for once, at most PipeSender::kBusyWaitMs, by one relay at a
     // time, with no lock held between tries. Such a receiver, and one that
     // takes nothing for the whole bound, is reported down; a slow or missing
     // receiver is not (a missing one costs nothing to look for, and may
@@ -64,9 +64,9 @@ private:
     std::atomic<bool> retired_{false};
     // Set while one relay waits for a busy receiver.
     std::atomic<bool> busyWaiter_{false};
-    // Guards channel_ for one open-and-send; several symbols relay at once.
+    // Guards sender_ for one open-and-send; several symbols relay at once.
     DeadlineLock lock_;
-    PipeChannel channel_;
+    PipeSender sender_;
 };
 
 }  // namespace varnex

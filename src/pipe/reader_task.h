@@ -33,7 +33,7 @@ struct PipeReaderTask final : LibraryThread::Task {
     // Guards the pipe handles and the claim. The reader uses the pipes
     // without it, for it is the only thread that closes them (release(), as
     // it ends), except once it is inside the host's callback for good and
-    // will never use them again (PipeReader::stop). A server-side send
+    // will never use them again (PipeReader::stop). The receiving end's send
     // takes its own handle of the "_OUT" pipe under it. Nothing waits on a
     // peer while holding it.
     SRWLOCK lock = SRWLOCK_INIT;

@@ -10,7 +10,7 @@
 
 #include "common/handles.h"
 #include "integration/host_runner.h"
-#include "pipe/pipe_channel.h"
+#include "pipe/pipe_sender.h"
 #include "proof/proof_table.h"
 #include "support/order_server.h"
 
@@ -361,7 +361,7 @@ TEST_F(PipeProof, ASlowOrderFunctionGetsEveryOrderAndAHungOneHoldsNoSenderPastIt
     // Each send gives up at the send limit, counted from its start; the call
     // adds its log and file steps, a few milliseconds, for which 250 ms are
     // left.
-    EXPECT_LT(longest, varnex::PipeChannel::kSendLimitMs + 250);
+    EXPECT_LT(longest, varnex::PipeSender::kSendLimitMs + 250);
     EXPECT_EQ(received.exitCode, 0u);
     EXPECT_NE(received.output.find("EXITING"), std::string::npos);
     EXPECT_EQ(registered, size_t(kReloads) + 1);

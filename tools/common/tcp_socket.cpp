@@ -20,7 +20,7 @@ struct TcpSocket::Shared {
     std::atomic<int32_t> count;
 };
 
-TcpSocket::TcpSocket() noexcept : shared(nullptr) {
+TcpSocket::TcpSocket() noexcept : shared_(nullptr) {
     if (!unit_.acquire()) {
         failure_ = kStartFailedText;
         return;
@@ -34,7 +34,7 @@ TcpSocket::TcpSocket() noexcept : shared(nullptr) {
     adopt(std::move(handle));
 }
 
-TcpSocket::TcpSocket(SOCKET handle) noexcept : shared(nullptr) {
+TcpSocket::TcpSocket(SOCKET handle) noexcept : shared_(nullptr) {
     UniqueSocket owned(handle);
     if (!unit_.acquire()) {
         failure_ = kStartFailedText;
@@ -43,7 +43,7 @@ TcpSocket::TcpSocket(SOCKET handle) noexcept : shared(nullptr) {
     adopt(std::move(owned));
 }
 
-TcpSocket::TcpSocket(varnex::TcpConnection &&connection) noexcept : shared(nullptr) {
+TcpSocket::TcpSocket(varnex::TcpConnection &&connection) noexcept : shared_(nullptr) {
     if (connection.failed()) {
         // Copying the text could only fail for want of memory.
         try {
@@ -57,10 +57,10 @@ TcpSocket::TcpSocket(varnex::TcpConnection &&connection) noexcept : shared(nullp
     adopt(connection.release());
 }
 
-TcpSocket::TcpSocket(const TcpSocket &other) noexcept : shared(nullptr) { share(other); }
+TcpSocket::TcpSocket(const TcpSocket &other) noexcept : shared_(nullptr) { share(other); }
 
 TcpSocket &TcpSocket::operator=(const TcpSocket &other) noexcept {
-    if (this != &other && (shared != other.shared || !shared)) {
+    if (this != &other && (shared_ != other.shared_ || !shared_)) {
         giveUp();
         share(other);
     }
@@ -70,30 +70,30 @@ TcpSocket &TcpSocket::operator=(const TcpSocket &other) noexcept {
 TcpSocket::~TcpSocket() { giveUp(); }
 
 void TcpSocket::adopt(UniqueSocket handle) noexcept {
-    shared = new (std::nothrow) Shared{UniqueSocket(), 1};
-    if (!shared) {
+    shared_ = new (std::nothrow) Shared{UniqueSocket(), 1};
+    if (!shared_) {
         handle.reset();  // closed while Windows Sockets is still started
         unit_.release();
         failure_ = kUnhandledText;
         return;
     }
-    shared->handle = std::move(handle);
+    shared_->handle = std::move(handle);
 }
 
 void TcpSocket::share(const TcpSocket &other) noexcept {
     failure_ = other.failure_;
-    shared = other.shared;
-    if (!shared) return;
-    shared->count.fetch_add(1, std::memory_order_relaxed);
+    shared_ = other.shared_;
+    if (!shared_) return;
+    shared_->count.fetch_add(1, std::memory_order_relaxed);
     unit_.acquire();  // the source holds a unit, so this only counts
 }
 
 void TcpSocket::giveUp() noexcept {
-    if (!shared) return;
+    if (!shared_) return;
     // The last holder, whichever thread it is on, sees every other's work
     // on the handle done before it closes it.
-    if (shared->count.fetch_sub(1, std::memory_order_acq_rel) == 1) delete shared;  // closes the handle
-    shared = nullptr;
+    if (shared_->count.fetch_sub(1, std::memory_order_acq_rel) == 1) delete shared_;  // closes the handle
+    shared_ = nullptr;
     unit_.release();
 }
 
@@ -103,12 +103,12 @@ void TcpSocket::fail(std::string text) noexcept {
 }
 
 void TcpSocket::close() noexcept {
-    if (shared) shared->handle.reset();
+    if (shared_) shared_->handle.reset();
 }
 
-SOCKET TcpSocket::nativeHandle() const { return shared ? shared->handle.get() : INVALID_SOCKET; }
+SOCKET TcpSocket::nativeHandle() const { return shared_ ? shared_->handle.get() : INVALID_SOCKET; }
 
-int32_t TcpSocket::shareCount() const { return shared ? shared->count.load() : 0; }
+int32_t TcpSocket::shareCount() const { return shared_ ? shared_->count.load() : 0; }
 
 int TcpSocket::sendBytes(const std::string &text) const { return varnex::sendAll(nativeHandle(), text); }
 
@@ -198,29 +198,29 @@ int32_t TcpServerSocket::boundPort() const {
 }
 
 SocketSelector::SocketSelector(const TcpSocket &first, const TcpSocket *second, int32_t pollOnly) {
-    FD_ZERO(&readable);
-    FD_SET(first.nativeHandle(), &readable);
-    if (second) FD_SET(second->nativeHandle(), &readable);
+    FD_ZERO(&readable_);
+    FD_SET(first.nativeHandle(), &readable_);
+    if (second) FD_SET(second->nativeHandle(), &readable_);
     timeval poll = {0, 1};
     wait(pollOnly == 1 ? &poll : nullptr);
 }
 
 SocketSelector::SocketSelector(const TcpSocket &socket, uint32_t limitMs) {
-    FD_ZERO(&readable);
-    FD_SET(socket.nativeHandle(), &readable);
+    FD_ZERO(&readable_);
+    FD_SET(socket.nativeHandle(), &readable_);
     timeval limit = varnex::timeLimit(limitMs);
     wait(&limit);
 }
 
 void SocketSelector::wait(timeval *limit) {
-    if (select(0, &readable, nullptr, nullptr, limit) == SOCKET_ERROR) {
+    if (select(0, &readable_, nullptr, nullptr, limit) == SOCKET_ERROR) {
         failed_ = true;
-        FD_ZERO(&readable);
+        FD_ZERO(&readable_);
     }
 }
 
 bool SocketSelector::isReady(const TcpSocket &socket) const {
-    return FD_ISSET(socket.nativeHandle(), const_cast<fd_set *>(&readable)) != 0;
+    return FD_ISSET(socket.nativeHandle(), const_cast<fd_set *>(&readable_)) != 0;
 }
 
 }  // namespace varnex_tools

@@ -73,7 +73,7 @@ private:
     // so that close() on one is seen by the others; null when failed. The
     // count is atomic: copies may be made and dropped on different threads
     // (using one socket from two threads at once is still the caller's to avoid).
-    Shared *shared;
+    Shared *shared_;
     varnex::SocketsStarted unit_;
     std::string failure_;
 };
@@ -117,7 +117,7 @@ public:
 
 private:
     void wait(timeval *limit);
-    fd_set readable;
+    fd_set readable_;
     bool failed_ = false;
 };
 

@@ -8,7 +8,7 @@
 #include "common/system_errors.h"
 #include "common/tool_text.h"
 #include "common/tool_win.h"
-#include "pipe/pipe_channel.h"
+#include "pipe/pipe_sender.h"
 
 using namespace varnex_tools;
 
@@ -58,10 +58,10 @@ bool pipesHeldElsewhere(DWORD &error) {
 // Sends "QUIT" as a sender would; a receiver whose last sender has just gone
 // offers its pipes again a moment later, so the opening is retried briefly.
 int sendQuit() {
-    varnex::PipeChannel channel;
-    channel.configure(varnex::kOrderPipeBaseName, ".");
+    varnex::PipeSender sender;
+    sender.configure(varnex::kOrderPipeBaseName, ".");
     const ULONGLONG deadline = GetTickCount64() + 3000;
-    while (!channel.open(false, "QUIT", nullptr)) {
+    while (!sender.open()) {
         if (GetTickCount64() >= deadline) {
             errorLine("varnex-orders: no receiver to stop: " + varnex::orderPipePath(true) +
                       " cannot be opened (none running, or another sender holds it)");
@@ -69,7 +69,7 @@ int sendQuit() {
         }
         Sleep(20);
     }
-    if (!channel.send("QUIT")) {
+    if (!sender.send("QUIT")) {
         errorLine("varnex-orders: the receiver did not take QUIT");
         return 1;
     }

@@ -1,58 +1,37 @@
-#include "pipe/pipe_channel.h"
-
-#include "pipe/pipe_io.h"
+#include "pipe/pipe_sender.h"
 
 namespace varnex {
 
-PipeChannel::PipeChannel() : serverMode(false), hostName("."), basePath(pipeBasePath("", ".")) {}
-
-PipeChannel::~PipeChannel() { close(); }
-
-void PipeChannel::close() noexcept {
-    writeHandle.reset();
-    readHandle.reset();
-    sendDone.reset();
-    reader.stop();
+void PipeSender::close() noexcept {
+    writeHandle_.reset();
+    readHandle_.reset();
+    sendDone_.reset();
 }
 
-void PipeChannel::configure(std::string name, std::string host) {
-    pipeName = std::move(name);
-    hostName = std::move(host);
-    basePath = pipeBasePath(pipeName, hostName);
-}
-
-std::string PipeChannel::pipePath(bool in) const { return varnex::pipePath(basePath, in); }
-
-bool PipeChannel::open(bool server, std::string stopWord, OrderCallback callback) {
-    serverMode = server;
-    if (!serverMode) return openClient();
-    return reader.start(pipePath(true), pipePath(false), std::move(stopWord), callback);
-}
-
-DWORD PipeChannel::openOnce() {
+DWORD PipeSender::openOnce() {
     UniqueHandle newRead(CreateFileA(pipePath(false).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!newRead) return GetLastError();
     UniqueHandle newWrite(CreateFileA(pipePath(true).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
     if (!newWrite) return GetLastError();
-    readHandle = std::move(newRead);
-    writeHandle = std::move(newWrite);
+    readHandle_ = std::move(newRead);
+    writeHandle_ = std::move(newWrite);
     return ERROR_SUCCESS;
 }
 
-void PipeChannel::disconnect() noexcept {
-    writeHandle.reset();
-    readHandle.reset();
+void PipeSender::disconnect() noexcept {
+    writeHandle_.reset();
+    readHandle_.reset();
 }
 
-bool PipeChannel::openClient() {
+bool PipeSender::open() {
     // While our earlier connection lives, the single instances are ours and
     // opening fails at once; that connection stays in use. Without one, a
     // receiver whose previous sender just went answers "busy" (and then,
     // briefly, "no such pipe") until its reader has fresh pipes ready; that
     // short wait is bounded.
-    const ULONGLONG deadline = GetTickCount64() + (writeHandle ? 0 : kBusyWaitMs);
+    const ULONGLONG deadline = GetTickCount64() + (writeHandle_ ? 0 : kBusyWaitMs);
     bool sawBusy = false;
     for (;;) {
         const DWORD error = openOnce();
@@ -66,12 +45,11 @@ bool PipeChannel::openClient() {
     }
 }
 
-bool PipeChannel::send(std::string text, DWORD limitMs) {
+bool PipeSender::send(std::string text, DWORD limitMs) {
     text.push_back('\0');
-    if (serverMode && reader.started()) return reader.send(text, kSendLimitMs);
-    if (!sendDone) sendDone.reset(createEvent());
+    if (!sendDone_) sendDone_.reset(createEvent());
     SetLastError(ERROR_SUCCESS);
-    const WriteResult result = boundedWrite(writeHandle.get(), sendDone.get(), text, limitMs);
+    const WriteResult result = boundedWrite(writeHandle_.get(), sendDone_.get(), text, limitMs);
     lastWrite_ = result;
     sendError_ = result == WriteResult::Written ? ERROR_SUCCESS : GetLastError();
     if (result == WriteResult::Failed && sendError_ == ERROR_SUCCESS) sendError_ = ERROR_WRITE_FAULT;
