@@ -34,12 +34,12 @@ void SignalDispatcher::queueOwed(SymbolEntry &entry) noexcept {
     if (!state.quantity) return;
     const Destinations lacking = state.delivery.lacking(deliverable(state.route));
     for (const LaneIndex index : {kFilesLane, kPeersLane}) {
-        Lane &lane = lanes[index];
+        Lane &lane = lanes_[index];
         if (state.owing[index] || lacking.within(lane.kinds).empty()) continue;
         if (!startLane(lane)) continue;  // no thread: the host's next signal tries again
         try {
-            ExclusiveLock guard(owingLock);
-            if (deliveryStopping) return;
+            ExclusiveLock guard(owingLock_);
+            if (deliveryStopping_) return;
             lane.owing.push_back(&entry);
             state.owing[index] = true;
         } catch (...) {
@@ -62,13 +62,13 @@ struct SignalDispatcher::LaneTask final : LibraryThread::Task {
 };
 
 bool SignalDispatcher::startLane(Lane &lane) noexcept {
-    ExclusiveLock guard(startLock);
+    ExclusiveLock guard(startLock_);
     if (lane.thread.started()) return true;
-    if (!deliveryStop) return false;
+    if (!deliveryStop_) return false;
     lane.wake.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!lane.wake) return false;
     std::unique_ptr<LaneTask> task(
-        new (std::nothrow) LaneTask(*this, &lane == &lanes[kFilesLane] ? kFilesLane : kPeersLane));
+        new (std::nothrow) LaneTask(*this, &lane == &lanes_[kFilesLane] ? kFilesLane : kPeersLane));
     if (!task || !lane.thread.start(std::move(task))) return false;
     // Confirmed, so that an unload right after finds it where it can be ended.
     lane.thread.confirmStarted(1000);
@@ -76,14 +76,14 @@ bool SignalDispatcher::startLane(Lane &lane) noexcept {
 }
 
 void SignalDispatcher::deliverOwed(LaneIndex index) noexcept {
-    Lane &lane = lanes[index];
+    Lane &lane = lanes_[index];
     ULONGLONG nextReceiverLook = 0;
     for (;;) {
         std::vector<SymbolEntry *> listed;
         bool copied = false;
         try {
-            ExclusiveLock guard(owingLock);
-            if (deliveryStopping) return;
+            ExclusiveLock guard(owingLock_);
+            if (deliveryStopping_) return;
             listed = lane.owing;
             copied = true;
         } catch (...) {
@@ -111,19 +111,19 @@ void SignalDispatcher::deliverOwed(LaneIndex index) noexcept {
             }
         }
         DWORD pause = again ? 0 : !copied || !listed.empty() ? lane.busyMs : INFINITE;
-        if (index == kPeersLane && statusFile) {
+        if (index == kPeersLane && statusFile_) {
             keepStatus();
             pause = pause < kStatusMs ? pause : kStatusMs;
         }
-        const HANDLE waits[] = {lane.wake.get(), deliveryStop.get()};
+        const HANDLE waits[] = {lane.wake.get(), deliveryStop_.get()};
         WaitForMultipleObjects(2, waits, FALSE, pause);
     }
 }
 
 void SignalDispatcher::unlist(LaneIndex index, SymbolEntry &entry) {
-    ExclusiveLock guard(owingLock);
+    ExclusiveLock guard(owingLock_);
     entry.second.owing[index] = false;
-    std::vector<SymbolEntry *> &owing = lanes[index].owing;
+    std::vector<SymbolEntry *> &owing = lanes_[index].owing;
     owing.erase(std::remove(owing.begin(), owing.end(), &entry), owing.end());
 }
 
@@ -133,13 +133,13 @@ bool SignalDispatcher::retryOwedFiles(SymbolEntry &entry) {
     if (!state.turn.tryLock()) return true;
     TakenTicket turn(state.turn);
     const Destinations due =
-        state.quantity ? state.delivery.lacking(deliverable(state.route)).within(lanes[kFilesLane].kinds)
+        state.quantity ? state.delivery.lacking(deliverable(state.route)).within(lanes_[kFilesLane].kinds)
                        : Destinations();
     if (!due.empty()) {
         const std::string quantityText = toText(*state.quantity), priceText = toText(state.price);
         const SignalCall call{entry.first, quantityText, priceText};
-        FileStep signalFile(call, Destination::SignalFile, driverName, files, &debugFiles);
-        FileStep debugFile(call, Destination::SignalDebugFile, driverName, files, &debugFiles);
+        FileStep signalFile(call, Destination::SignalFile, driverName_, files_, &debugFiles_);
+        FileStep debugFile(call, Destination::SignalDebugFile, driverName_, files_, &debugFiles_);
         // A try that fails again says nothing new: only the one that gets
         // through is logged, as a resend.
         LogBatch quiet(nullptr);
@@ -151,7 +151,7 @@ bool SignalDispatcher::retryOwedFiles(SymbolEntry &entry) {
             if (outcome.reached) reached.add(step->kind());
         }
         if (!reached.empty())
-            LogBatch(logMode ? logFile.get() : nullptr).add(resendText(call.symbol, reached));
+            LogBatch(logMode_ ? logFile_.get() : nullptr).add(resendText(call.symbol, reached));
     }
     if (!state.delivery.lacking(due).empty()) return true;
     unlist(kFilesLane, entry);
@@ -161,7 +161,7 @@ bool SignalDispatcher::retryOwedFiles(SymbolEntry &entry) {
 bool SignalDispatcher::choosePeer(SymbolEntry &entry, const Round &round, PeerTry &chosen) {
     SymbolState &state = entry.second;
     const Destinations due =
-        state.quantity ? state.delivery.lacking(deliverable(state.route)).within(lanes[kPeersLane].kinds)
+        state.quantity ? state.delivery.lacking(deliverable(state.route)).within(lanes_[kPeersLane].kinds)
                        : Destinations();
     if (due.empty()) {
         unlist(kPeersLane, entry);
@@ -173,7 +173,7 @@ bool SignalDispatcher::choosePeer(SymbolEntry &entry, const Round &round, PeerTr
         // The pipe only while a receiver holds its claim, and no more this
         // round once a receiver took nothing.
         if (d == Destination::Pipe && (!round.receiverThere || round.pipeMissed)) continue;
-        SharedHealth *health = d == Destination::Pipe ? &pipeHealth : state.route->health;
+        SharedHealth *health = d == Destination::Pipe ? &pipeHealth_ : state.route->health;
         ReachedCounts reached;
         reached.of[static_cast<int>(d)] = health->reachedCount();
         // After the symbol's own pause, as a host's signal would try it.
@@ -193,10 +193,10 @@ bool SignalDispatcher::choosePeer(SymbolEntry &entry, const Round &round, PeerTr
 RelayOutcome SignalDispatcher::tryPeer(SymbolEntry &entry, const PeerTry &chosen, std::string &console) {
     const std::string quantityText = toText(chosen.quantity), priceText = toText(chosen.price);
     const SignalCall call{entry.first, quantityText, priceText};
-    PipeStep pipe(call, pipeRelay, pipeHealth);
-    TcpStep tcp(call, entry.second.route, deliveryStop.get());
+    PipeStep pipe(call, pipeRelay_, pipeHealth_);
+    TcpStep tcp(call, entry.second.route, deliveryStop_.get());
     DestinationStep &step = chosen.kind == Destination::Pipe ? static_cast<DestinationStep &>(pipe) : tcp;
-    LogBatch log(logMode ? logFile.get() : nullptr);
+    LogBatch log(logMode_ ? logFile_.get() : nullptr);
     log.add(resendText(call.symbol, Destinations().add(chosen.kind)));
     RelayOutcome outcome = step.relay(step.message(), log);
     for (const std::string &text : outcome.log) log.add(text);
@@ -245,11 +245,11 @@ bool SignalDispatcher::retryOwedPeer(SymbolEntry &entry, Round &round) {
 }
 
 void SignalDispatcher::logStillOwed() noexcept {
-    if (!logMode || !resendMode) return;
+    if (!logMode_ || !resendMode_) return;
     try {
-        LogBatch log(logFile.get());
+        LogBatch log(logFile_.get());
         // No host call runs at an unload: the book is read without its locks.
-        for (const SymbolEntry &entry : symbols) {
+        for (const SymbolEntry &entry : symbols_) {
             const SymbolState &state = entry.second;
             if (!state.quantity) continue;
             const Destinations lacking = state.delivery.lacking(owedBy(state.route));
@@ -268,12 +268,12 @@ void SignalDispatcher::logStillOwed() noexcept {
 
 bool SignalDispatcher::prepareUnload() noexcept {
     {
-        ExclusiveLock guard(owingLock);
-        deliveryStopping = true;
+        ExclusiveLock guard(owingLock_);
+        deliveryStopping_ = true;
     }
-    if (deliveryStop) SetEvent(deliveryStop.get());
+    if (deliveryStop_) SetEvent(deliveryStop_.get());
     bool ended = true;
-    for (Lane &lane : lanes)
+    for (Lane &lane : lanes_)
         ended &= lane.thread.stop(kDeliveryStopMs, nullptr) != LibraryThread::Ending::Pinned;
     if (ended) {
         logStillOwed();
@@ -281,9 +281,9 @@ bool SignalDispatcher::prepareUnload() noexcept {
     } else {
         // This dispatcher stays for good, with the lane held somewhere: its
         // connection must not keep the receiver from the next load's relays.
-        pipeRelay.retire();
+        pipeRelay_.retire();
     }
-    socketsStarted.leaveStarted();
+    socketsStarted_.leaveStarted();
     return ended;
 }
 

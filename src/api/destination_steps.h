@@ -106,7 +106,7 @@ private:
 };
 
 // A symbol's signal file (rewritten) or debug file (appended to, through
-// `debugFiles`). Its path is made on first need: most signals never ask. A
+// the dispatcher's debug files). Its path is made on first need: most signals never ask. A
 // file has no health and no pause: a try costs a few hundred microseconds,
 // so the host's thread tries it at every signal that owes it, and a file a
 // reader holds is tried again by the library's delivery thread every few

@@ -57,14 +57,14 @@ StatusReport SignalDispatcher::describeProcess() {
 }
 
 StatusReport SignalDispatcher::currentStatus(bool unloaded) {
-    StatusReport report = processFacts;
+    StatusReport report = processFacts_;
     report.ended = unloaded;
     const uint64_t now = GetTickCount64();
-    if (varnexMode) report.destinations.push_back(healthReport("order pipe", pipeHealth, now));
-    for (const auto &server : serverHealth)
+    if (varnexMode_) report.destinations.push_back(healthReport("order pipe", pipeHealth_, now));
+    for (const auto &server : serverHealth_)
         report.destinations.push_back(healthReport(server.first, server.second, now));
-    if (signalMode) report.destinations.push_back({"signal files", "up", "", "", -1, 0, {}});
-    if (signalMode && signalDebugMode)
+    if (signalMode_) report.destinations.push_back({"signal files", "up", "", "", -1, 0, {}});
+    if (signalMode_ && signalDebugMode_)
         report.destinations.push_back({"signal debug files", "up", "", "", -1, 0, {}});
     addOwed(report, now);
     return report;
@@ -73,8 +73,8 @@ StatusReport SignalDispatcher::currentStatus(bool unloaded) {
 void SignalDispatcher::addOwed(StatusReport &report, uint64_t now) {
     std::vector<SymbolEntry *> listed;
     {
-        ExclusiveLock guard(owingLock);
-        for (const Lane &lane : lanes) listed.insert(listed.end(), lane.owing.begin(), lane.owing.end());
+        ExclusiveLock guard(owingLock_);
+        for (const Lane &lane : lanes_) listed.insert(listed.end(), lane.owing.begin(), lane.owing.end());
     }
     std::sort(listed.begin(), listed.end());
     listed.erase(std::unique(listed.begin(), listed.end()), listed.end());
@@ -114,45 +114,45 @@ void SignalDispatcher::addOwed(StatusReport &report, uint64_t now) {
 
 void SignalDispatcher::keepStatus() noexcept {
     const ULONGLONG now = GetTickCount64();
-    if (!statusFile || now < nextStatusMs) return;
-    nextStatusMs = now + kStatusMs;
+    if (!statusFile_ || now < nextStatusMs_) return;
+    nextStatusMs_ = now + kStatusMs;
     try {
         StatusReport report = currentStatus(false);
         // Written only when something in it changed.
-        report.updated = lastStatus.updated;
-        if (!lastStatus.updated.empty() && report == lastStatus) return;
+        report.updated = lastStatus_.updated;
+        if (!lastStatus_.updated.empty() && report == lastStatus_) return;
         report.updated = stampText(localNow());
-        if (!statusFile->write(statusText(report))) return;
-        lastStatusClear = report.clear();
-        lastStatus = report;
+        if (!statusFile_->write(statusText(report))) return;
+        lastStatusClear_ = report.clear();
+        lastStatus_ = report;
     } catch (...) {
         // No memory for the report: the next one comes in a second.
     }
 }
 
 void SignalDispatcher::atProcessExit() noexcept {
-    if (statusFile && lastStatusClear) statusFile->remove();
+    if (statusFile_ && lastStatusClear_) statusFile_->remove();
     // The files lane may have been ended between writing a signal file's new
     // copy and moving it into place: the copy is not left in the folder.
     // driverName is a prefix: the files are in the folder it ends in.
-    const std::string folder = driverName.substr(0, driverName.find_last_of("\\/") + 1);
-    if (const DWORD lane = lanes[kFilesLane].thread.id())
+    const std::string folder = driverName_.substr(0, driverName_.find_last_of("\\/") + 1);
+    if (const DWORD lane = lanes_[kFilesLane].thread.id())
         DeleteFileA(rewriteTempPath(folder, GetCurrentProcessId(), lane).c_str());
 }
 
 void SignalDispatcher::endStatus() noexcept {
-    if (!statusFile) return;
+    if (!statusFile_) return;
     try {
         StatusReport report = currentStatus(true);
         // What was still owed at the unload stays readable; else nothing is left.
         if (report.clear()) {
-            statusFile->remove();
+            statusFile_->remove();
             return;
         }
         report.updated = stampText(localNow());
-        statusFile->write(statusText(report));
+        statusFile_->write(statusText(report));
     } catch (...) {
-        statusFile->remove();
+        statusFile_->remove();
     }
 }
 

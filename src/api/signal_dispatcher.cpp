@@ -22,23 +22,23 @@
 namespace varnex {
 
 SignalDispatcher::SignalDispatcher()
-    : pipeRelay(kOrderPipeBaseName),
-      initialised(false),
-      varnexMode(false),
-      signalMode(false),
-      signalDebugMode(false),
-      socketClient(false),
-      logMode(false),
-      resendMode(false) {
-    pipeBaseName = kOrderPipeBaseName;
-    lanes[kFilesLane].kinds.add(Destination::SignalFile).add(Destination::SignalDebugFile);
-    lanes[kFilesLane].busyMs = kFileRetryMs;
-    lanes[kPeersLane].kinds.add(Destination::Pipe).add(Destination::Tcp);
-    lanes[kPeersLane].busyMs = kPeerLookMs;
-    deliveryStop.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    : pipeRelay_(kOrderPipeBaseName),
+      initialised_(false),
+      varnexMode_(false),
+      signalMode_(false),
+      signalDebugMode_(false),
+      socketClient_(false),
+      logMode_(false),
+      resendMode_(false) {
+    pipeBaseName_ = kOrderPipeBaseName;
+    lanes_[kFilesLane].kinds.add(Destination::SignalFile).add(Destination::SignalDebugFile);
+    lanes_[kFilesLane].busyMs = kFileRetryMs;
+    lanes_[kPeersLane].kinds.add(Destination::Pipe).add(Destination::Tcp);
+    lanes_[kPeersLane].busyMs = kPeerLookMs;
+    deliveryStop_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     readConfiguration();
     // The status is kept from the start, also while nothing is owed.
-    if (statusFile) startLane(lanes[kPeersLane]);
+    if (statusFile_) startLane(lanes_[kPeersLane]);
 }
 
 void SignalDispatcher::initial() noexcept {
@@ -47,7 +47,7 @@ void SignalDispatcher::initial() noexcept {
 }
 
 bool SignalDispatcher::readConfiguration() noexcept {
-    if (initialised) return true;
+    if (initialised_) return true;
     const std::optional<VarnexConfig> read = readVarnexConfig(SettingsFile(kVarnexIniName));
     if (!read) return false;
     const VarnexConfig &config = *read;
@@ -56,62 +56,62 @@ bool SignalDispatcher::readConfiguration() noexcept {
     } catch (...) {
         return false;
     }
-    initialised = true;
+    initialised_ = true;
     return true;
 }
 
 void SignalDispatcher::takeConfiguration(const VarnexConfig &config) {
-    resendMode = config.resendMode.on;
-    statusMode = config.statusMode.on;
-    processFacts = describeProcess();
+    resendMode_ = config.resendMode.on;
+    statusMode_ = config.statusMode.on;
+    processFacts_ = describeProcess();
     // While positions are kept owed, the delivery threads alone try a
     // destination that is down; without, the host's relays find out.
-    const RetryRule rule = resendMode ? kLibraryTries : kHostTries;
-    pipeHealth.setRule(rule);
-    driverName = config.driverName.value;
-    varnexMode = config.varnexMode.on;
-    signalMode = config.signalMode.on;
+    const RetryRule rule = resendMode_ ? kLibraryTries : kHostTries;
+    pipeHealth_.setRule(rule);
+    driverName_ = config.driverName.value;
+    varnexMode_ = config.varnexMode.on;
+    signalMode_ = config.signalMode.on;
     // Every file name is known, also those whose switch is off: no symbol's
     // file may take any of them, whichever switches are on.
-    files = LibraryFiles{config.signalFile.value, config.signalDebugFile.value, config.logFile.value};
-    signalDebugMode = config.signalDebugMode.on;
-    socketClient = config.socketClient.on;
-    if (socketClient) {
-        endpoints = endpointTable(config.endpoints);
-        for (const auto &entry : endpoints) {
+    files_ = LibraryFiles{config.signalFile.value, config.signalDebugFile.value, config.logFile.value};
+    signalDebugMode_ = config.signalDebugMode.on;
+    socketClient_ = config.socketClient.on;
+    if (socketClient_) {
+        endpoints_ = endpointTable(config.endpoints);
+        for (const auto &entry : endpoints_) {
             const ClientEndpoint &endpoint = entry.second;
             std::string label = serverLabel(endpoint);
-            SharedHealth *health = &serverHealth[label];
+            SharedHealth *health = &serverHealth_[label];
             health->setRule(rule);
-            tcpRoutes.emplace(entry.first, TcpRoute{&endpoint, health, std::move(label)});
+            tcpRoutes_.emplace(entry.first, TcpRoute{&endpoint, health, std::move(label)});
         }
-        socketsStarted.acquire();
+        socketsStarted_.acquire();
     }
-    logMode = config.logMode.on;
-    if (logMode) {
-        logFile.reset(new LogFile(driverName, files.logFile,
-                                  logRotationOf(config.logRotate.value) == LogRotation::Daily,
-                                  config.logKeepDays.value));
+    logMode_ = config.logMode.on;
+    if (logMode_) {
+        logFile_.reset(new LogFile(driverName_, files_.logFile,
+                                   logRotationOf(config.logRotate.value) == LogRotation::Daily,
+                                   config.logKeepDays.value));
         // Said once per load: what the file asks for that the library does otherwise.
-        for (const std::string &note : valuesNotTakenAsWritten(config)) logFile->append(note);
+        for (const std::string &note : valuesNotTakenAsWritten(config)) logFile_->append(note);
     }
     // Only into a folder that is there: a driverName left empty or wrong
     // must not put a file where nobody asked for one.
-    const DWORD folder = GetFileAttributesA(driverName.c_str());
-    if (statusMode && !driverName.empty() && folder != INVALID_FILE_ATTRIBUTES &&
+    const DWORD folder = GetFileAttributesA(driverName_.c_str());
+    if (statusMode_ && !driverName_.empty() && folder != INVALID_FILE_ATTRIBUTES &&
         (folder & FILE_ATTRIBUTE_DIRECTORY))
-        statusFile.reset(new StatusFile(driverName, GetCurrentProcessId()));
+        statusFile_.reset(new StatusFile(driverName_, GetCurrentProcessId()));
 }
 
 void SignalDispatcher::registerOrderFunc(OrderCallback callback) noexcept {
     try {
         bool ok;
         {
-            ExclusiveLock guard(registerLock);
-            pipeReceiver.configure(pipeBaseName, ".");
-            ok = pipeReceiver.open("QUIT", callback);
+            ExclusiveLock guard(registerLock_);
+            pipeReceiver_.configure(pipeBaseName_, ".");
+            ok = pipeReceiver_.open("QUIT", callback);
         }
-        writeLog(registrationText(reinterpret_cast<uintptr_t>(&pipeReceiver), ok).c_str());
+        writeLog(registrationText(reinterpret_cast<uintptr_t>(&pipeReceiver_), ok).c_str());
     } catch (...) {
     }
 }
@@ -126,7 +126,7 @@ void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const c
         SymbolEntry &entry = symbolEntry(key);
         SymbolState &state = entry.second;
         TicketGuard turn(state.turn);
-        LogBatch log(logMode ? logFile.get() : nullptr);
+        LogBatch log(logMode_ ? logFile_.get() : nullptr);
         runPipeline(state, key, quantity, price, log, console);
         queueOwed(entry);
     } catch (...) {
@@ -137,30 +137,30 @@ void SignalDispatcher::process(int32_t year, int32_t month, int32_t day, const c
 
 SignalDispatcher::SymbolEntry &SignalDispatcher::symbolEntry(const std::string &symbol) {
     {
-        SharedLock guard(symbolsLock);
-        const auto found = symbols.find(symbol);
-        if (found != symbols.end()) return *found;
+        SharedLock guard(symbolsLock_);
+        const auto found = symbols_.find(symbol);
+        if (found != symbols_.end()) return *found;
     }
-    ExclusiveLock guard(symbolsLock);
-    const auto made = symbols.try_emplace(symbol);
-    if (made.second && socketClient) made.first->second.route = tcpRoute(symbol);
+    ExclusiveLock guard(symbolsLock_);
+    const auto made = symbols_.try_emplace(symbol);
+    if (made.second && socketClient_) made.first->second.route = tcpRoute(symbol);
     return *made.first;
 }
 
 const TcpRoute *SignalDispatcher::tcpRoute(const std::string &symbol) const {
-    const auto found = tcpRoutes.find(symbol);
-    return found == tcpRoutes.end() ? nullptr : &found->second;
+    const auto found = tcpRoutes_.find(symbol);
+    return found == tcpRoutes_.end() ? nullptr : &found->second;
 }
 
 Destinations SignalDispatcher::owedBy(const TcpRoute *route) const {
     Destinations owed;
-    if (varnexMode) owed.add(Destination::Pipe);
+    if (varnexMode_) owed.add(Destination::Pipe);
     // A symbol without a server has no TCP destination to make good, nor
     // has one whose server's port can take no connection: its relays say so
     // with each change, and nothing is kept owed that could never arrive.
     if (route && isTcpPort(route->endpoint->port)) owed.add(Destination::Tcp);
-    if (signalMode) owed.add(Destination::SignalFile);
-    if (signalMode && signalDebugMode) owed.add(Destination::SignalDebugFile);
+    if (signalMode_) owed.add(Destination::SignalFile);
+    if (signalMode_ && signalDebugMode_) owed.add(Destination::SignalDebugFile);
     return owed;
 }
 
@@ -258,14 +258,14 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
     const std::string priceText = toText(price);
     if (log.on()) log.add(signalLogText(symbol, quantityText, priceText));
     const bool unchanged = checkPosition(state, symbol, quantity, log);
-    if (unchanged && !resendMode) return;
+    if (unchanged && !resendMode_) return;
     if (!unchanged) state.price = price;
     const TcpRoute *route = state.route;
     const SignalCall call{symbol, quantityText, priceText};
-    PipeStep pipe(call, pipeRelay, pipeHealth);
+    PipeStep pipe(call, pipeRelay_, pipeHealth_);
     TcpStep tcp(call, route);
-    FileStep signalFile(call, Destination::SignalFile, driverName, files, &debugFiles);
-    FileStep debugFile(call, Destination::SignalDebugFile, driverName, files, &debugFiles);
+    FileStep signalFile(call, Destination::SignalFile, driverName_, files_, &debugFiles_);
+    FileStep debugFile(call, Destination::SignalDebugFile, driverName_, files_, &debugFiles_);
     Steps steps = {&pipe, &tcp, &signalFile, &debugFile};
     const Destinations owed = owedBy(route);
     const uint64_t now = GetTickCount64();
@@ -276,7 +276,7 @@ void SignalDispatcher::runPipeline(SymbolState &state, const std::string &symbol
         if (!owed.empty()) state.delivery.positionChanged();
         // A changed position runs the TCP step for every symbol, which logs
         // an empty text for one without a server.
-        if (socketClient) due.add(Destination::Tcp);
+        if (socketClient_) due.add(Destination::Tcp);
     } else {
         due = state.delivery.dueAt(owed, now, reachedCounts(steps));
     }
@@ -312,15 +312,15 @@ bool SignalDispatcher::checkPosition(SymbolState &state, const std::string &key,
 }
 
 void SignalDispatcher::writeLog(const char *text) noexcept {
-    if (!logMode || !text) return;
+    if (!logMode_ || !text) return;
     try {
-        logFile->append(std::string(text));
+        logFile_->append(std::string(text));
     } catch (...) {
     }
 }
 
 Destinations SignalDispatcher::deliverable(const TcpRoute *route) const {
-    return resendMode ? owedBy(route) : Destinations();
+    return resendMode_ ? owedBy(route) : Destinations();
 }
 
 }  // namespace varnex

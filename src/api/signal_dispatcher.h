@@ -56,7 +56,7 @@ public:
     void writeLog(const char *text) noexcept;
 
     // Whether the configuration has been read; creation fails without it.
-    bool configured() const { return initialised; }
+    bool configured() const { return initialised_; }
 
     // Before the dispatcher is destroyed under the loader lock: the delivery
     // thread is ended, every position still owed is logged, and what must not
@@ -86,7 +86,7 @@ private:
         // The price of the signal that carried `quantity`: what the delivery
         // threads send with a position still owed.
         double price = 0;
-        // In each delivery lane's list; guarded by owingLock.
+        // In each delivery lane's list; guarded by owingLock_.
         bool owing[2] = {false, false};
         // When `quantity` last changed (GetTickCount64): owed since then.
         uint64_t changedAtMs = 0;
@@ -107,7 +107,7 @@ private:
     struct Lane {
         Destinations kinds;
         DWORD busyMs;                      // between rounds while something is owed
-        std::vector<SymbolEntry *> owing;  // guarded by owingLock
+        std::vector<SymbolEntry *> owing;  // guarded by owingLock_
         UniqueHandle wake;                 // auto-reset: a symbol was listed
         LibraryThread thread;
     };
@@ -152,7 +152,7 @@ private:
     bool choosePeer(SymbolEntry &entry, const Round &round, PeerTry &chosen);
     // Without the turn: the try, its log lines, and its health settled.
     RelayOutcome tryPeer(SymbolEntry &entry, const PeerTry &chosen, std::string &console);
-    bool stopRequested() const { return WaitForSingleObject(deliveryStop.get(), 0) == WAIT_OBJECT_0; }
+    bool stopRequested() const { return WaitForSingleObject(deliveryStop_.get(), 0) == WAIT_OBJECT_0; }
     void logStillOwed() noexcept;
 
     // The status file (dispatcher_status.cpp): rewritten by the peers lane
@@ -180,68 +180,68 @@ private:
     const TcpRoute *tcpRoute(const std::string &symbol) const;
     SymbolEntry &symbolEntry(const std::string &symbol);
 
-    PipeRelay pipeRelay;  // owns the sending end
-    SharedHealth pipeHealth;
-    PipeReceiver pipeReceiver;
-    EndpointTable endpoints;
+    PipeRelay pipeRelay_;  // owns the sending end
+    SharedHealth pipeHealth_;
+    PipeReceiver pipeReceiver_;
+    EndpointTable endpoints_;
     // Built with the table and never changed after: read without a lock.
-    std::map<std::string, SharedHealth> serverHealth;  // by "host:port"
-    std::map<std::string, TcpRoute> tcpRoutes;         // by client identifier
-    std::string driverName;
-    LibraryFiles files;
+    std::map<std::string, SharedHealth> serverHealth_;  // by "host:port"
+    std::map<std::string, TcpRoute> tcpRoutes_;         // by client identifier
+    std::string driverName_;
+    LibraryFiles files_;
     // The log, while logMode is on; it and the debug files keep their files
     // open until the dispatcher goes (at unload).
-    std::unique_ptr<LogFile> logFile;
-    AppendFiles debugFiles{kKeptDebugFiles};
-    bool initialised;
-    bool varnexMode;
-    bool signalMode;
-    bool signalDebugMode;
-    bool socketClient;
-    bool logMode;
-    bool resendMode;
-    bool statusMode = false;
-    std::string pipeBaseName;
+    std::unique_ptr<LogFile> logFile_;
+    AppendFiles debugFiles_{kKeptDebugFiles};
+    bool initialised_;
+    bool varnexMode_;
+    bool signalMode_;
+    bool signalDebugMode_;
+    bool socketClient_;
+    bool logMode_;
+    bool resendMode_;
+    bool statusMode_ = false;
+    std::string pipeBaseName_;
     // The status's account of this process and load, taken once with the
     // configuration on the host's thread: the peers lane may not ask for the
     // process's path, since GetModuleFileName takes the loader lock, which
     // an unload holds while it waits for the lane to end.
-    StatusReport processFacts;
-    std::unique_ptr<StatusFile> statusFile;
+    StatusReport processFacts_;
+    std::unique_ptr<StatusFile> statusFile_;
     // The peers lane's: the last report written, and when the next may be.
     // Whether that report was clear is read at a process exit, when the lane
     // may have been ended anywhere: a flag, never the report itself.
-    StatusReport lastStatus;
-    std::atomic<bool> lastStatusClear{true};
-    ULONGLONG nextStatusMs = 0;
-    SocketsStarted socketsStarted;
+    StatusReport lastStatus_;
+    std::atomic<bool> lastStatusClear_{true};
+    ULONGLONG nextStatusMs_ = 0;
+    SocketsStarted socketsStarted_;
     // Locks. A symbol's turn is held for its signal's whole pipeline (its
     // last quantity and delivery state included), so one symbol's signals
     // run one at a time, first come first served, while other symbols run
     // at once; it may be held across bounded waits on peers (pipe send, TCP
-    // exchange) and file writes, and while it is held only symbolsLock, the
+    // exchange) and file writes, and while it is held only symbolsLock_, the
     // pipe relay's lock and the output files' own lock may be taken, one at
-    // a time. symbolsLock guards the table itself and covers map operations
+    // a time. symbolsLock_ guards the table itself and covers map operations
     // only: shared to find a symbol, exclusive to add one. Entries are added,
     // never removed, and stay where they are, so a turn outlives its look-up.
     // The table goes with the dispatcher, so a reloaded library starts with
     // an empty position book. No lock is held while writing to the console
     // or calling into the host.
-    SRWLOCK symbolsLock = SRWLOCK_INIT;
-    std::unordered_map<std::string, SymbolState> symbols;
+    SRWLOCK symbolsLock_ = SRWLOCK_INIT;
+    std::unordered_map<std::string, SymbolState> symbols_;
     // The lanes' lists of symbols that owe their kinds a position, and
-    // whether the lanes are to stop; guarded by owingLock, held for list
-    // operations only. startLock guards the threads' start. A symbol's
-    // `owing` flags change under both its turn and owingLock. deliveryStop
+    // whether the lanes are to stop; guarded by owingLock_, held for list
+    // operations only. startLock_ guards the threads' start. A symbol's
+    // `owing` flags change under both its turn and owingLock_. deliveryStop_
     // (manual-reset) is set at the unload: it ends the lanes' waits, a TCP
     // exchange's included.
-    SRWLOCK owingLock = SRWLOCK_INIT;
-    Lane lanes[2];
-    bool deliveryStopping = false;
-    UniqueHandle deliveryStop;
-    SRWLOCK startLock = SRWLOCK_INIT;
+    SRWLOCK owingLock_ = SRWLOCK_INIT;
+    Lane lanes_[2];
+    bool deliveryStopping_ = false;
+    UniqueHandle deliveryStop_;
+    SRWLOCK startLock_ = SRWLOCK_INIT;
     // Registrations from several host threads must not open the receiver at once.
-    SRWLOCK registerLock = SRWLOCK_INIT;
+    SRWLOCK registerLock_ = SRWLOCK_INIT;
 };
 
 // What an export holds while it calls into the dispatcher: the process-wide

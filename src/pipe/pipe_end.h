@@ -1,5 +1,5 @@
 // What both ends of the one-way pipe pair <base>_IN / <base>_OUT share:
-// where the pair lives, and how long a send may wait on the other end.
+// where the pair lives.
 #ifndef VARNEX_PIPE_PIPE_END_H
 #define VARNEX_PIPE_PIPE_END_H
 
@@ -13,9 +13,6 @@ namespace varnex {
 
 class PipeEnd {
 public:
-    // How long a send may wait for a receiver that does not read.
-    static constexpr DWORD kSendLimitMs = 2000;
-
     void configure(const std::string &pipeName, const std::string &hostName) {
         basePath_ = pipeBasePath(pipeName, hostName);
     }

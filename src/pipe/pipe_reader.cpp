@@ -30,21 +30,6 @@ bool PipeReader::start(const std::string &inPath, const std::string &outPath, st
     return true;
 }
 
-bool PipeReader::send(const std::string &bytes, DWORD limitMs) {
-    if (!task_) return false;
-    // The write may wait on the peer: it goes through a handle of its own,
-    // taken under the lock, so the lock is never held across it.
-    HANDLE own = nullptr;
-    {
-        ExclusiveLock guard(task_->lock);
-        if (!task_->outPipe || !DuplicateHandle(GetCurrentProcess(), task_->outPipe.get(),
-                                                GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
-            return false;
-    }
-    UniqueHandle out(own), done(createEvent());
-    return boundedWrite(out.get(), done.get(), bytes, limitMs) == WriteResult::Written;
-}
-
 void PipeReader::stop() noexcept {
     if (!task_) return;
     task_->stopping = true;

@@ -33,8 +33,6 @@ public:
     bool start(const std::string &inPath, const std::string &outPath, std::string stopWord,
                OrderCallback callback);
     bool started() const { return task_ != nullptr; }
-    // Writes to the "_OUT" pipe, bounded by `limitMs`.
-    bool send(const std::string &bytes, DWORD limitMs);
     // Closes the pipes and ends the thread. A thread still inside the host's
     // callback after kStopLimitMs (or this very call, made from the
     // callback) is left to return from it, and ends there, outside this

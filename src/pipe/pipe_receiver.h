@@ -24,9 +24,6 @@ public:
     // A receiver has at most one reader in its life: once an open has
     // succeeded, every later open fails, also after the stop word.
     bool open(std::string stopWord, OrderCallback callback);
-    // Writes text + NUL to the "_OUT" pipe; true only when all of it was
-    // written within kSendLimitMs. Fails before an open.
-    bool send(std::string text);
     // Closes the pipes and stops the reader; afterwards the receiver holds
     // nothing. Safe under the loader lock and on any thread.
     void close() noexcept { reader_.stop(); }

@@ -15,6 +15,8 @@ namespace varnex {
 
 class PipeSender : public PipeEnd {
 public:
+    // How long a send may wait for a receiver that does not read.
+    static constexpr DWORD kSendLimitMs = 2000;
     // How long a sender that holds no connection waits for a receiver that
     // is busy taking leave of its previous sender.
     static constexpr DWORD kBusyWaitMs = 500;

@@ -33,9 +33,8 @@ struct PipeReaderTask final : LibraryThread::Task {
     // Guards the pipe handles and the claim. The reader uses the pipes
     // without it, for it is the only thread that closes them (release(), as
     // it ends), except once it is inside the host's callback for good and
-    // will never use them again (PipeReader::stop). The receiving end's send
-    // takes its own handle of the "_OUT" pipe under it. Nothing waits on a
-    // peer while holding it.
+    // will never use them again (PipeReader::stop). Nothing waits on a peer
+    // while holding it.
     SRWLOCK lock = SRWLOCK_INIT;
     UniqueHandle claim;  // a named object: while it exists, nobody else becomes the receiver
     UniqueHandle inPipe;
