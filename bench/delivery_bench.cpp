@@ -21,7 +21,8 @@
 
 namespace {
 
-constexpr int kSymbols = 20, kStep = 1000, kAckTimeoutMs = 500;
+// kStep is above any bar count, so a quantity tells its symbol and its bar apart.
+constexpr int kSymbols = 20, kStep = 100000, kAckTimeoutMs = 500;
 
 // An order server that holds every connection unanswered while hung, and
 // answers "OK" to each order while up, keeping each symbol's last quantity
