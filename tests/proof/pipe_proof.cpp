@@ -126,7 +126,8 @@ TEST_F(PipeProof, ARestartedReceiverAndAFileHeldShutGetTheCurrentPositionOnceAnd
     writeFile(go1, "");
     ASSERT_TRUE(sender.waitForOutput("DOWN", 20000));
     held.reset();
-    const std::string whileHeld = readFile(senderFolder.file("S.txt"));
+    // The library's files lane may be moving its new copy in at this moment.
+    const std::string whileHeld = readFileWhenFree(senderFolder.file("S.txt"));
     writeIni(settingIni(folder, "logMode=True\r\nvarnexMode=True\r\nsignalMode=False\r\n"));
     auto second = startReceiver("register", "second");
     writeFile(go2, "");

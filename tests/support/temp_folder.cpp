@@ -98,6 +98,17 @@ std::string readFile(const std::string &path) {
     return file == INVALID_HANDLE_VALUE ? "<missing>" : readAndClose(file);
 }
 
+std::string readFileWhenFree(const std::string &path, unsigned limitMs) {
+    const ULONGLONG deadline = GetTickCount64() + limitMs;
+    for (;;) {
+        HANDLE file = CreateFileW(longForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return readAndClose(file);
+        if (GetLastError() != ERROR_SHARING_VIOLATION || GetTickCount64() >= deadline) return "<missing>";
+        Sleep(5);
+    }
+}
+
 bool fileExists(const std::string &path) {
     return GetFileAttributesW(longForm(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -35,6 +35,10 @@ std::string readAndClose(void *file);
 
 // The whole file in binary mode, so CR LF stays visible; "<missing>" if absent.
 std::string readFile(const std::string &path);
+// The same, as a reader polling a signal file reads it: refused for the
+// moment a new copy is moved over the file (it shares no delete), it tries
+// again, for up to `limitMs`.
+std::string readFileWhenFree(const std::string &path, unsigned limitMs = 1000);
 bool fileExists(const std::string &path);
 void writeFile(const std::string &path, const std::string &content);
 
