@@ -105,10 +105,13 @@ int receiver(const char *file) {
     CloseHandle(rendezvous);
     std::FILE *out = std::fopen(file, "w");
     if (!out) return 2;
-    for (int way : {kBuffered, kRendezvous})
-        for (LONGLONG at : arrivals[way]) std::fprintf(out, "%s %lld\n", kWayWord[way], at);
-    for (size_t i = 0; i < arrivals[kLibrary].size(); ++i)
-        std::fprintf(out, "%d %lld\n", quantities[i], arrivals[kLibrary][i]);
+    // One line per arrival: the way, the order's number, the time. Raw
+    // orders arrive in the order they were written; the library's carry
+    // their number as the quantity.
+    for (int way = 0; way < kWays; ++way)
+        for (size_t i = 0; i < arrivals[way].size(); ++i)
+            std::fprintf(out, "%d %d %lld\n", way, way == kLibrary ? quantities[i] : static_cast<int>(i) + 1,
+                         arrivals[way][i]);
     std::fclose(out);
     return 0;
 }
@@ -156,34 +159,25 @@ struct Tally {
     int count = 0, outOfOrder = 0, duplicates = 0;
 };
 
-// Reads the receiver's file into the records; raw orders arrive in the order
-// they were written, the library's carry their number as the quantity.
+// Reads the receiver's file into the records; only the library's orders
+// can come out of order or twice.
 Tally readArrivals(const std::string &file, Record (&records)[kWays]) {
     Tally t;
     std::FILE *in = std::fopen(file.c_str(), "r");
     if (!in) return t;
-    char word[16];
+    int way, q, last = 0;
     long long at;
-    int index[2] = {0, 0};
-    long position = std::ftell(in);
-    while (std::fscanf(in, " %15s %lld", word, &at) == 2) {
-        const int way = std::strcmp(word, kWayWord[kBuffered]) == 0     ? kBuffered
-                        : std::strcmp(word, kWayWord[kRendezvous]) == 0 ? kRendezvous
-                                                                        : kWays;
-        if (way == kWays) break;
-        if (index[way] < kTotal) records[way].arrived[index[way]++] = at;
-        position = std::ftell(in);
-    }
-    std::fseek(in, position, SEEK_SET);
-    int q, last = 0;
-    while (std::fscanf(in, "%d %lld", &q, &at) == 2) {
-        ++t.count;
-        if (q != last + 1) ++t.outOfOrder;
-        last = q;
+    while (std::fscanf(in, "%d %d %lld", &way, &q, &at) == 3) {
+        if (way < 0 || way >= kWays) continue;
+        if (way == kLibrary) {
+            ++t.count;
+            if (q != last + 1) ++t.outOfOrder;
+            last = q;
+        }
         if (q < 1 || q > kTotal) continue;
-        LONGLONG &slot = records[kLibrary].arrived[q - 1];
+        LONGLONG &slot = records[way].arrived[q - 1];
         if (slot)
-            ++t.duplicates;
+            t.duplicates += way == kLibrary;
         else
             slot = at;
     }

@@ -3,8 +3,7 @@
 namespace varnex {
 
 void PipeSender::close() noexcept {
-    writeHandle_.reset();
-    readHandle_.reset();
+    disconnect();
     sendDone_.reset();
 }
 
